@@ -1,0 +1,230 @@
+#include "File.h"
+
+#include "common/ResultCodes.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace imbrex::platform {
+
+namespace {
+
+IoFaultHook g_faultHook = nullptr;
+
+int injected(IoOperation operation, const std::string &path, uint64_t offset, size_t length)
+{
+    return g_faultHook ? g_faultHook(operation, path, offset, length) : 0;
+}
+
+int lastError(const std::string &path) { return mapErrno(errno, path); }
+
+} // namespace
+
+void setIoFaultHook(IoFaultHook hook) { g_faultHook = hook; }
+
+int mapErrno(int err, const std::string &path)
+{
+    switch (err) {
+    case ENOENT: {
+        std::string dir = directoryOf(path);
+        struct stat st{};
+        if (dir != "." && ::stat(dir.c_str(), &st) != 0)
+            return kErrorPathNotFound;
+        return kErrorFileNotFound;
+    }
+    case ENOTDIR:
+        return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return kErrorAccessDenied;
+    case ENXIO:
+#ifdef ENOMEDIUM
+    case ENOMEDIUM:
+#endif
+        return kErrorNotReady;
+    case EEXIST:
+        return kErrorFileExists;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return kErrorDiskFull;
+    case ECANCELED:
+        return kErrorCancelled;
+    case ENOMEM:
+        return rc::kOutOfMemory;
+    default:
+        return rc::kIoError;
+    }
+}
+
+File::~File() { close(); }
+
+File::File(File &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
+
+File &File::operator=(File &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+int File::open(const std::string &path, FileAccess access)
+{
+    close();
+    int flags = (access == FileAccess::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0)
+        return lastError(path);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kErrorAccessDenied;
+    }
+    m_fd = fd;
+    m_path = path;
+    return 0;
+}
+
+int File::createExclusive(const std::string &path)
+{
+    close();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return lastError(path);
+    m_fd = fd;
+    m_path = path;
+    return 0;
+}
+
+int File::readAt(uint64_t offset, std::span<std::byte> data, size_t *got)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::pread(m_fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return lastError(m_path);
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    *got = done;
+    return 0;
+}
+
+int File::writeAt(uint64_t offset, std::span<const std::byte> data)
+{
+    if (int e = injected(IoOperation::Write, m_path, offset, data.size()))
+        return e;
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return lastError(m_path);
+        }
+        if (n == 0)
+            return kErrorDiskFull;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int File::sync()
+{
+    if (int e = injected(IoOperation::Sync, m_path, 0, 0))
+        return e;
+    if (::fsync(m_fd) != 0)
+        return lastError(m_path);
+    return 0;
+}
+
+int File::truncate(uint64_t size)
+{
+    if (int e = injected(IoOperation::Truncate, m_path, size, 0))
+        return e;
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0)
+        return lastError(m_path);
+    return 0;
+}
+
+int File::size(uint64_t *out) const
+{
+    struct stat st{};
+    if (::fstat(m_fd, &st) != 0)
+        return lastError(m_path);
+    *out = static_cast<uint64_t>(st.st_size);
+    return 0;
+}
+
+bool File::tryLockExclusive() { return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0; }
+
+void File::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool fileExists(const std::string &path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isReadOnlyFile(const std::string &path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
+int removeFile(const std::string &path)
+{
+    if (::unlink(path.c_str()) != 0)
+        return lastError(path);
+    return 0;
+}
+
+int replaceFile(const std::string &from, const std::string &to)
+{
+    if (int e = injected(IoOperation::Replace, to, 0, 0))
+        return e;
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return lastError(to);
+    int dir = ::open(directoryOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
+}
+
+std::string directoryOf(const std::string &path)
+{
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string &path)
+{
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace imbrex::platform
