@@ -1,0 +1,1137 @@
+#include "ZbiImageStore.h"
+
+#include "Checksum.h"
+#include "common/ByteOrder.h"
+#include "common/ResultCodes.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+
+namespace imbrex::zbi {
+
+namespace {
+
+constexpr uint32_t kMinimumBufferSize = 69632; // one chunk record, rounded up to 4 KiB
+
+std::string clampText(const char *text, size_t maxLength)
+{
+    std::string s = text ? text : "";
+    if (s.size() <= maxLength)
+        return s;
+    s.resize(maxLength);
+    // Do not leave half of a UTF-8 sequence behind.
+    size_t cut = s.size();
+    size_t back = 0;
+    while (cut > 0 && back < 4 && (static_cast<unsigned char>(s[cut - 1]) & 0xC0) == 0x80) {
+        --cut;
+        ++back;
+    }
+    if (cut > 0 && static_cast<unsigned char>(s[cut - 1]) >= 0xC0) {
+        unsigned char lead = static_cast<unsigned char>(s[cut - 1]);
+        size_t need = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        if (back < need)
+            s.resize(cut - 1);
+    }
+    return s;
+}
+
+int copyText(const std::string &text, char *buffer, uint32_t size)
+{
+    if (!buffer || size == 0)
+        return rc::kInvalidArgument;
+    size_t n = std::min<size_t>(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return rc::kOk;
+}
+
+uint32_t newImageId()
+{
+    std::random_device device;
+    uint32_t id = 0;
+    while (id == 0)
+        id = device();
+    return id;
+}
+
+void today(uint16_t *year, uint16_t *month, uint16_t *day)
+{
+    using namespace std::chrono;
+    year_month_day date{floor<days>(system_clock::now())};
+    *year = static_cast<uint16_t>(static_cast<int>(date.year()));
+    *month = static_cast<uint16_t>(static_cast<unsigned>(date.month()));
+    *day = static_cast<uint16_t>(static_cast<unsigned>(date.day()));
+}
+
+uint64_t chunkLength(const PartitionRecord &p, uint64_t index)
+{
+    uint64_t start = index * kChunkSize;
+    return std::min<uint64_t>(kChunkSize, p.decodedLength - start);
+}
+
+} // namespace
+
+ZbiImageStore::ZbiImageStore(std::string path, bool writable, IMGSTORE_UI_CALLBACK *callback)
+    : m_path(std::move(path)), m_writable(writable), m_callback(callback)
+{
+}
+
+ZbiImageStore::~ZbiImageStore() = default;
+
+int ZbiImageStore::open(const std::string &path, bool writable, IMGSTORE_UI_CALLBACK *callback,
+                        std::unique_ptr<ZbiImageStore> *out)
+{
+    if (writable && platform::isReadOnlyFile(path))
+        return platform::kErrorAccessDenied;
+    std::unique_ptr<ZbiImageStore> store(new ZbiImageStore(path, writable, callback));
+    if (int e = store->m_file.open(path, writable ? platform::FileAccess::ReadWrite : platform::FileAccess::Read))
+        return e;
+    if (writable && !store->m_file.tryLockExclusive())
+        return rc::kImageLocked;
+    if (int e = store->load())
+        return e;
+    *out = std::move(store);
+    return rc::kOk;
+}
+
+int ZbiImageStore::create(const std::string &path, IMGSTORE_UI_CALLBACK *callback,
+                          std::unique_ptr<ZbiImageStore> *out)
+{
+    // The file being replaced must not be in another writer's hands, and must be ours to replace.
+    platform::File existing;
+    if (platform::fileExists(path)) {
+        if (platform::isReadOnlyFile(path))
+            return platform::kErrorAccessDenied;
+        if (int e = existing.open(path, platform::FileAccess::ReadWrite))
+            return e;
+        if (!existing.tryLockExclusive())
+            return rc::kImageLocked;
+    }
+
+    std::unique_ptr<ZbiImageStore> store(new ZbiImageStore(path, true, callback));
+    std::string temp;
+    std::random_device device;
+    for (int attempt = 0;; ++attempt) {
+        temp = platform::directoryOf(path) + "/." + platform::fileNameOf(path) + ".new-" + std::to_string(device());
+        int e = store->m_file.createExclusive(temp);
+        if (e == 0)
+            break;
+        if (e != platform::kErrorFileExists || attempt > 16)
+            return e;
+    }
+    if (!store->m_file.tryLockExclusive()) {
+        (void)platform::removeFile(temp);
+        return rc::kImageLocked;
+    }
+
+    store->m_catalog.imageId = newImageId();
+    Catalog empty = store->m_catalog;
+    int e = store->commit(empty);
+    if (e == 0)
+        e = platform::replaceFile(temp, path);
+    if (e != 0) {
+        store->m_file.close();
+        (void)platform::removeFile(temp);
+        return e;
+    }
+    *out = std::move(store);
+    return rc::kOk;
+}
+
+int ZbiImageStore::load()
+{
+    uint64_t fileSize = 0;
+    if (int e = m_file.size(&fileSize))
+        return e;
+    std::vector<std::byte> head(2 * kSuperblockSize);
+    size_t got = 0;
+    if (int e = m_file.readAt(0, head, &got))
+        return e;
+    head.resize(got);
+
+    Superblock slots[2];
+    SlotState states[2] = {SlotState::Empty, SlotState::Empty};
+    for (int i = 0; i < 2; ++i) {
+        auto offset = static_cast<size_t>(kSuperblockOffset[i]);
+        if (head.size() >= offset + kSuperblockSize)
+            states[i] = parseSuperblock(std::span(head).subspan(offset, kSuperblockSize), &slots[i]);
+    }
+    if (states[0] == SlotState::TooNew || states[1] == SlotState::TooNew)
+        return rc::kNewerVersion;
+    int best = -1;
+    for (int i = 0; i < 2; ++i)
+        if (states[i] == SlotState::Valid && (best < 0 || slots[i].generation > slots[best].generation))
+            best = i;
+    if (best < 0) {
+        bool damaged = states[0] == SlotState::Damaged || states[1] == SlotState::Damaged;
+        return damaged ? rc::kImageDamaged : rc::kNotAnImage;
+    }
+    const Superblock &sb = slots[best];
+    if (sb.catalogLength == 0 || sb.catalogLength > kMaxCatalogSize || sb.catalogOffset < kDataStart ||
+        sb.catalogOffset > fileSize || sb.catalogLength > fileSize - sb.catalogOffset)
+        return rc::kImageDamaged;
+    std::vector<std::byte> catalogBytes(sb.catalogLength);
+    if (int e = m_file.readAt(sb.catalogOffset, catalogBytes, &got))
+        return e;
+    if (got != catalogBytes.size() || checksum(catalogBytes) != sb.catalogChecksum)
+        return rc::kImageDamaged;
+    Catalog catalog;
+    if (int e = parseCatalog(catalogBytes, fileSize, &catalog))
+        return e;
+    if (catalog.imageId != sb.imageId)
+        return rc::kImageDamaged;
+    m_super = sb;
+    m_catalog = std::move(catalog);
+    m_space.rebuild(extentsInUse());
+    return rc::kOk;
+}
+
+std::vector<Extent> ZbiImageStore::extentsInUse() const
+{
+    std::vector<Extent> used;
+    if (m_super.catalogLength)
+        used.push_back({m_super.catalogOffset, m_super.catalogLength});
+    auto addPartition = [&used](const PartitionRecord &p) {
+        used.push_back({p.bitmap.offset, p.bitmap.length});
+        used.push_back({p.chunkTable.offset, p.chunkTable.length});
+        used.insert(used.end(), p.extents.begin(), p.extents.end());
+    };
+    for (const PartitionRecord &p : m_catalog.partitions)
+        addPartition(p);
+    if (m_selection == Selection::Pending)
+        addPartition(m_pending);
+    return used;
+}
+
+int ZbiImageStore::commit(Catalog next)
+{
+    std::vector<std::byte> bytes = encodeCatalog(next);
+    if (bytes.size() > kMaxCatalogSize)
+        return rc::kImageTooLarge;
+    uint64_t offset = m_space.allocate(bytes.size());
+    Superblock sb = m_super;
+    sb.version = kFormatVersion;
+    sb.imageId = next.imageId;
+    sb.generation = m_super.generation + 1;
+    sb.catalogOffset = offset;
+    sb.catalogLength = static_cast<uint32_t>(bytes.size());
+    sb.catalogChecksum = checksum(bytes);
+
+    int e = m_file.writeAt(offset, bytes);
+    if (e == 0)
+        e = m_file.sync();
+    if (e != 0) {
+        // Nothing the current image uses was touched.
+        m_space.rebuild(extentsInUse());
+        return e;
+    }
+
+    // The new state, and the end of the space it uses.
+    Superblock previous = m_super;
+    Catalog previousCatalog = std::move(m_catalog);
+    m_super = sb;
+    m_catalog = std::move(next);
+    m_space.rebuild(extentsInUse());
+    m_super.dataEnd = m_space.end();
+
+    std::vector<std::byte> slot = encodeSuperblock(m_super);
+    e = m_file.writeAt(kSuperblockOffset[m_super.generation % 2], slot);
+    if (e == 0)
+        e = m_file.sync();
+    if (e != 0) {
+        m_super = previous;
+        m_catalog = std::move(previousCatalog);
+        m_space.rebuild(extentsInUse());
+        m_broken = true;
+        return e;
+    }
+    // Space after the last byte in use is given back; a failure here only leaves free bytes at the end.
+    uint64_t fileSize = 0;
+    if (m_file.size(&fileSize) == 0 && fileSize > m_space.end())
+        (void)m_file.truncate(m_space.end());
+    return rc::kOk;
+}
+
+void ZbiImageStore::Destroy() { delete this; }
+
+int ZbiImageStore::Close()
+{
+    if (m_closed)
+        return rc::kOk;
+    clearSelection();
+    m_file.close();
+    m_closed = true;
+    return rc::kOk;
+}
+
+uint32_t ZbiImageStore::GetPartitionCount()
+{
+    return m_closed ? 0 : static_cast<uint32_t>(m_catalog.partitions.size());
+}
+
+int ZbiImageStore::checkUsable() const
+{
+    if (m_closed)
+        return rc::kWrongSequence;
+    return rc::kOk;
+}
+
+int ZbiImageStore::checkWritable() const
+{
+    if (int e = checkUsable())
+        return e;
+    if (!m_writable)
+        return rc::kImageReadOnly;
+    if (m_broken)
+        return rc::kIoError;
+    return rc::kOk;
+}
+
+const PartitionRecord *ZbiImageStore::current() const
+{
+    switch (m_selection) {
+    case Selection::Existing:
+        return &m_catalog.partitions[m_selected];
+    case Selection::Pending:
+        return &m_pending;
+    case Selection::None:
+        break;
+    }
+    return nullptr;
+}
+
+void ZbiImageStore::dropPending()
+{
+    if (m_selection == Selection::Pending) {
+        m_selection = Selection::None;
+        m_pending = PartitionRecord{};
+        m_space.rebuild(extentsInUse());
+    }
+}
+
+void ZbiImageStore::clearSelection()
+{
+    dropPending();
+    m_selection = Selection::None;
+    m_chunkOffsets.clear();
+    m_chunkOffsets.shrink_to_fit();
+    m_chunkTableLoaded = false;
+    m_storedBitmap.clear();
+    m_bitmapLoaded = false;
+    m_position = 0;
+    m_rawChunk = 0;
+    m_recordIndex = UINT64_MAX;
+    m_decodedIndex = UINT64_MAX;
+    m_writeFill = 0;
+    m_pendingBitmapWritten = false;
+    m_pendingFailed = false;
+    m_pendingRawWrites = false;
+}
+
+int ZbiImageStore::AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32_t sectorCount, char driveLetter,
+                                uint32_t compression, uint32_t)
+{
+    if (int e = checkWritable())
+        return e;
+    if (m_selection == Selection::Pending)
+        return rc::kWrongSequence;
+    if (compression != 0)
+        return rc::kUnsupportedCompression;
+    if (m_catalog.partitions.size() >= kMaxPartitions)
+        return rc::kImageTooLarge;
+    clearSelection();
+    m_pending = PartitionRecord{};
+    m_pending.typeId = typeId;
+    m_pending.fileSystemType = fileSystemType;
+    m_pending.sectorCount = sectorCount;
+    m_pending.driveLetter = static_cast<uint8_t>(driveLetter);
+    m_pending.compression = compression;
+    today(&m_pending.year, &m_pending.month, &m_pending.day);
+    m_selection = Selection::Pending;
+    return rc::kOk;
+}
+
+int ZbiImageStore::SelectPartition(uint32_t number, uint32_t)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection == Selection::Pending)
+        return rc::kWrongSequence;
+    if (number == 0 || number > m_catalog.partitions.size())
+        return rc::kBadPartitionNumber;
+    clearSelection();
+    m_selection = Selection::Existing;
+    m_selected = number - 1;
+    return rc::kOk;
+}
+
+int ZbiImageStore::DeleteCurrentPartition()
+{
+    if (int e = checkWritable())
+        return e;
+    if (m_selection == Selection::Pending) {
+        clearSelection();
+        return rc::kOk;
+    }
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    Catalog next = m_catalog;
+    next.partitions.erase(next.partitions.begin() + static_cast<std::ptrdiff_t>(m_selected));
+    clearSelection();
+    return commit(std::move(next));
+}
+
+int ZbiImageStore::ReleasePartition(uint32_t)
+{
+    if (int e = checkUsable())
+        return e;
+    int e = rc::kOk;
+    if (m_selection == Selection::Pending) {
+        e = finishPending();
+        if (e != 0)
+            return e; // still pending: the caller may delete it
+    }
+    clearSelection();
+    return e;
+}
+
+int ZbiImageStore::ResetPartitionSelection(uint32_t)
+{
+    if (int e = checkUsable())
+        return e;
+    clearSelection();
+    return rc::kOk;
+}
+
+int ZbiImageStore::finishPending()
+{
+    if (m_pendingFailed)
+        return rc::kIoError;
+    if (!m_pendingBitmapWritten)
+        return rc::kWrongSequence;
+    if (m_writeFill > 0) {
+        if (int e = storeChunk(std::span(m_writeBuffer).first(m_writeFill)))
+            return e;
+        m_writeFill = 0;
+    }
+    if (m_pending.decodedLength != m_pending.expectedDecodedLength())
+        return rc::kWrongSequence;
+
+    std::vector<std::byte> table(m_chunkOffsets.size() * 8);
+    for (size_t i = 0; i < m_chunkOffsets.size(); ++i)
+        storeLe64(table, i * 8, m_chunkOffsets[i]);
+    m_pending.chunkCount = m_chunkOffsets.size();
+    m_pending.chunkTable.length = static_cast<uint32_t>(table.size());
+    m_pending.chunkTable.checksum = checksum(table);
+    m_pending.chunkTable.offset = m_space.allocate(table.size());
+    if (int e = m_file.writeAt(m_pending.chunkTable.offset, table)) {
+        m_pendingFailed = true;
+        return e;
+    }
+    Catalog next = m_catalog;
+    next.partitions.push_back(m_pending);
+    if (int e = commit(std::move(next)))
+        return e;
+    m_selection = Selection::None;
+    m_pending = PartitionRecord{};
+    return rc::kOk;
+}
+
+// ---- block bitmap -------------------------------------------------------------------------------------------
+
+int ZbiImageStore::ensureBitmap()
+{
+    if (m_bitmapLoaded)
+        return rc::kOk;
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    std::vector<std::byte> stored(p.bitmap.length);
+    size_t got = 0;
+    if (int e = m_file.readAt(p.bitmap.offset, stored, &got))
+        return e;
+    if (got != stored.size() || checksum(stored) != p.bitmap.checksum)
+        return rc::kDataDamaged;
+    BitmapHeader header;
+    std::span<const std::byte> bits;
+    if (int e = parseBitmap(stored, &header, &bits))
+        return e;
+    if (header.bitmapLength != bitmapBytes(p.blockCount) || header.flags != 0 ||
+        countBlocks(bits, p.blockCount) != p.usedBlockCount)
+        return rc::kDataDamaged;
+    m_storedBitmap = std::move(stored);
+    m_bitmapLoaded = true;
+    return rc::kOk;
+}
+
+int ZbiImageStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock, uint32_t *bytesRead)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    if (int e = ensureBitmap())
+        return e;
+    auto bits = std::span(m_storedBitmap).subspan(kBitmapHeaderSize);
+    size_t n = std::min<size_t>(size, bits.size());
+    if (n)
+        std::memcpy(buffer, bits.data(), n);
+    if (sectorsPerBlock)
+        *sectorsPerBlock = m_catalog.partitions[m_selected].sectorsPerBlock;
+    *bytesRead = static_cast<uint32_t>(n);
+    return rc::kOk;
+}
+
+int ZbiImageStore::ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    if (int e = ensureBitmap())
+        return e;
+    if (size < m_storedBitmap.size())
+        return rc::kInvalidArgument;
+    std::memcpy(buffer, m_storedBitmap.data(), m_storedBitmap.size());
+    *bytesRead = static_cast<uint32_t>(m_storedBitmap.size());
+    *compression = m_catalog.partitions[m_selected].compression;
+    return rc::kOk;
+}
+
+int ZbiImageStore::acceptBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock, uint32_t blockCount,
+                                uint32_t usedBlockCount, uint32_t compression)
+{
+    if (int e = checkWritable())
+        return e;
+    if (m_selection != Selection::Pending)
+        return rc::kWrongSequence;
+    if (m_pendingBitmapWritten || m_pendingFailed)
+        return rc::kWrongSequence;
+    PartitionRecord &p = m_pending;
+    if (compression != p.compression || sectorsPerBlock == 0)
+        return rc::kInvalidArgument;
+    uint64_t blocks = (static_cast<uint64_t>(p.sectorCount) + sectorsPerBlock - 1) / sectorsPerBlock;
+    if (blocks != blockCount || usedBlockCount > blockCount)
+        return rc::kInvalidArgument;
+    BitmapHeader header;
+    std::span<const std::byte> bits;
+    if (int e = parseBitmap(stored, &header, &bits))
+        return e == rc::kDataDamaged ? rc::kInvalidArgument : e;
+    if (header.flags != 0 || bits.size() != bitmapBytes(blockCount) || countBlocks(bits, blockCount) != usedBlockCount)
+        return rc::kInvalidArgument;
+
+    p.sectorsPerBlock = sectorsPerBlock;
+    p.blockCount = blockCount;
+    p.usedBlockCount = usedBlockCount;
+    p.bitmap.length = static_cast<uint32_t>(stored.size());
+    p.bitmap.checksum = checksum(stored);
+    p.bitmap.offset = m_space.allocate(stored.size());
+    if (int e = m_file.writeAt(p.bitmap.offset, stored)) {
+        m_pendingFailed = true;
+        return e;
+    }
+    m_pendingBitmapWritten = true;
+    return rc::kOk;
+}
+
+int ZbiImageStore::WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock, uint32_t blockCount,
+                                    uint32_t usedBlockCount, uint32_t compression)
+{
+    if (size != bitmapBytes(blockCount) || (size && !buffer))
+        return rc::kInvalidArgument;
+    std::vector<std::byte> bits(size);
+    if (size)
+        std::memcpy(bits.data(), buffer, size);
+    // Bits beyond the last block carry nothing; keep them clear so equal bitmaps are stored equally.
+    if (blockCount % 8)
+        bits.back() &= static_cast<std::byte>((1u << (blockCount % 8)) - 1);
+    BitmapHeader header;
+    header.bitmapLength = size;
+    return acceptBitmap(encodeBitmap(header, bits), sectorsPerBlock, blockCount, usedBlockCount, compression);
+}
+
+int ZbiImageStore::WriteBlockBitmapRaw(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
+                                       uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
+{
+    if (!buffer)
+        return rc::kInvalidArgument;
+    return acceptBitmap(std::span(static_cast<const std::byte *>(buffer), size), sectorsPerBlock, blockCount,
+                        usedBlockCount, compression);
+}
+
+// ---- data stream ---------------------------------------------------------------------------------------------
+
+int ZbiImageStore::ensureChunkTable()
+{
+    if (m_chunkTableLoaded)
+        return rc::kOk;
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    std::vector<std::byte> table(p.chunkTable.length);
+    size_t got = 0;
+    if (int e = m_file.readAt(p.chunkTable.offset, table, &got))
+        return e;
+    if (got != table.size() || checksum(table) != p.chunkTable.checksum)
+        return rc::kDataDamaged;
+    m_chunkOffsets.resize(p.chunkCount);
+    for (uint64_t i = 0; i < p.chunkCount; ++i)
+        m_chunkOffsets[i] = loadLe64(table, i * 8);
+    m_chunkTableLoaded = true;
+    return rc::kOk;
+}
+
+int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
+{
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    if (m_recordIndex != index) {
+        m_recordIndex = UINT64_MAX;
+        m_record.resize(kMaxChunkRecord);
+        size_t got = 0;
+        if (int e = m_file.readAt(m_chunkOffsets[index], m_record, &got))
+            return e;
+        m_record.resize(got);
+    }
+    ChunkHeader h;
+    if (int e = parseChunkHeader(m_record, &h))
+        return e;
+    if (m_record.size() - kChunkHeaderSize < h.payloadLength || h.index != index ||
+        h.decodedLength != chunkLength(p, index) || h.codec != p.compression)
+        return rc::kDataDamaged;
+    auto payload = std::span(m_record).subspan(kChunkHeaderSize, h.payloadLength);
+    if (!verifyChunk(m_record, payload, h.checksum))
+        return rc::kDataDamaged;
+    m_recordIndex = index;
+    *header = h;
+    return rc::kOk;
+}
+
+int ZbiImageStore::ensureDecoded(uint64_t index)
+{
+    if (m_decodedIndex == index)
+        return rc::kOk;
+    m_decodedIndex = UINT64_MAX;
+    ChunkHeader h;
+    if (int e = readRecord(index, &h))
+        return e;
+    if (h.codec != 0 || h.payloadLength != h.decodedLength)
+        return rc::kDataDamaged;
+    m_decoded.assign(m_record.begin() + kChunkHeaderSize,
+                     m_record.begin() + static_cast<std::ptrdiff_t>(kChunkHeaderSize + h.payloadLength));
+    m_decodedIndex = index;
+    return rc::kOk;
+}
+
+int ZbiImageStore::SeekData(uint32_t positionLow, uint32_t positionHigh)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    uint64_t position = (static_cast<uint64_t>(positionHigh) << 32) | positionLow;
+    if (position > m_catalog.partitions[m_selected].decodedLength)
+        return rc::kInvalidArgument;
+    m_position = position;
+    return rc::kOk;
+}
+
+int ZbiImageStore::ReadData(void *buffer, uint32_t size, uint32_t *bytesRead)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    if (int e = ensureChunkTable())
+        return e;
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    auto *out = static_cast<std::byte *>(buffer);
+    uint32_t done = 0;
+    while (done < size && m_position < p.decodedLength) {
+        uint64_t index = m_position / kChunkSize;
+        if (int e = ensureDecoded(index))
+            return e;
+        auto offset = static_cast<size_t>(m_position % kChunkSize);
+        size_t n = std::min<size_t>(size - done, m_decoded.size() - offset);
+        std::memcpy(out + done, m_decoded.data() + offset, n);
+        done += static_cast<uint32_t>(n);
+        m_position += n;
+    }
+    *bytesRead = done;
+    return rc::kOk;
+}
+
+int ZbiImageStore::ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    if (int e = ensureChunkTable())
+        return e;
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    auto *out = static_cast<std::byte *>(buffer);
+    size_t done = 0;
+    while (m_rawChunk < p.chunkCount) {
+        ChunkHeader h;
+        if (int e = readRecord(m_rawChunk, &h))
+            return e;
+        size_t length = kChunkHeaderSize + h.payloadLength;
+        if (size - done < length)
+            break;
+        std::memcpy(out + done, m_record.data(), length);
+        done += length;
+        ++m_rawChunk;
+    }
+    if (done == 0 && m_rawChunk < p.chunkCount)
+        return rc::kInvalidArgument; // smaller than GetMinimumBufferSize
+    *bytesRead = static_cast<uint32_t>(done);
+    *compression = p.compression;
+    return rc::kOk;
+}
+
+int ZbiImageStore::storeRecord(std::span<const std::byte> record)
+{
+    std::vector<Extent> &extents = m_pending.extents;
+    uint64_t offset = 0;
+    if (!extents.empty() && m_space.allocateAt(extents.back().offset + extents.back().length, record.size())) {
+        offset = extents.back().offset + extents.back().length;
+        extents.back().length += record.size();
+    } else {
+        offset = m_space.allocate(record.size());
+        extents.push_back({offset, record.size()});
+    }
+    if (int e = m_file.writeAt(offset, record)) {
+        m_pendingFailed = true;
+        return e;
+    }
+    m_chunkOffsets.push_back(offset);
+    m_pending.storedSize += record.size();
+    return rc::kOk;
+}
+
+int ZbiImageStore::storeChunk(std::span<const std::byte> plain)
+{
+    ChunkHeader h;
+    h.codec = 0;
+    h.payloadLength = static_cast<uint32_t>(plain.size());
+    h.decodedLength = static_cast<uint32_t>(plain.size());
+    h.index = m_chunkOffsets.size();
+    m_record.resize(kChunkHeaderSize + plain.size());
+    std::memcpy(m_record.data() + kChunkHeaderSize, plain.data(), plain.size());
+    encodeChunkHeader(h, plain, std::span(m_record).first(kChunkHeaderSize));
+    m_recordIndex = UINT64_MAX;
+    if (int e = storeRecord(m_record))
+        return e;
+    m_pending.decodedLength += plain.size();
+    return rc::kOk;
+}
+
+int ZbiImageStore::WriteData(const void *buffer, uint32_t size, uint32_t *bytesWritten)
+{
+    if (int e = checkWritable())
+        return e;
+    if (m_selection != Selection::Pending || !m_pendingBitmapWritten || m_pendingFailed || m_pendingRawWrites)
+        return rc::kWrongSequence;
+    uint64_t expected = m_pending.expectedDecodedLength();
+    if (size > expected - m_pending.decodedLength - m_writeFill)
+        return rc::kInvalidArgument; // more data than the used blocks hold
+    m_writeBuffer.resize(kChunkSize);
+    const auto *in = static_cast<const std::byte *>(buffer);
+    uint32_t done = 0;
+    while (done < size) {
+        size_t n = std::min<size_t>(size - done, kChunkSize - m_writeFill);
+        std::memcpy(m_writeBuffer.data() + m_writeFill, in + done, n);
+        m_writeFill += n;
+        done += static_cast<uint32_t>(n);
+        if (m_writeFill == kChunkSize) {
+            if (int e = storeChunk(m_writeBuffer))
+                return e;
+            m_writeFill = 0;
+        }
+    }
+    *bytesWritten = done;
+    return rc::kOk;
+}
+
+int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten, uint32_t compression)
+{
+    if (int e = checkWritable())
+        return e;
+    if (m_selection != Selection::Pending || !m_pendingBitmapWritten || m_pendingFailed || m_writeFill > 0)
+        return rc::kWrongSequence;
+    if (compression != m_pending.compression)
+        return rc::kInvalidArgument;
+    auto in = std::span(static_cast<const std::byte *>(buffer), size);
+    uint64_t expected = m_pending.expectedDecodedLength();
+    // Check every record of the buffer before storing any, so a bad buffer leaves the partition as it was.
+    size_t offset = 0;
+    uint64_t decoded = m_pending.decodedLength;
+    uint64_t index = m_chunkOffsets.size();
+    while (offset < in.size()) {
+        ChunkHeader h;
+        if (parseChunkHeader(in.subspan(offset), &h) != 0 || in.size() - offset - kChunkHeaderSize < h.payloadLength)
+            return rc::kInvalidArgument;
+        auto payload = in.subspan(offset + kChunkHeaderSize, h.payloadLength);
+        if (!verifyChunk(in.subspan(offset), payload, h.checksum))
+            return rc::kDataDamaged;
+        bool lastChunk = decoded + h.decodedLength == expected;
+        if (h.index != index || h.codec != m_pending.compression || decoded + h.decodedLength > expected ||
+            (h.decodedLength != kChunkSize && !lastChunk) || (h.codec == 0 && h.payloadLength != h.decodedLength))
+            return rc::kInvalidArgument;
+        decoded += h.decodedLength;
+        offset += kChunkHeaderSize + h.payloadLength;
+        ++index;
+    }
+    m_pendingRawWrites = true;
+    offset = 0;
+    while (offset < in.size()) {
+        ChunkHeader h;
+        (void)parseChunkHeader(in.subspan(offset), &h);
+        size_t length = kChunkHeaderSize + h.payloadLength;
+        if (int e = storeRecord(in.subspan(offset, length)))
+            return e;
+        m_pending.decodedLength += h.decodedLength;
+        offset += length;
+    }
+    *bytesWritten = size;
+    return rc::kOk;
+}
+
+int ZbiImageStore::ResetStream()
+{
+    if (int e = checkUsable())
+        return e;
+    m_position = 0;
+    m_rawChunk = 0;
+    return rc::kOk;
+}
+
+uint64_t ZbiImageStore::GetDataPosition()
+{
+    if (m_selection == Selection::Pending)
+        return m_pending.decodedLength + m_writeFill;
+    return m_position;
+}
+
+// Our chunks are independent of each other, so a reader resumes anywhere with SeekData alone: there is no
+// decoder state, no tail, and a checkpoint's offset needs no help from the store.
+int ZbiImageStore::GetTailByteCount(uint32_t *out)
+{
+    *out = 0;
+    return checkUsable();
+}
+int ZbiImageStore::SaveDecoderState(void *) { return checkUsable(); }
+int ZbiImageStore::RestoreDecoderState(const void *) { return checkUsable(); }
+int ZbiImageStore::GetDecoderStateSize(uint32_t *out)
+{
+    *out = 0;
+    return checkUsable();
+}
+int ZbiImageStore::SetCheckpointOffset(uint32_t) { return checkUsable(); }
+int ZbiImageStore::SetTailShortfall(uint32_t) { return checkUsable(); }
+
+// A single-file image has no span records.
+int ZbiImageStore::BuildSpanTable() { return checkUsable(); }
+int ZbiImageStore::SetSpanTable(uint32_t count, const void *)
+{
+    if (int e = checkUsable())
+        return e;
+    return count == 0 ? rc::kOk : rc::kInvalidArgument;
+}
+int ZbiImageStore::GetSpanTable(uint32_t *count, const void **records)
+{
+    // Asked for after Close too, to learn whether further files of a set were written.
+    *count = 0;
+    if (records)
+        *records = nullptr;
+    return rc::kOk;
+}
+
+int ZbiImageStore::IsReadOnly(uint32_t *out)
+{
+    *out = m_writable ? 0 : 1;
+    return checkUsable();
+}
+
+int ZbiImageStore::IsSpanned(uint32_t *out)
+{
+    *out = 0;
+    return checkUsable();
+}
+
+int ZbiImageStore::GetImageId(uint32_t *out)
+{
+    if (int e = checkUsable())
+        return e;
+    *out = m_catalog.imageId;
+    return rc::kOk;
+}
+
+int ZbiImageStore::GetPartitionNumber(uint32_t *out)
+{
+    if (int e = checkUsable())
+        return e;
+    switch (m_selection) {
+    case Selection::Existing:
+        *out = static_cast<uint32_t>(m_selected + 1);
+        return rc::kOk;
+    case Selection::Pending:
+        *out = static_cast<uint32_t>(m_catalog.partitions.size() + 1);
+        return rc::kOk;
+    case Selection::None:
+        break;
+    }
+    return rc::kNoPartitionSelected;
+}
+
+// ---- names, comments and attributes -------------------------------------------------------------------------
+
+int ZbiImageStore::GetImageName(char *buffer, uint32_t size)
+{
+    if (int e = checkUsable())
+        return e;
+    return copyText(m_catalog.name, buffer, size);
+}
+
+int ZbiImageStore::SetImageName(const char *text)
+{
+    if (int e = checkWritable())
+        return e;
+    Catalog next = m_catalog;
+    next.name = clampText(text, kMaxImageName);
+    if (next.name == m_catalog.name)
+        return rc::kOk;
+    return commit(std::move(next));
+}
+
+int ZbiImageStore::GetImageComment(char *buffer, uint32_t size)
+{
+    if (int e = checkUsable())
+        return e;
+    return copyText(m_catalog.comment, buffer, size);
+}
+
+int ZbiImageStore::SetImageComment(const char *text)
+{
+    if (int e = checkWritable())
+        return e;
+    Catalog next = m_catalog;
+    next.comment = clampText(text, kMaxImageComment);
+    if (next.comment == m_catalog.comment)
+        return rc::kOk;
+    return commit(std::move(next));
+}
+
+template <typename Change> int ZbiImageStore::changePartition(Change change)
+{
+    if (int e = checkWritable())
+        return e;
+    if (m_selection == Selection::Pending) {
+        change(m_pending);
+        return rc::kOk;
+    }
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    Catalog next = m_catalog;
+    change(next.partitions[m_selected]);
+    return commit(std::move(next));
+}
+
+template <typename Field> int ZbiImageStore::readField(uint32_t *out, Field field)
+{
+    if (int e = checkUsable())
+        return e;
+    const PartitionRecord *p = current();
+    if (!p)
+        return rc::kNoPartitionSelected;
+    *out = field(*p);
+    return rc::kOk;
+}
+
+template <typename Field> int ZbiImageStore::writeField(uint32_t value, Field field)
+{
+    return changePartition([&](PartitionRecord &p) { field(p) = value; });
+}
+
+int ZbiImageStore::GetPartitionName(char *buffer, uint32_t size)
+{
+    if (int e = checkUsable())
+        return e;
+    const PartitionRecord *p = current();
+    return p ? copyText(p->name, buffer, size) : rc::kNoPartitionSelected;
+}
+
+int ZbiImageStore::SetPartitionName(const char *text)
+{
+    std::string name = clampText(text, kMaxPartitionName);
+    return changePartition([&](PartitionRecord &p) { p.name = name; });
+}
+
+int ZbiImageStore::SetNewPartitionName(const char *text) { return SetPartitionName(text); }
+
+int ZbiImageStore::GetPartitionComment(char *buffer, uint32_t size)
+{
+    if (int e = checkUsable())
+        return e;
+    const PartitionRecord *p = current();
+    return p ? copyText(p->comment, buffer, size) : rc::kNoPartitionSelected;
+}
+
+int ZbiImageStore::SetPartitionComment(const char *text)
+{
+    std::string comment = clampText(text, kMaxPartitionComment);
+    return changePartition([&](PartitionRecord &p) { p.comment = comment; });
+}
+
+int ZbiImageStore::SetNewPartitionComment(const char *text) { return SetPartitionComment(text); }
+
+int ZbiImageStore::GetPartitionTypeId(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.typeId; });
+}
+int ZbiImageStore::GetFileSystemType(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.fileSystemType; });
+}
+int ZbiImageStore::GetBlockCount(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.blockCount; });
+}
+int ZbiImageStore::GetSectorsPerBlock(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.sectorsPerBlock; });
+}
+int ZbiImageStore::GetSectorSize(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.sectorSize; });
+}
+int ZbiImageStore::GetSectorCount(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.sectorCount; });
+}
+int ZbiImageStore::GetCompression(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.compression; });
+}
+int ZbiImageStore::GetUsedBlockCount(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.usedBlockCount; });
+}
+int ZbiImageStore::GetPartitionKind(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.kind; });
+}
+int ZbiImageStore::GetPartitionPassword(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.password; });
+}
+int ZbiImageStore::GetLastUsedBlock(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.lastUsedBlock; });
+}
+int ZbiImageStore::GetPartitionAttributeA(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.attributeA; });
+}
+int ZbiImageStore::GetPartitionAttributeB(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.attributeB; });
+}
+int ZbiImageStore::GetPartitionAttributeC(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.attributeC; });
+}
+int ZbiImageStore::GetPartitionAttributeD(uint32_t *out)
+{
+    return readField(out, [](const PartitionRecord &p) { return p.attributeD; });
+}
+
+int ZbiImageStore::SetPartitionKind(uint32_t value)
+{
+    return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.kind; });
+}
+int ZbiImageStore::SetLastUsedBlock(uint32_t value)
+{
+    return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.lastUsedBlock; });
+}
+int ZbiImageStore::SetPartitionAttributeA(uint32_t value)
+{
+    return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.attributeA; });
+}
+int ZbiImageStore::SetPartitionAttributeB(uint32_t value)
+{
+    return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.attributeB; });
+}
+int ZbiImageStore::SetPartitionAttributeC(uint32_t value)
+{
+    return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.attributeC; });
+}
+int ZbiImageStore::SetPartitionAttributeD(uint32_t value)
+{
+    return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.attributeD; });
+}
+
+int ZbiImageStore::SetPartitionPassword(uint32_t value)
+{
+    // The value guards the partition's data, so it is fixed before the data arrives; a stored partition gets
+    // a new value only by being copied.
+    if (int e = checkWritable())
+        return e;
+    if (m_selection == Selection::Existing)
+        return rc::kWrongSequence;
+    if (m_selection == Selection::Pending && m_pendingBitmapWritten)
+        return rc::kWrongSequence;
+    return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.password; });
+}
+
+int ZbiImageStore::GetDriveLetter(char *out)
+{
+    if (int e = checkUsable())
+        return e;
+    const PartitionRecord *p = current();
+    if (!p)
+        return rc::kNoPartitionSelected;
+    *out = static_cast<char>(p->driveLetter);
+    return rc::kOk;
+}
+
+int ZbiImageStore::GetPartitionDate(uint16_t *year, uint16_t *month, uint16_t *day)
+{
+    if (int e = checkUsable())
+        return e;
+    const PartitionRecord *p = current();
+    if (!p)
+        return rc::kNoPartitionSelected;
+    *year = p->year;
+    *month = p->month;
+    *day = p->day;
+    return rc::kOk;
+}
+
+int ZbiImageStore::SetPartitionDate(uint16_t year, uint16_t month, uint16_t day)
+{
+    return changePartition([&](PartitionRecord &p) {
+        p.year = year;
+        p.month = month;
+        p.day = day;
+    });
+}
+
+int ZbiImageStore::GetStoredSize(uint32_t *low, uint32_t *high, uint32_t)
+{
+    if (int e = checkUsable())
+        return e;
+    const PartitionRecord *p = current();
+    if (!p)
+        return rc::kNoPartitionSelected;
+    uint64_t size = p->storedSize + p->bitmap.length + p->chunkTable.length;
+    *low = static_cast<uint32_t>(size);
+    *high = static_cast<uint32_t>(size >> 32);
+    return rc::kOk;
+}
+
+int ZbiImageStore::GetMinimumBufferSize(uint32_t *out)
+{
+    *out = kMinimumBufferSize;
+    return checkUsable();
+}
+
+} // namespace imbrex::zbi

@@ -1,0 +1,183 @@
+// Our image store: one image file in the format of docs/image-format.md.
+//
+// Changes are copy-on-write. New data, tables and catalogs go only to space that the committed catalog does not
+// use; a change becomes part of the image when a superblock naming the new catalog is written into the slot that
+// does not hold the current one, after everything it names has been synced. A crash at any moment therefore
+// leaves the old or the new image, and space given back by a change is reused from the next change on.
+#pragma once
+
+#include "ImageStore.h"
+#include "IMGSTORE_UI_CALLBACK.h"
+#include "SpaceMap.h"
+#include "ZbiFormat.h"
+#include "platform/File.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace imbrex::zbi {
+
+class ZbiImageStore final : public ImageStore
+{
+public:
+    static int open(const std::string &path, bool writable, IMGSTORE_UI_CALLBACK *callback,
+                    std::unique_ptr<ZbiImageStore> *out);
+    static int create(const std::string &path, IMGSTORE_UI_CALLBACK *callback, std::unique_ptr<ZbiImageStore> *out);
+
+    ~ZbiImageStore() override;
+
+    void Destroy() override;
+    int Close() override;
+    uint32_t GetPartitionCount() override;
+
+    int AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32_t sectorCount, char driveLetter,
+                     uint32_t compression, uint32_t reserved) override;
+    int SelectPartition(uint32_t number, uint32_t reserved) override;
+    int DeleteCurrentPartition() override;
+
+    int ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock, uint32_t *bytesRead) override;
+    int ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression) override;
+    int WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock, uint32_t blockCount,
+                         uint32_t usedBlockCount, uint32_t compression) override;
+    int WriteBlockBitmapRaw(const void *buffer, uint32_t size, uint32_t sectorsPerBlock, uint32_t blockCount,
+                            uint32_t usedBlockCount, uint32_t compression) override;
+    int SeekData(uint32_t positionLow, uint32_t positionHigh) override;
+    int ReadData(void *buffer, uint32_t size, uint32_t *bytesRead) override;
+    int ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression) override;
+    int WriteData(const void *buffer, uint32_t size, uint32_t *bytesWritten) override;
+    int WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten, uint32_t compression) override;
+
+    int GetImageName(char *buffer, uint32_t size) override;
+    int SetImageName(const char *text) override;
+    int GetImageComment(char *buffer, uint32_t size) override;
+    int SetImageComment(const char *text) override;
+
+    int GetPartitionName(char *buffer, uint32_t size) override;
+    int SetNewPartitionName(const char *text) override;
+    int SetPartitionName(const char *text) override;
+    int GetPartitionComment(char *buffer, uint32_t size) override;
+    int SetNewPartitionComment(const char *text) override;
+    int SetPartitionComment(const char *text) override;
+
+    int GetPartitionTypeId(uint32_t *out) override;
+    int GetFileSystemType(uint32_t *out) override;
+    int GetBlockCount(uint32_t *out) override;
+    int GetSectorsPerBlock(uint32_t *out) override;
+    int GetSectorSize(uint32_t *out) override;
+    int GetPartitionDate(uint16_t *year, uint16_t *month, uint16_t *day) override;
+    int SetPartitionDate(uint16_t year, uint16_t month, uint16_t day) override;
+    int GetStoredSize(uint32_t *low, uint32_t *high, uint32_t reserved) override;
+
+    int GetPartitionAttributeA(uint32_t *out) override;
+    int SetPartitionAttributeA(uint32_t value) override;
+    int GetPartitionKind(uint32_t *out) override;
+    int SetPartitionKind(uint32_t value) override;
+    int GetSectorCount(uint32_t *out) override;
+    int GetDriveLetter(char *out) override;
+    int GetCompression(uint32_t *out) override;
+    int GetMinimumBufferSize(uint32_t *out) override;
+    int GetUsedBlockCount(uint32_t *out) override;
+    int ReleasePartition(uint32_t reserved) override;
+
+    int GetPartitionPassword(uint32_t *out) override;
+    int SetPartitionPassword(uint32_t value) override;
+    int GetLastUsedBlock(uint32_t *out) override;
+    int SetLastUsedBlock(uint32_t value) override;
+    int GetPartitionAttributeB(uint32_t *out) override;
+    int SetPartitionAttributeB(uint32_t value) override;
+    int GetPartitionAttributeC(uint32_t *out) override;
+    int SetPartitionAttributeC(uint32_t value) override;
+    int GetPartitionAttributeD(uint32_t *out) override;
+    int SetPartitionAttributeD(uint32_t value) override;
+
+    int ResetStream() override;
+    int ResetPartitionSelection(uint32_t reserved) override;
+    int IsReadOnly(uint32_t *out) override;
+    int IsSpanned(uint32_t *out) override;
+
+    uint64_t GetDataPosition() override;
+    int GetTailByteCount(uint32_t *out) override;
+    int SaveDecoderState(void *buffer) override;
+    int RestoreDecoderState(const void *buffer) override;
+    int GetDecoderStateSize(uint32_t *out) override;
+    int GetImageId(uint32_t *out) override;
+    int GetPartitionNumber(uint32_t *out) override;
+    int BuildSpanTable() override;
+    int SetSpanTable(uint32_t count, const void *records) override;
+    int GetSpanTable(uint32_t *count, const void **records) override;
+    int SetCheckpointOffset(uint32_t offset) override;
+    int SetTailShortfall(uint32_t shortfall) override;
+
+private:
+    enum class Selection
+    {
+        None,
+        Existing, // a committed partition, m_selected is its index
+        Pending,  // a partition being added, m_pending
+    };
+
+    ZbiImageStore(std::string path, bool writable, IMGSTORE_UI_CALLBACK *callback);
+
+    int load();
+    int commit(Catalog next);
+    std::vector<Extent> extentsInUse() const;
+    void dropPending();
+    void clearSelection();
+
+    // The partition that getters read; nullptr when nothing is selected.
+    const PartitionRecord *current() const;
+    int checkUsable() const;
+    int checkWritable() const;
+    // Applies change to the current partition: at once and durably for a committed partition, in memory for
+    // one being added.
+    template <typename Change> int changePartition(Change change);
+    template <typename Field> int readField(uint32_t *out, Field field);
+    template <typename Field> int writeField(uint32_t value, Field field);
+
+    int ensureChunkTable();
+    int ensureBitmap();
+    int readRecord(uint64_t index, ChunkHeader *header);
+    int ensureDecoded(uint64_t index);
+    int storeRecord(std::span<const std::byte> record);
+    int storeChunk(std::span<const std::byte> plain);
+    int acceptBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock, uint32_t blockCount,
+                     uint32_t usedBlockCount, uint32_t compression);
+    int finishPending();
+
+    std::string m_path;
+    bool m_writable;
+    IMGSTORE_UI_CALLBACK *m_callback;
+    platform::File m_file;
+    bool m_closed = false;
+    // Set when a commit failed after its superblock write began: the state on disk is no longer known, so
+    // every further change is refused until the image is opened again.
+    bool m_broken = false;
+
+    Superblock m_super;
+    Catalog m_catalog;
+    SpaceMap m_space;
+
+    Selection m_selection = Selection::None;
+    size_t m_selected = 0;
+    PartitionRecord m_pending;
+    bool m_pendingBitmapWritten = false;
+    bool m_pendingFailed = false;
+    bool m_pendingRawWrites = false;
+
+    // Data of the selected partition.
+    std::vector<uint64_t> m_chunkOffsets;
+    bool m_chunkTableLoaded = false;
+    std::vector<std::byte> m_storedBitmap;
+    bool m_bitmapLoaded = false;
+    uint64_t m_position = 0;
+    uint64_t m_rawChunk = 0;
+    std::vector<std::byte> m_record;
+    uint64_t m_recordIndex = UINT64_MAX;
+    std::vector<std::byte> m_decoded;
+    uint64_t m_decodedIndex = UINT64_MAX;
+    std::vector<std::byte> m_writeBuffer;
+    size_t m_writeFill = 0;
+};
+
+} // namespace imbrex::zbi

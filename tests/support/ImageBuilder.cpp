@@ -1,0 +1,110 @@
+#include "ImageBuilder.h"
+
+#include <algorithm>
+
+namespace imbrex::test {
+
+std::vector<uint8_t> patternBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> out(size);
+    uint64_t x = 0x9E3779B97F4A7C15ull ^ seed;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        out[i] = static_cast<uint8_t>(x >> 24);
+    }
+    return out;
+}
+
+static uint32_t blockCountOf(const PartitionSpec &spec)
+{
+    return (spec.sectorCount + spec.sectorsPerBlock - 1) / spec.sectorsPerBlock;
+}
+
+static bool isStored(const PartitionSpec &spec, uint32_t block)
+{
+    return spec.storedBlocks.empty() || (block < spec.storedBlocks.size() && spec.storedBlocks[block]);
+}
+
+std::vector<uint8_t> volumeBytes(const PartitionSpec &spec)
+{
+    return patternBytes(static_cast<size_t>(spec.sectorCount) * 512, spec.seed);
+}
+
+std::vector<uint8_t> storedStream(const PartitionSpec &spec)
+{
+    std::vector<uint8_t> volume = volumeBytes(spec);
+    std::vector<uint8_t> stream;
+    size_t blockBytes = static_cast<size_t>(spec.sectorsPerBlock) * 512;
+    for (uint32_t b = 0; b < blockCountOf(spec); ++b) {
+        if (!isStored(spec, b))
+            continue;
+        size_t start = b * blockBytes;
+        size_t end = std::min(start + blockBytes, volume.size());
+        stream.insert(stream.end(), volume.begin() + static_cast<std::ptrdiff_t>(start),
+                      volume.begin() + static_cast<std::ptrdiff_t>(end));
+        // The last block of a volume that is not a whole number of blocks is stored in full, padded with zeros.
+        stream.resize(stream.size() + (blockBytes - (end - start)));
+    }
+    return stream;
+}
+
+std::vector<uint8_t> bitmapOf(const PartitionSpec &spec)
+{
+    uint32_t blocks = blockCountOf(spec);
+    std::vector<uint8_t> bitmap((blocks + 7) / 8);
+    for (uint32_t b = 0; b < blocks; ++b)
+        if (isStored(spec, b))
+            bitmap[b / 8] = static_cast<uint8_t>(bitmap[b / 8] | (1u << (b % 8)));
+    return bitmap;
+}
+
+int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSize)
+{
+    if (int e = store.AddPartition(spec.typeId, spec.fileSystemType, spec.sectorCount, spec.driveLetter, 0, 0))
+        return e;
+    if (int e = store.SetNewPartitionName(spec.name.c_str()))
+        return e;
+    if (int e = store.SetNewPartitionComment(spec.comment.c_str()))
+        return e;
+    if (int e = store.SetPartitionKind(spec.kind))
+        return e;
+    std::vector<uint8_t> bitmap = bitmapOf(spec);
+    uint32_t used = 0;
+    for (uint32_t b = 0; b < blockCountOf(spec); ++b)
+        used += isStored(spec, b) ? 1u : 0u;
+    if (int e = store.WriteBlockBitmap(bitmap.data(), static_cast<uint32_t>(bitmap.size()), spec.sectorsPerBlock,
+                                       blockCountOf(spec), used, 0))
+        return e;
+    std::vector<uint8_t> stream = storedStream(spec);
+    for (size_t offset = 0; offset < stream.size();) {
+        auto n = static_cast<uint32_t>(std::min<size_t>(writeSize, stream.size() - offset));
+        uint32_t written = 0;
+        if (int e = store.WriteData(stream.data() + offset, n, &written))
+            return e;
+        offset += written;
+    }
+    return store.ReleasePartition(1);
+}
+
+int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, uint32_t readSize)
+{
+    if (int e = store.SelectPartition(number, 0))
+        return e;
+    out->clear();
+    std::vector<uint8_t> buffer(readSize);
+    for (;;) {
+        uint32_t got = 0;
+        if (int e = store.ReadData(buffer.data(), readSize, &got)) {
+            (void)store.ReleasePartition(1);
+            return e;
+        }
+        if (got == 0)
+            break;
+        out->insert(out->end(), buffer.begin(), buffer.begin() + got);
+    }
+    return store.ReleasePartition(1);
+}
+
+} // namespace imbrex::test

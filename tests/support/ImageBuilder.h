@@ -1,0 +1,42 @@
+// Builds partitions in a store from plain bytes, and reads them back, for tests.
+#pragma once
+
+#include "imgstore/zbimgstr.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace imbrex::test {
+
+struct PartitionSpec
+{
+    uint32_t typeId = 0x06;
+    uint32_t fileSystemType = 1;
+    uint32_t sectorCount = 64;
+    uint32_t sectorsPerBlock = 8;
+    char driveLetter = 'C';
+    std::string name = "DATA";
+    std::string comment;
+    uint32_t kind = 2;
+    // One flag per block; empty means every block is stored.
+    std::vector<bool> storedBlocks;
+    // Seed of the partition's deterministic content.
+    uint32_t seed = 1;
+};
+
+// The raw volume a spec describes: every sector filled from the seed.
+std::vector<uint8_t> volumeBytes(const PartitionSpec &spec);
+// The data stream of the stored blocks, in block order.
+std::vector<uint8_t> storedStream(const PartitionSpec &spec);
+std::vector<uint8_t> bitmapOf(const PartitionSpec &spec);
+
+// Adds and releases a partition; returns the first failing store code.
+int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSize = 65536);
+// Reads the whole decoded stream of partition number (1-based).
+int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, uint32_t readSize = 65536);
+
+// Pseudo-random bytes that are the same on every run.
+std::vector<uint8_t> patternBytes(size_t size, uint32_t seed);
+
+} // namespace imbrex::test
