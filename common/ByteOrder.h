@@ -1,5 +1,6 @@
-// Little-endian loads and stores over byte spans, built from shifts so that they are independent of the host's
-// byte order and alignment. Callers check bounds first; these functions assume the span is long enough.
+// Little-endian loads and stores over byte spans, built from shifts so that they are independent of the
+// host's byte order and alignment. Callers check bounds first; these functions assume the span is long
+// enough.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,8 @@ namespace imbrex {
 
 inline uint16_t loadLe16(std::span<const std::byte> b, size_t off)
 {
-    return static_cast<uint16_t>(std::to_integer<uint16_t>(b[off]) | (std::to_integer<uint16_t>(b[off + 1]) << 8));
+    return static_cast<uint16_t>(std::to_integer<uint16_t>(b[off]) |
+                                 (std::to_integer<uint16_t>(b[off + 1]) << 8));
 }
 
 inline uint32_t loadLe32(std::span<const std::byte> b, size_t off)

@@ -1,8 +1,8 @@
 #include "ByteReader.h"
 
-#include "ByteOrder.h"
-
 #include <limits>
+
+#include "ByteOrder.h"
 
 namespace imbrex {
 
@@ -92,7 +92,8 @@ void ByteWriter::u64(uint64_t v)
 
 void ByteWriter::shortString(const std::string &s)
 {
-    size_t length = s.size() > std::numeric_limits<uint16_t>::max() ? std::numeric_limits<uint16_t>::max() : s.size();
+    size_t length =
+        s.size() > std::numeric_limits<uint16_t>::max() ? std::numeric_limits<uint16_t>::max() : s.size();
     u16(static_cast<uint16_t>(length));
     bytes(std::as_bytes(std::span(s.data(), length)));
 }

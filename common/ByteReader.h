@@ -1,6 +1,6 @@
-// Sequential readers and writers of little-endian records. A ByteReader remembers its first failure: once a read
-// runs past the end, every later read yields zero and ok() stays false, so a parser can read a whole record and
-// check once.
+// Sequential readers and writers of little-endian records. A ByteReader remembers its first failure: once a
+// read runs past the end, every later read yields zero and ok() stays false, so a parser can read a whole
+// record and check once.
 #pragma once
 
 #include <cstddef>

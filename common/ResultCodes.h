@@ -1,5 +1,5 @@
-// Result codes shared by the store, the engine and the program. A code is a plain int, 0 = success. The numbers
-// are fixed: stored files, peers and callers compare them, so never renumber one.
+// Result codes shared by the store, the engine and the program. A code is a plain int, 0 = success. The
+// numbers are fixed: stored files, peers and callers compare them, so never renumber one.
 #pragma once
 
 #include <string_view>

@@ -5,7 +5,10 @@
 
 namespace imbrex::zbi {
 
-uint64_t checksum(std::span<const std::byte> data) { return XXH3_64bits(data.data(), data.size()); }
+uint64_t checksum(std::span<const std::byte> data)
+{
+    return XXH3_64bits(data.data(), data.size());
+}
 
 uint64_t checksum(std::span<const std::byte> first, std::span<const std::byte> second)
 {

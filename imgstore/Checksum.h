@@ -1,4 +1,5 @@
-// The checksum that guards every superblock, catalog, bitmap, chunk table and chunk of an image: XXH3, 64 bits.
+// The checksum that guards every superblock, catalog, bitmap, chunk table and chunk of an image: XXH3, 64
+// bits.
 #pragma once
 
 #include <cstddef>

@@ -23,16 +23,17 @@ ImageStore *ImageStoreOpen(const char *path, uint32_t splitSize, uint32_t, IMGST
                            uint32_t *error)
 {
     std::unique_ptr<imbrex::zbi::ZbiImageStore> store;
-    int e = !path ? imbrex::rc::kInvalidArgument
+    int e = !path                            ? imbrex::rc::kInvalidArgument
             : !splitSizeSupported(splitSize) ? imbrex::rc::kInvalidArgument
-                                              : imbrex::zbi::ZbiImageStore::open(path, true, callback, &store);
+                                             : imbrex::zbi::ZbiImageStore::open(path, true, callback, &store);
     return finish(e, std::move(store), error);
 }
 
 ImageStore *ImageStoreOpenReadOnly(const char *path, IMGSTORE_UI_CALLBACK *callback, uint32_t *error)
 {
     std::unique_ptr<imbrex::zbi::ZbiImageStore> store;
-    int e = !path ? imbrex::rc::kInvalidArgument : imbrex::zbi::ZbiImageStore::open(path, false, callback, &store);
+    int e = !path ? imbrex::rc::kInvalidArgument
+                  : imbrex::zbi::ZbiImageStore::open(path, false, callback, &store);
     return finish(e, std::move(store), error);
 }
 
@@ -40,9 +41,9 @@ ImageStore *ImageStoreCreateNew(const char *path, uint32_t splitSize, uint32_t, 
                                 IMGSTORE_UI_CALLBACK *callback, uint32_t *error)
 {
     std::unique_ptr<imbrex::zbi::ZbiImageStore> store;
-    int e = !path ? imbrex::rc::kInvalidArgument
+    int e = !path                            ? imbrex::rc::kInvalidArgument
             : !splitSizeSupported(splitSize) ? imbrex::rc::kInvalidArgument
-                                              : imbrex::zbi::ZbiImageStore::create(path, callback, &store);
+                                             : imbrex::zbi::ZbiImageStore::create(path, callback, &store);
     return finish(e, std::move(store), error);
 }
 

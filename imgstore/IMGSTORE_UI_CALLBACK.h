@@ -1,6 +1,7 @@
-// The questions an image store asks a person while it reads or writes an image set spread over several files or
-// removable media. The base class answers every prompt with "no" and shows nothing, so a store driven without a
-// person (tests, scripts) fails cleanly instead of waiting; windows and the command-line tool derive from it.
+// The questions an image store asks a person while it reads or writes an image set spread over several files
+// or removable media. The base class answers every prompt with "no" and shows nothing, so a store driven
+// without a person (tests, scripts) fails cleanly instead of waiting; windows and the command-line tool
+// derive from it.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,10 @@ public:
     virtual bool PromptLastMedia(const char *file) { return (void)file, false; }
     virtual bool PromptNextMedia(const char *file) { return (void)file, false; }
     virtual bool PromptMediaWithFile(const char *file) { return (void)file, false; }
-    virtual bool PromptNewNumberedMedia(const char *file, int number) { return (void)file, (void)number, false; }
+    virtual bool PromptNewNumberedMedia(const char *file, int number)
+    {
+        return (void)file, (void)number, false;
+    }
     virtual bool PromptNumberedMedia(const char *file, int number) { return (void)file, (void)number, false; }
 
     // Reports: shown and acknowledged, nothing to answer.

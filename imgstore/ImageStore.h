@@ -1,9 +1,9 @@
 // The store object: everything done on an open image file goes through these operations. They act on the
-// partition made current by SelectPartition (numbered from 1) and return 0 or a result code (common/ResultCodes.h).
-// "Out" parameters are written only on success.
+// partition made current by SelectPartition (numbered from 1) and return 0 or a result code
+// (common/ResultCodes.h). "Out" parameters are written only on success.
 //
-// The interface is abstract so that tests can drive its callers with a store of their own; ours is made by the
-// exports in zbimgstr.h.
+// The interface is abstract so that tests can drive its callers with a store of their own; ours is made by
+// the exports in zbimgstr.h.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,8 @@ public:
     virtual int Close() = 0;
     virtual uint32_t GetPartitionCount() = 0;
 
-    // 2. Adding, selecting and deleting. AddPartition makes a new partition current; it becomes part of the image
-    // when it is released with all of its data written.
+    // 2. Adding, selecting and deleting. AddPartition makes a new partition current; it becomes part of the
+    // image when it is released with all of its data written.
     virtual int AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32_t sectorCount, char driveLetter,
                              uint32_t compression, uint32_t reserved) = 0;
     virtual int SelectPartition(uint32_t number, uint32_t reserved) = 0;
@@ -27,17 +27,20 @@ public:
     // 3. Block bitmap (bit b mod 8 of byte b / 8 is set when block b is stored) and the data stream: the used
     // blocks in block order. "Raw" forms move the stored form (compressed, encrypted) untouched, with the
     // compression code beside it; the others move plain bytes. Stream positions are decoded byte offsets.
-    virtual int ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock, uint32_t *bytesRead) = 0;
-    virtual int ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression) = 0;
-    virtual int WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock, uint32_t blockCount,
-                                 uint32_t usedBlockCount, uint32_t compression) = 0;
+    virtual int ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock,
+                                uint32_t *bytesRead) = 0;
+    virtual int ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *bytesRead,
+                                   uint32_t *compression) = 0;
+    virtual int WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
+                                 uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression) = 0;
     virtual int WriteBlockBitmapRaw(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
                                     uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression) = 0;
     virtual int SeekData(uint32_t positionLow, uint32_t positionHigh) = 0;
     virtual int ReadData(void *buffer, uint32_t size, uint32_t *bytesRead) = 0;
     virtual int ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression) = 0;
     virtual int WriteData(const void *buffer, uint32_t size, uint32_t *bytesWritten) = 0;
-    virtual int WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten, uint32_t compression) = 0;
+    virtual int WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten,
+                             uint32_t compression) = 0;
 
     // 4. Image name (at most 99 bytes) and comment (at most 399 bytes); texts are NUL-terminated.
     virtual int GetImageName(char *buffer, uint32_t size) = 0;
@@ -94,9 +97,9 @@ public:
     virtual int IsReadOnly(uint32_t *out) = 0;
     virtual int IsSpanned(uint32_t *out) = 0;
 
-    // 10. Resuming the data stream, identity and span records. A decoder state lets a reader resume a stream that
-    // keeps state across chunks; tail bytes are bytes a decoder needs beyond a 64 KiB read to finish a chunk.
-    // A span record is 8 bytes.
+    // 10. Resuming the data stream, identity and span records. A decoder state lets a reader resume a stream
+    // that keeps state across chunks; tail bytes are bytes a decoder needs beyond a 64 KiB read to finish a
+    // chunk. A span record is 8 bytes.
     virtual uint64_t GetDataPosition() = 0;
     virtual int GetTailByteCount(uint32_t *out) = 0;
     virtual int SaveDecoderState(void *buffer) = 0;

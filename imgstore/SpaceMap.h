@@ -1,6 +1,6 @@
 // Free space of an image file. Space is free when neither the committed catalog nor work in progress uses it;
-// everything from end() on is free too. Allocation is first fit, so space given back by a deleted partition is
-// used again before the file grows.
+// everything from end() on is free too. Allocation is first fit, so space given back by a deleted partition
+// is used again before the file grows.
 #pragma once
 
 #include <cstdint>

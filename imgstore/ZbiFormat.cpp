@@ -1,12 +1,12 @@
 #include "ZbiFormat.h"
 
+#include <bit>
+#include <cstring>
+
 #include "Checksum.h"
 #include "common/ByteOrder.h"
 #include "common/ByteReader.h"
 #include "common/ResultCodes.h"
-
-#include <bit>
-#include <cstring>
 
 namespace imbrex::zbi {
 
@@ -150,7 +150,8 @@ int readPartition(ByteReader &r, uint64_t fileSize, PartitionRecord *p)
     if (p->decodedLength != p->expectedDecodedLength())
         return rc::kImageDamaged;
     if (p->chunkCount != (p->decodedLength + kChunkSize - 1) / kChunkSize ||
-        p->chunkTable.length != p->chunkCount * 8 || !liesWithin(p->chunkTable.offset, p->chunkTable.length, fileSize))
+        p->chunkTable.length != p->chunkCount * 8 ||
+        !liesWithin(p->chunkTable.offset, p->chunkTable.length, fileSize))
         return rc::kImageDamaged;
     if (p->storedSize > extentBytes)
         return rc::kImageDamaged;
@@ -177,7 +178,8 @@ std::vector<std::byte> encodeSuperblock(const Superblock &sb)
 
 SlotState parseSuperblock(std::span<const std::byte> bytes, Superblock *out)
 {
-    if (bytes.size() < kSuperblockSize || std::memcmp(bytes.data(), kSuperblockMagic, sizeof kSuperblockMagic) != 0)
+    if (bytes.size() < kSuperblockSize ||
+        std::memcmp(bytes.data(), kSuperblockMagic, sizeof kSuperblockMagic) != 0)
         return SlotState::Empty;
     if (loadLe64(bytes, kSbChecksum) != checksum(bytes.first(kSbChecksum)))
         return SlotState::Damaged;
@@ -275,7 +277,8 @@ int parseChunkHeader(std::span<const std::byte> bytes, ChunkHeader *out)
     return rc::kOk;
 }
 
-bool verifyChunk(std::span<const std::byte> headerBytes, std::span<const std::byte> payload, uint64_t expected)
+bool verifyChunk(std::span<const std::byte> headerBytes, std::span<const std::byte> payload,
+                 uint64_t expected)
 {
     return checksum(headerBytes.first(kChChecksum), payload) == expected;
 }
@@ -318,7 +321,8 @@ uint64_t countBlocks(std::span<const std::byte> bits, uint32_t blockCount)
         count += static_cast<uint64_t>(std::popcount(std::to_integer<uint8_t>(bits[i])));
     if (blockCount % 8 && fullBytes < bits.size()) {
         auto mask = static_cast<uint8_t>((1u << (blockCount % 8)) - 1);
-        count += static_cast<uint64_t>(std::popcount(static_cast<uint8_t>(std::to_integer<uint8_t>(bits[fullBytes]) & mask)));
+        count += static_cast<uint64_t>(
+            std::popcount(static_cast<uint8_t>(std::to_integer<uint8_t>(bits[fullBytes]) & mask)));
     }
     return count;
 }

@@ -1,6 +1,6 @@
-// The on-disk structures of an image file, version 1. docs/image-format.md describes the layout; the constants
-// here are its offsets and limits. Every parse() checks what it reads and returns a result code, so a damaged or
-// hostile file turns into an error, never into a crash or a wild allocation.
+// The on-disk structures of an image file, version 1. docs/image-format.md describes the layout; the
+// constants here are its offsets and limits. Every parse() checks what it reads and returns a result code, so
+// a damaged or hostile file turns into an error, never into a crash or a wild allocation.
 #pragma once
 
 #include <cstddef>
@@ -51,9 +51,9 @@ struct Superblock
 enum class SlotState
 {
     Valid,
-    Empty,    // no image signature at all
-    Damaged,  // signature present, checksum wrong
-    TooNew,   // a valid slot written by a newer format version
+    Empty,   // no image signature at all
+    Damaged, // signature present, checksum wrong
+    TooNew,  // a valid slot written by a newer format version
 };
 
 std::vector<std::byte> encodeSuperblock(const Superblock &sb);
@@ -92,12 +92,12 @@ struct PartitionRecord
     uint32_t flags = 0;
     std::string name;
     std::string comment;
-    Blob bitmap;      // stored bitmap form (header + bits)
-    Blob chunkTable;  // u64 file offset of each chunk record
+    Blob bitmap;     // stored bitmap form (header + bits)
+    Blob chunkTable; // u64 file offset of each chunk record
     uint64_t decodedLength = 0;
     uint64_t chunkCount = 0;
-    uint64_t storedSize = 0;      // bytes of chunk records
-    std::vector<Extent> extents;  // where the chunk records lie
+    uint64_t storedSize = 0;     // bytes of chunk records
+    std::vector<Extent> extents; // where the chunk records lie
 
     // Bytes of the data stream the geometry promises: every used block in full.
     uint64_t expectedDecodedLength() const
@@ -121,7 +121,7 @@ int parseCatalog(std::span<const std::byte> bytes, uint64_t fileSize, Catalog *o
 // Chunk records: the unit of the stored data stream, and of the raw form that copies move.
 struct ChunkHeader
 {
-    uint32_t codec = 0;  // compression code the payload is encoded with; 0 = plain
+    uint32_t codec = 0; // compression code the payload is encoded with; 0 = plain
     uint32_t payloadLength = 0;
     uint32_t decodedLength = 0;
     uint64_t index = 0;
@@ -132,7 +132,8 @@ struct ChunkHeader
 void encodeChunkHeader(ChunkHeader header, std::span<const std::byte> payload, std::span<std::byte> out);
 // Checks a header's signature and limits; the checksum is verified by verifyChunk.
 int parseChunkHeader(std::span<const std::byte> bytes, ChunkHeader *out);
-bool verifyChunk(std::span<const std::byte> headerBytes, std::span<const std::byte> payload, uint64_t expected);
+bool verifyChunk(std::span<const std::byte> headerBytes, std::span<const std::byte> payload,
+                 uint64_t expected);
 
 // The stored form of a block bitmap: a header, then the bitmap bytes.
 struct BitmapHeader
@@ -147,6 +148,9 @@ int parseBitmap(std::span<const std::byte> stored, BitmapHeader *header, std::sp
 // Counts the set bits among the first blockCount bits.
 uint64_t countBlocks(std::span<const std::byte> bits, uint32_t blockCount);
 // Bytes of a bitmap for blockCount blocks.
-inline uint32_t bitmapBytes(uint32_t blockCount) { return blockCount / 8 + (blockCount % 8 ? 1 : 0); }
+inline uint32_t bitmapBytes(uint32_t blockCount)
+{
+    return blockCount / 8 + (blockCount % 8 ? 1 : 0);
+}
 
 } // namespace imbrex::zbi

@@ -1,19 +1,20 @@
 #include "ZbiImageStore.h"
 
-#include "Checksum.h"
-#include "common/ByteOrder.h"
-#include "common/ResultCodes.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
+
+#include "Checksum.h"
+#include "common/ByteOrder.h"
+#include "common/ResultCodes.h"
 
 namespace imbrex::zbi {
 
 namespace {
 
 constexpr uint32_t kMinimumBufferSize = 69632; // one chunk record, rounded up to 4 KiB
+constexpr size_t kWriteBehindSize = 1 << 20;
 
 std::string clampText(const char *text, size_t maxLength)
 {
@@ -86,7 +87,8 @@ int ZbiImageStore::open(const std::string &path, bool writable, IMGSTORE_UI_CALL
     if (writable && platform::isReadOnlyFile(path))
         return platform::kErrorAccessDenied;
     std::unique_ptr<ZbiImageStore> store(new ZbiImageStore(path, writable, callback));
-    if (int e = store->m_file.open(path, writable ? platform::FileAccess::ReadWrite : platform::FileAccess::Read))
+    if (int e =
+            store->m_file.open(path, writable ? platform::FileAccess::ReadWrite : platform::FileAccess::Read))
         return e;
     if (writable && !store->m_file.tryLockExclusive())
         return rc::kImageLocked;
@@ -114,7 +116,8 @@ int ZbiImageStore::create(const std::string &path, IMGSTORE_UI_CALLBACK *callbac
     std::string temp;
     std::random_device device;
     for (int attempt = 0;; ++attempt) {
-        temp = platform::directoryOf(path) + "/." + platform::fileNameOf(path) + ".new-" + std::to_string(device());
+        temp = platform::directoryOf(path) + "/." + platform::fileNameOf(path) + ".new-" +
+               std::to_string(device());
         int e = store->m_file.createExclusive(temp);
         if (e == 0)
             break;
@@ -254,7 +257,10 @@ int ZbiImageStore::commit(Catalog next)
     return rc::kOk;
 }
 
-void ZbiImageStore::Destroy() { delete this; }
+void ZbiImageStore::Destroy()
+{
+    delete this;
+}
 
 int ZbiImageStore::Close()
 {
@@ -325,13 +331,14 @@ void ZbiImageStore::clearSelection()
     m_recordIndex = UINT64_MAX;
     m_decodedIndex = UINT64_MAX;
     m_writeFill = 0;
+    m_writeBehind.clear();
     m_pendingBitmapWritten = false;
     m_pendingFailed = false;
     m_pendingRawWrites = false;
 }
 
-int ZbiImageStore::AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32_t sectorCount, char driveLetter,
-                                uint32_t compression, uint32_t)
+int ZbiImageStore::AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32_t sectorCount,
+                                char driveLetter, uint32_t compression, uint32_t)
 {
     if (int e = checkWritable())
         return e;
@@ -416,6 +423,8 @@ int ZbiImageStore::finishPending()
             return e;
         m_writeFill = 0;
     }
+    if (int e = flushWriteBehind())
+        return e;
     if (m_pending.decodedLength != m_pending.expectedDecodedLength())
         return rc::kWrongSequence;
 
@@ -439,7 +448,8 @@ int ZbiImageStore::finishPending()
     return rc::kOk;
 }
 
-// ---- block bitmap -------------------------------------------------------------------------------------------
+// ---- block bitmap
+// -------------------------------------------------------------------------------------------
 
 int ZbiImageStore::ensureBitmap()
 {
@@ -464,7 +474,8 @@ int ZbiImageStore::ensureBitmap()
     return rc::kOk;
 }
 
-int ZbiImageStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock, uint32_t *bytesRead)
+int ZbiImageStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock,
+                                   uint32_t *bytesRead)
 {
     if (int e = checkUsable())
         return e;
@@ -498,8 +509,8 @@ int ZbiImageStore::ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *byt
     return rc::kOk;
 }
 
-int ZbiImageStore::acceptBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock, uint32_t blockCount,
-                                uint32_t usedBlockCount, uint32_t compression)
+int ZbiImageStore::acceptBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock,
+                                uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
 {
     if (int e = checkWritable())
         return e;
@@ -517,7 +528,8 @@ int ZbiImageStore::acceptBitmap(std::span<const std::byte> stored, uint32_t sect
     std::span<const std::byte> bits;
     if (int e = parseBitmap(stored, &header, &bits))
         return e == rc::kDataDamaged ? rc::kInvalidArgument : e;
-    if (header.flags != 0 || bits.size() != bitmapBytes(blockCount) || countBlocks(bits, blockCount) != usedBlockCount)
+    if (header.flags != 0 || bits.size() != bitmapBytes(blockCount) ||
+        countBlocks(bits, blockCount) != usedBlockCount)
         return rc::kInvalidArgument;
 
     p.sectorsPerBlock = sectorsPerBlock;
@@ -534,8 +546,8 @@ int ZbiImageStore::acceptBitmap(std::span<const std::byte> stored, uint32_t sect
     return rc::kOk;
 }
 
-int ZbiImageStore::WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock, uint32_t blockCount,
-                                    uint32_t usedBlockCount, uint32_t compression)
+int ZbiImageStore::WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
+                                    uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
 {
     if (size != bitmapBytes(blockCount) || (size && !buffer))
         return rc::kInvalidArgument;
@@ -559,7 +571,8 @@ int ZbiImageStore::WriteBlockBitmapRaw(const void *buffer, uint32_t size, uint32
                         usedBlockCount, compression);
 }
 
-// ---- data stream ---------------------------------------------------------------------------------------------
+// ---- data stream
+// ---------------------------------------------------------------------------------------------
 
 int ZbiImageStore::ensureChunkTable()
 {
@@ -687,24 +700,42 @@ int ZbiImageStore::ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead,
     return rc::kOk;
 }
 
-int ZbiImageStore::storeRecord(std::span<const std::byte> record)
+int ZbiImageStore::storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload)
 {
+    uint64_t size = header.size() + payload.size();
     std::vector<Extent> &extents = m_pending.extents;
     uint64_t offset = 0;
-    if (!extents.empty() && m_space.allocateAt(extents.back().offset + extents.back().length, record.size())) {
+    if (!extents.empty() && m_space.allocateAt(extents.back().offset + extents.back().length, size)) {
         offset = extents.back().offset + extents.back().length;
-        extents.back().length += record.size();
+        extents.back().length += size;
     } else {
-        offset = m_space.allocate(record.size());
-        extents.push_back({offset, record.size()});
+        offset = m_space.allocate(size);
+        extents.push_back({offset, size});
     }
-    if (int e = m_file.writeAt(offset, record)) {
-        m_pendingFailed = true;
-        return e;
+    // Records that follow each other in the file go out in one write.
+    if (!m_writeBehind.empty() && m_writeBehindOffset + m_writeBehind.size() != offset)
+        if (int e = flushWriteBehind())
+            return e;
+    if (m_writeBehind.empty()) {
+        m_writeBehind.reserve(kWriteBehindSize + kMaxChunkRecord);
+        m_writeBehindOffset = offset;
     }
+    m_writeBehind.insert(m_writeBehind.end(), header.begin(), header.end());
+    m_writeBehind.insert(m_writeBehind.end(), payload.begin(), payload.end());
     m_chunkOffsets.push_back(offset);
-    m_pending.storedSize += record.size();
-    return rc::kOk;
+    m_pending.storedSize += size;
+    return m_writeBehind.size() >= kWriteBehindSize ? flushWriteBehind() : rc::kOk;
+}
+
+int ZbiImageStore::flushWriteBehind()
+{
+    if (m_writeBehind.empty())
+        return rc::kOk;
+    int e = m_file.writeAt(m_writeBehindOffset, m_writeBehind);
+    m_writeBehind.clear();
+    if (e != 0)
+        m_pendingFailed = true;
+    return e;
 }
 
 int ZbiImageStore::storeChunk(std::span<const std::byte> plain)
@@ -714,11 +745,9 @@ int ZbiImageStore::storeChunk(std::span<const std::byte> plain)
     h.payloadLength = static_cast<uint32_t>(plain.size());
     h.decodedLength = static_cast<uint32_t>(plain.size());
     h.index = m_chunkOffsets.size();
-    m_record.resize(kChunkHeaderSize + plain.size());
-    std::memcpy(m_record.data() + kChunkHeaderSize, plain.data(), plain.size());
-    encodeChunkHeader(h, plain, std::span(m_record).first(kChunkHeaderSize));
-    m_recordIndex = UINT64_MAX;
-    if (int e = storeRecord(m_record))
+    std::byte header[kChunkHeaderSize];
+    encodeChunkHeader(h, plain, header);
+    if (int e = storeRecord(header, plain))
         return e;
     m_pending.decodedLength += plain.size();
     return rc::kOk;
@@ -737,6 +766,13 @@ int ZbiImageStore::WriteData(const void *buffer, uint32_t size, uint32_t *bytesW
     const auto *in = static_cast<const std::byte *>(buffer);
     uint32_t done = 0;
     while (done < size) {
+        if (m_writeFill == 0 && size - done >= kChunkSize) {
+            // Whole chunks go straight from the caller's buffer.
+            if (int e = storeChunk(std::span(in + done, kChunkSize)))
+                return e;
+            done += kChunkSize;
+            continue;
+        }
         size_t n = std::min<size_t>(size - done, kChunkSize - m_writeFill);
         std::memcpy(m_writeBuffer.data() + m_writeFill, in + done, n);
         m_writeFill += n;
@@ -751,7 +787,8 @@ int ZbiImageStore::WriteData(const void *buffer, uint32_t size, uint32_t *bytesW
     return rc::kOk;
 }
 
-int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten, uint32_t compression)
+int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten,
+                                uint32_t compression)
 {
     if (int e = checkWritable())
         return e;
@@ -767,14 +804,16 @@ int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *byt
     uint64_t index = m_chunkOffsets.size();
     while (offset < in.size()) {
         ChunkHeader h;
-        if (parseChunkHeader(in.subspan(offset), &h) != 0 || in.size() - offset - kChunkHeaderSize < h.payloadLength)
+        if (parseChunkHeader(in.subspan(offset), &h) != 0 ||
+            in.size() - offset - kChunkHeaderSize < h.payloadLength)
             return rc::kInvalidArgument;
         auto payload = in.subspan(offset + kChunkHeaderSize, h.payloadLength);
         if (!verifyChunk(in.subspan(offset), payload, h.checksum))
             return rc::kDataDamaged;
         bool lastChunk = decoded + h.decodedLength == expected;
         if (h.index != index || h.codec != m_pending.compression || decoded + h.decodedLength > expected ||
-            (h.decodedLength != kChunkSize && !lastChunk) || (h.codec == 0 && h.payloadLength != h.decodedLength))
+            (h.decodedLength != kChunkSize && !lastChunk) ||
+            (h.codec == 0 && h.payloadLength != h.decodedLength))
             return rc::kInvalidArgument;
         decoded += h.decodedLength;
         offset += kChunkHeaderSize + h.payloadLength;
@@ -786,7 +825,8 @@ int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *byt
         ChunkHeader h;
         (void)parseChunkHeader(in.subspan(offset), &h);
         size_t length = kChunkHeaderSize + h.payloadLength;
-        if (int e = storeRecord(in.subspan(offset, length)))
+        if (int e = storeRecord(in.subspan(offset, kChunkHeaderSize),
+                                in.subspan(offset + kChunkHeaderSize, h.payloadLength)))
             return e;
         m_pending.decodedLength += h.decodedLength;
         offset += length;
@@ -818,18 +858,33 @@ int ZbiImageStore::GetTailByteCount(uint32_t *out)
     *out = 0;
     return checkUsable();
 }
-int ZbiImageStore::SaveDecoderState(void *) { return checkUsable(); }
-int ZbiImageStore::RestoreDecoderState(const void *) { return checkUsable(); }
+int ZbiImageStore::SaveDecoderState(void *)
+{
+    return checkUsable();
+}
+int ZbiImageStore::RestoreDecoderState(const void *)
+{
+    return checkUsable();
+}
 int ZbiImageStore::GetDecoderStateSize(uint32_t *out)
 {
     *out = 0;
     return checkUsable();
 }
-int ZbiImageStore::SetCheckpointOffset(uint32_t) { return checkUsable(); }
-int ZbiImageStore::SetTailShortfall(uint32_t) { return checkUsable(); }
+int ZbiImageStore::SetCheckpointOffset(uint32_t)
+{
+    return checkUsable();
+}
+int ZbiImageStore::SetTailShortfall(uint32_t)
+{
+    return checkUsable();
+}
 
 // A single-file image has no span records.
-int ZbiImageStore::BuildSpanTable() { return checkUsable(); }
+int ZbiImageStore::BuildSpanTable()
+{
+    return checkUsable();
+}
 int ZbiImageStore::SetSpanTable(uint32_t count, const void *)
 {
     if (int e = checkUsable())
@@ -882,7 +937,8 @@ int ZbiImageStore::GetPartitionNumber(uint32_t *out)
     return rc::kNoPartitionSelected;
 }
 
-// ---- names, comments and attributes -------------------------------------------------------------------------
+// ---- names, comments and attributes
+// -------------------------------------------------------------------------
 
 int ZbiImageStore::GetImageName(char *buffer, uint32_t size)
 {
@@ -965,7 +1021,10 @@ int ZbiImageStore::SetPartitionName(const char *text)
     return changePartition([&](PartitionRecord &p) { p.name = name; });
 }
 
-int ZbiImageStore::SetNewPartitionName(const char *text) { return SetPartitionName(text); }
+int ZbiImageStore::SetNewPartitionName(const char *text)
+{
+    return SetPartitionName(text);
+}
 
 int ZbiImageStore::GetPartitionComment(char *buffer, uint32_t size)
 {
@@ -981,7 +1040,10 @@ int ZbiImageStore::SetPartitionComment(const char *text)
     return changePartition([&](PartitionRecord &p) { p.comment = comment; });
 }
 
-int ZbiImageStore::SetNewPartitionComment(const char *text) { return SetPartitionComment(text); }
+int ZbiImageStore::SetNewPartitionComment(const char *text)
+{
+    return SetPartitionComment(text);
+}
 
 int ZbiImageStore::GetPartitionTypeId(uint32_t *out)
 {

@@ -1,20 +1,21 @@
 // Our image store: one image file in the format of docs/image-format.md.
 //
-// Changes are copy-on-write. New data, tables and catalogs go only to space that the committed catalog does not
-// use; a change becomes part of the image when a superblock naming the new catalog is written into the slot that
-// does not hold the current one, after everything it names has been synced. A crash at any moment therefore
-// leaves the old or the new image, and space given back by a change is reused from the next change on.
+// Changes are copy-on-write. New data, tables and catalogs go only to space that the committed catalog does
+// not use; a change becomes part of the image when a superblock naming the new catalog is written into the
+// slot that does not hold the current one, after everything it names has been synced. A crash at any moment
+// therefore leaves the old or the new image, and space given back by a change is reused from the next change
+// on.
 #pragma once
-
-#include "ImageStore.h"
-#include "IMGSTORE_UI_CALLBACK.h"
-#include "SpaceMap.h"
-#include "ZbiFormat.h"
-#include "platform/File.h"
 
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "IMGSTORE_UI_CALLBACK.h"
+#include "ImageStore.h"
+#include "SpaceMap.h"
+#include "ZbiFormat.h"
+#include "platform/File.h"
 
 namespace imbrex::zbi {
 
@@ -23,7 +24,8 @@ class ZbiImageStore final : public ImageStore
 public:
     static int open(const std::string &path, bool writable, IMGSTORE_UI_CALLBACK *callback,
                     std::unique_ptr<ZbiImageStore> *out);
-    static int create(const std::string &path, IMGSTORE_UI_CALLBACK *callback, std::unique_ptr<ZbiImageStore> *out);
+    static int create(const std::string &path, IMGSTORE_UI_CALLBACK *callback,
+                      std::unique_ptr<ZbiImageStore> *out);
 
     ~ZbiImageStore() override;
 
@@ -46,7 +48,8 @@ public:
     int ReadData(void *buffer, uint32_t size, uint32_t *bytesRead) override;
     int ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression) override;
     int WriteData(const void *buffer, uint32_t size, uint32_t *bytesWritten) override;
-    int WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten, uint32_t compression) override;
+    int WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten,
+                     uint32_t compression) override;
 
     int GetImageName(char *buffer, uint32_t size) override;
     int SetImageName(const char *text) override;
@@ -139,7 +142,8 @@ private:
     int ensureBitmap();
     int readRecord(uint64_t index, ChunkHeader *header);
     int ensureDecoded(uint64_t index);
-    int storeRecord(std::span<const std::byte> record);
+    int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
+    int flushWriteBehind();
     int storeChunk(std::span<const std::byte> plain);
     int acceptBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock, uint32_t blockCount,
                      uint32_t usedBlockCount, uint32_t compression);
@@ -176,8 +180,10 @@ private:
     uint64_t m_recordIndex = UINT64_MAX;
     std::vector<std::byte> m_decoded;
     uint64_t m_decodedIndex = UINT64_MAX;
-    std::vector<std::byte> m_writeBuffer;
+    std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData
     size_t m_writeFill = 0;
+    std::vector<std::byte> m_writeBehind; // records not yet written, contiguous from m_writeBehindOffset
+    uint64_t m_writeBehindOffset = 0;
 };
 
 } // namespace imbrex::zbi

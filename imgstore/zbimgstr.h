@@ -1,19 +1,19 @@
 // The four exports of the image store library.
 #pragma once
 
-#include "IMGSTORE_UI_CALLBACK.h"
-#include "ImageStore.h"
-
 #include <cstdint>
 #include <memory>
+
+#include "IMGSTORE_UI_CALLBACK.h"
+#include "ImageStore.h"
 
 // The split size that means "one file, no split".
 inline constexpr uint32_t kNoSplit = 0x7fffffff;
 
 // Opens an existing image for reading and writing. splitSize is the largest size of one file of the set (0 or
 // kNoSplit: not split). Returns nullptr with *error set on failure (1818: made by a newer version).
-ImageStore *ImageStoreOpen(const char *path, uint32_t splitSize, uint32_t reserved, IMGSTORE_UI_CALLBACK *callback,
-                           uint32_t *error);
+ImageStore *ImageStoreOpen(const char *path, uint32_t splitSize, uint32_t reserved,
+                           IMGSTORE_UI_CALLBACK *callback, uint32_t *error);
 
 // Opens an existing image that will only be read. Takes no lock, so it works while a writer holds the image;
 // every read is checked, so a change underneath shows as an error, never as wrong data.

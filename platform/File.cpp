@@ -1,14 +1,13 @@
 #include "File.h"
 
-#include "common/ResultCodes.h"
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <utility>
+
+#include "common/ResultCodes.h"
 
 namespace imbrex::platform {
 
@@ -21,18 +20,26 @@ int injected(IoOperation operation, const std::string &path, uint64_t offset, si
     return g_faultHook ? g_faultHook(operation, path, offset, length) : 0;
 }
 
-int lastError(const std::string &path) { return mapErrno(errno, path); }
+int lastError(const std::string &path)
+{
+    return mapErrno(errno, path);
+}
 
 } // namespace
 
-void setIoFaultHook(IoFaultHook hook) { g_faultHook = hook; }
+void setIoFaultHook(IoFaultHook hook)
+{
+    g_faultHook = hook;
+}
 
 int mapErrno(int err, const std::string &path)
 {
     switch (err) {
     case ENOENT: {
         std::string dir = directoryOf(path);
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (dir != "." && ::stat(dir.c_str(), &st) != 0)
             return kErrorPathNotFound;
         return kErrorFileNotFound;
@@ -63,7 +70,10 @@ int mapErrno(int err, const std::string &path)
     }
 }
 
-File::~File() { close(); }
+File::~File()
+{
+    close();
+}
 
 File::File(File &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
 
@@ -84,7 +94,9 @@ int File::open(const std::string &path, FileAccess access)
     int fd = ::open(path.c_str(), flags);
     if (fd < 0)
         return lastError(path);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return kErrorAccessDenied;
@@ -162,14 +174,19 @@ int File::truncate(uint64_t size)
 
 int File::size(uint64_t *out) const
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(m_fd, &st) != 0)
         return lastError(m_path);
     *out = static_cast<uint64_t>(st.st_size);
     return 0;
 }
 
-bool File::tryLockExclusive() { return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0; }
+bool File::tryLockExclusive()
+{
+    return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+}
 
 void File::close()
 {
@@ -180,13 +197,17 @@ void File::close()
 
 bool fileExists(const std::string &path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0;
 }
 
 bool isReadOnlyFile(const std::string &path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
 }
 

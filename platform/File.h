@@ -1,6 +1,6 @@
 // Files of the local file system, with error codes mapped from the operating system to the fixed numbers the
-// program uses: 2 not found (3 when a directory of the path is missing), 5 access denied, 21 device not ready,
-// 80 file exists, 112 disk full, and 1911 for any other input or output error.
+// program uses: 2 not found (3 when a directory of the path is missing), 5 access denied, 21 device not
+// ready, 80 file exists, 112 disk full, and 1911 for any other input or output error.
 #pragma once
 
 #include <cstddef>
@@ -72,8 +72,8 @@ std::string directoryOf(const std::string &path);
 // The file name and extension of path, without the directory.
 std::string fileNameOf(const std::string &path);
 
-// Fault injection for tests: when set, the hook is asked before every write, sync, truncate and replace and may
-// fail the operation with a code, or end the process to model a crash at that moment.
+// Fault injection for tests: when set, the hook is asked before every write, sync, truncate and replace and
+// may fail the operation with a code, or end the process to model a crash at that moment.
 enum class IoOperation
 {
     Write,

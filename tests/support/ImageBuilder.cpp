@@ -44,7 +44,8 @@ std::vector<uint8_t> storedStream(const PartitionSpec &spec)
         size_t end = std::min(start + blockBytes, volume.size());
         stream.insert(stream.end(), volume.begin() + static_cast<std::ptrdiff_t>(start),
                       volume.begin() + static_cast<std::ptrdiff_t>(end));
-        // The last block of a volume that is not a whole number of blocks is stored in full, padded with zeros.
+        // The last block of a volume that is not a whole number of blocks is stored in full, padded with
+        // zeros.
         stream.resize(stream.size() + (blockBytes - (end - start)));
     }
     return stream;
@@ -62,7 +63,8 @@ std::vector<uint8_t> bitmapOf(const PartitionSpec &spec)
 
 int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSize)
 {
-    if (int e = store.AddPartition(spec.typeId, spec.fileSystemType, spec.sectorCount, spec.driveLetter, 0, 0))
+    if (int e =
+            store.AddPartition(spec.typeId, spec.fileSystemType, spec.sectorCount, spec.driveLetter, 0, 0))
         return e;
     if (int e = store.SetNewPartitionName(spec.name.c_str()))
         return e;
@@ -74,8 +76,8 @@ int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSiz
     uint32_t used = 0;
     for (uint32_t b = 0; b < blockCountOf(spec); ++b)
         used += isStored(spec, b) ? 1u : 0u;
-    if (int e = store.WriteBlockBitmap(bitmap.data(), static_cast<uint32_t>(bitmap.size()), spec.sectorsPerBlock,
-                                       blockCountOf(spec), used, 0))
+    if (int e = store.WriteBlockBitmap(bitmap.data(), static_cast<uint32_t>(bitmap.size()),
+                                       spec.sectorsPerBlock, blockCountOf(spec), used, 0))
         return e;
     std::vector<uint8_t> stream = storedStream(spec);
     for (size_t offset = 0; offset < stream.size();) {

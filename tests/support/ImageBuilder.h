@@ -1,11 +1,11 @@
 // Builds partitions in a store from plain bytes, and reads them back, for tests.
 #pragma once
 
-#include "imgstore/zbimgstr.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "imgstore/zbimgstr.h"
 
 namespace imbrex::test {
 

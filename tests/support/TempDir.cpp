@@ -27,7 +27,13 @@ static std::filesystem::path fromEnvironment(const char *name, const char *fallb
     return value && *value ? std::filesystem::path(value) : std::filesystem::path(fallback);
 }
 
-std::filesystem::path sourceDir() { return fromEnvironment("IMBREX_SOURCE_DIR", IMBREX_DEFAULT_SOURCE_DIR); }
-std::filesystem::path binaryDir() { return fromEnvironment("IMBREX_BINARY_DIR", IMBREX_DEFAULT_BINARY_DIR); }
+std::filesystem::path sourceDir()
+{
+    return fromEnvironment("IMBREX_SOURCE_DIR", IMBREX_DEFAULT_SOURCE_DIR);
+}
+std::filesystem::path binaryDir()
+{
+    return fromEnvironment("IMBREX_BINARY_DIR", IMBREX_DEFAULT_BINARY_DIR);
+}
 
 } // namespace imbrex::test
