@@ -19,11 +19,11 @@ TEST(SpaceMap, AllocateAtExtendsOnlyIntoFreeSpace)
 {
     SpaceMap map;
     map.rebuild({{kDataStart, 100}, {kDataStart + 200, 100}});
-    EXPECT_FALSE(map.allocateAt(kDataStart + 50, 10));   // in use
-    EXPECT_TRUE(map.allocateAt(kDataStart + 100, 60));   // start of the hole
-    EXPECT_FALSE(map.allocateAt(kDataStart + 160, 41));  // runs into the next range
-    EXPECT_TRUE(map.allocateAt(kDataStart + 160, 40));   // the rest of the hole
-    EXPECT_TRUE(map.allocateAt(kDataStart + 300, 5));    // the free end
+    EXPECT_FALSE(map.allocateAt(kDataStart + 50, 10));  // in use
+    EXPECT_TRUE(map.allocateAt(kDataStart + 100, 60));  // start of the hole
+    EXPECT_FALSE(map.allocateAt(kDataStart + 160, 41)); // runs into the next range
+    EXPECT_TRUE(map.allocateAt(kDataStart + 160, 40));  // the rest of the hole
+    EXPECT_TRUE(map.allocateAt(kDataStart + 300, 5));   // the free end
     EXPECT_EQ(map.end(), kDataStart + 305);
     EXPECT_EQ(map.allocate(1), kDataStart + 305);
 }

@@ -1,18 +1,18 @@
-// Every write, sync, truncate and replace of a change fails in turn, or the process dies at that moment with the
-// write torn in half; the image must then open with either the old or the new content.
-#include "imgstore/Checksum.h"
-#include "imgstore/zbimgstr.h"
-#include "platform/File.h"
-#include "tests/support/ImageBuilder.h"
-#include "tests/support/TempDir.h"
-
-#include <gtest/gtest.h>
-
+// Every write, sync, truncate and replace of a change fails in turn, or the process dies at that moment with
+// the write torn in half; the image must then open with either the old or the new content.
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "imgstore/Checksum.h"
+#include "imgstore/zbimgstr.h"
+#include "platform/File.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/support/TempDir.h"
 
 using namespace imbrex;
 using imbrex::test::PartitionSpec;
@@ -130,7 +130,8 @@ void runChange(const std::string &path, const Change &change)
         change(*store);
 }
 
-// Runs the change with a fault at operation number n; returns false once n is past the change's last operation.
+// Runs the change with a fault at operation number n; returns false once n is past the change's last
+// operation.
 bool runWithFault(const std::string &path, const Change &change, int n, FaultKind kind)
 {
     g_countdown = n;
@@ -189,9 +190,15 @@ void checkEveryFault(FaultKind kind)
 
 } // namespace
 
-TEST(StoreFaults, EveryFailingWriteLeavesOldOrNewContent) { checkEveryFault(FaultKind::Fail); }
+TEST(StoreFaults, EveryFailingWriteLeavesOldOrNewContent)
+{
+    checkEveryFault(FaultKind::Fail);
+}
 
-TEST(StoreFaults, CrashAtAnyWriteLeavesOldOrNewContent) { checkEveryFault(FaultKind::Crash); }
+TEST(StoreFaults, CrashAtAnyWriteLeavesOldOrNewContent)
+{
+    checkEveryFault(FaultKind::Crash);
+}
 
 TEST(StoreFaults, CrashWhileCreatingLeavesTheOldFileOrTheNewImage)
 {

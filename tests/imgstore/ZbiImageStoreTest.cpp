@@ -1,15 +1,15 @@
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
 #include "common/ResultCodes.h"
 #include "imgstore/Checksum.h"
 #include "imgstore/zbimgstr.h"
 #include "platform/File.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sys/stat.h>
 
 using namespace imbrex;
 using imbrex::test::PartitionSpec;
@@ -51,7 +51,10 @@ std::string partitionName(ImageStore &store, uint32_t number)
     return name;
 }
 
-uint64_t fileSize(const std::string &path) { return std::filesystem::file_size(path); }
+uint64_t fileSize(const std::string &path)
+{
+    return std::filesystem::file_size(path);
+}
 
 void flipByte(const std::string &path, uint64_t offset)
 {
@@ -161,7 +164,8 @@ TEST(ZbiImageStore, SeekThenReadMatchesSequentialReading)
         uint32_t got = 0;
         ASSERT_EQ(store->ReadData(buffer.data(), 70000, &got), 0);
         ASSERT_EQ(got, std::min<uint64_t>(70000, expected.size() - position));
-        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + got, expected.begin() + static_cast<long>(position)))
+        EXPECT_TRUE(
+            std::equal(buffer.begin(), buffer.begin() + got, expected.begin() + static_cast<long>(position)))
             << "at " << position;
     }
     EXPECT_EQ(store->SeekData(static_cast<uint32_t>(expected.size() + 1), 0), rc::kInvalidArgument);
@@ -240,14 +244,15 @@ TEST(ZbiImageStore, ReleaseRefusesAPartitionWithMissingData)
     ImageStorePtr store = createImage(dir.file("a.zbi"));
     std::vector<uint8_t> bitmap(1, 0x03);
     ASSERT_EQ(store->AddPartition(6, 1, 16, 'C', 0, 0), 0);
-    EXPECT_EQ(store->ReleasePartition(1), rc::kWrongSequence); // no bitmap yet
+    EXPECT_EQ(store->ReleasePartition(1), rc::kWrongSequence);                              // no bitmap yet
     EXPECT_EQ(store->WriteBlockBitmap(bitmap.data(), 1, 8, 2, 1, 0), rc::kInvalidArgument); // count disagrees
     ASSERT_EQ(store->WriteBlockBitmap(bitmap.data(), 1, 8, 2, 2, 0), 0);
     std::vector<uint8_t> data(8192, 7);
     uint32_t written = 0;
     ASSERT_EQ(store->WriteData(data.data(), 4096, &written), 0);
     EXPECT_EQ(store->ReleasePartition(1), rc::kWrongSequence);
-    EXPECT_EQ(store->WriteData(data.data(), 8192, &written), rc::kInvalidArgument); // more than the blocks hold
+    EXPECT_EQ(store->WriteData(data.data(), 8192, &written),
+              rc::kInvalidArgument); // more than the blocks hold
     ASSERT_EQ(store->WriteData(data.data(), 4096, &written), 0);
     EXPECT_EQ(store->ReleasePartition(1), 0);
     EXPECT_EQ(store->GetPartitionCount(), 1u);
@@ -443,7 +448,8 @@ TEST(ZbiImageStore, GarbageAndTruncatedFilesAreRefusedCleanly)
     EXPECT_EQ(error, static_cast<uint32_t>(rc::kNotAnImage));
 
     std::vector<uint8_t> junk = test::patternBytes(100000, 5);
-    std::ofstream(dir.file("junk.zbi"), std::ios::binary).write(reinterpret_cast<const char *>(junk.data()), 100000);
+    std::ofstream(dir.file("junk.zbi"), std::ios::binary)
+        .write(reinterpret_cast<const char *>(junk.data()), 100000);
     EXPECT_FALSE(openImage(dir.file("junk.zbi"), &error));
     EXPECT_EQ(error, static_cast<uint32_t>(rc::kNotAnImage));
 

@@ -36,4 +36,9 @@ std::filesystem::path binaryDir()
     return fromEnvironment("IMBREX_BINARY_DIR", IMBREX_DEFAULT_BINARY_DIR);
 }
 
+std::filesystem::path fixtureDir()
+{
+    return fromEnvironment("IMBREX_FIXTURE_DIR", IMBREX_DEFAULT_FIXTURE_DIR);
+}
+
 } // namespace imbrex::test

@@ -24,5 +24,7 @@ private:
 // The repository's source directory (for fixtures and scripts) and the build directory (for built tools).
 std::filesystem::path sourceDir();
 std::filesystem::path binaryDir();
+// Where the test run keeps the real volumes made by tests/fixtures/make-fixtures.sh.
+std::filesystem::path fixtureDir();
 
 } // namespace imbrex::test

@@ -1,0 +1,43 @@
+// Moving partitions between raw volume files (a partition's sectors, byte for byte) and an image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/Progress.h"
+#include "imgstore/ImageStore.h"
+
+namespace imbrex::capture {
+
+struct ImportOptions
+{
+    char driveLetter = 'C';
+    // The partition's name; empty means the volume's label, or else the file's name without its extension.
+    std::string name;
+    std::string comment;
+    uint32_t kind = 2; // primary
+};
+
+// What importPartition recognised and stored.
+struct ImportResult
+{
+    uint32_t fileSystemType = 0;
+    uint32_t partitionTypeId = 0;
+    uint32_t sectorsPerBlock = 0;
+    uint32_t sectorCount = 0;
+    std::string name;
+};
+
+// Adds the raw volume at rawPath to store as a new partition, every block stored. A size that is not a whole
+// number of sectors is padded with zeros. On any failure or cancel the partition is discarded and the image
+// is left as it was.
+int importPartition(ImageStore &store, const std::string &rawPath, const ImportOptions &options,
+                    Progress &progress, ImportResult *result = nullptr);
+
+// Writes partition number (1-based) of store to rawPath as a raw volume: sectorCount x 512 bytes, blocks that
+// the image does not store as zeros. The file appears only when it is complete; an existing file is replaced
+// only when replace is set.
+int exportPartition(ImageStore &store, uint32_t number, const std::string &rawPath, bool replace,
+                    Progress &progress);
+
+} // namespace imbrex::capture

@@ -1,0 +1,115 @@
+// Fuzzes opening and reading an image file: the bytes become a file, which is opened read-only and read
+// through every operation a reader uses (attributes, bitmap, stored and decoded data), then opened for
+// writing and changed once, so the allocator meets whatever the catalog claims.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "FuzzTarget.h"
+#include "imgstore/zbimgstr.h"
+
+namespace {
+
+// In memory where the system offers it: the writable open syncs what it commits.
+std::string scratchPath()
+{
+    static const std::string path = [] {
+        std::filesystem::path dir = std::filesystem::is_directory("/dev/shm")
+                                        ? std::filesystem::path("/dev/shm")
+                                        : std::filesystem::temp_directory_path();
+        return (dir / ("imbrex-fuzz-" + std::to_string(::getpid()) + ".zbi")).string();
+    }();
+    return path;
+}
+
+void writeFile(const std::string &path, const uint8_t *data, size_t size)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
+}
+
+void readEverything(ImageStore &store)
+{
+    char text[400];
+    (void)store.GetImageName(text, 100);
+    (void)store.GetImageComment(text, sizeof text);
+    std::vector<uint8_t> buffer(131072);
+    for (uint32_t n = 1; n <= store.GetPartitionCount() && n <= 8; ++n) {
+        if (store.SelectPartition(n, 0) != 0)
+            continue;
+        uint32_t value = 0, spb = 0, got = 0, compression = 0;
+        (void)store.GetPartitionName(text, 100);
+        (void)store.GetBlockCount(&value);
+        (void)store.ReadBlockBitmap(buffer.data(), static_cast<uint32_t>(buffer.size()), &spb, &got);
+        (void)store.ReadBlockBitmapRaw(buffer.data(), static_cast<uint32_t>(buffer.size()), &got,
+                                       &compression);
+        for (int i = 0; i < 4; ++i)
+            if (store.ReadRawData(buffer.data(), static_cast<uint32_t>(buffer.size()), &got, &compression) !=
+                    0 ||
+                got == 0)
+                break;
+        (void)store.SeekData(65536, 0);
+        for (int i = 0; i < 4; ++i)
+            if (store.ReadData(buffer.data(), static_cast<uint32_t>(buffer.size()), &got) != 0 || got == 0)
+                break;
+        (void)store.ReleasePartition(1);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const std::string path = scratchPath();
+    writeFile(path, data, size);
+    uint32_t error = 0;
+    if (ImageStorePtr store{ImageStoreOpenReadOnly(path.c_str(), nullptr, &error)})
+        readEverything(*store);
+    if (ImageStorePtr store{ImageStoreOpen(path.c_str(), kNoSplit, 0, nullptr, &error)}) {
+        (void)store->SetImageName("fuzz");
+        if (store->SelectPartition(1, 0) == 0)
+            (void)store->DeleteCurrentPartition();
+    }
+    std::remove(path.c_str());
+    return 0;
+}
+
+namespace imbrex::fuzz {
+
+// A real image with two small partitions, one of which stores only some of its blocks.
+std::vector<std::vector<uint8_t>> builtInSeeds()
+{
+    const std::string path = scratchPath() + ".seed";
+    uint32_t error = 0;
+    {
+        ImageStorePtr store(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
+        if (!store)
+            return {};
+        (void)store->SetImageName("seed");
+        for (uint32_t p = 0; p < 2; ++p) {
+            uint32_t sectors = 24 + 40 * p;
+            uint32_t blocks = sectors / 8;
+            uint8_t bitmap = p == 0 ? 0x07 : 0x2D;
+            uint32_t used = p == 0 ? 3 : 4;
+            (void)store->AddPartition(6, 1, sectors, static_cast<char>('C' + p), 0, 0);
+            (void)store->SetNewPartitionName(p == 0 ? "first" : "second");
+            (void)store->WriteBlockBitmap(&bitmap, 1, 8, blocks, used, 0);
+            std::vector<uint8_t> data(used * 4096);
+            for (size_t i = 0; i < data.size(); ++i)
+                data[i] = static_cast<uint8_t>(i * 7 + p);
+            uint32_t written = 0;
+            (void)store->WriteData(data.data(), static_cast<uint32_t>(data.size()), &written);
+            (void)store->ReleasePartition(1);
+        }
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::remove(path.c_str());
+    return {bytes};
+}
+
+} // namespace imbrex::fuzz

@@ -1,0 +1,250 @@
+// zbitool as a user runs it: real volumes from the file-system tools go into an image and come back out.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDir.h"
+
+using imbrex::test::TempDir;
+
+namespace {
+
+struct ToolRun
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quote(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Zbitool : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        // CTest makes the volumes once for the whole run; a test program started by hand makes its own.
+        if (std::filesystem::exists(imbrex::test::fixtureDir() / "ntfs.img")) {
+            s_fixtureDir = imbrex::test::fixtureDir();
+            s_haveFixtures = true;
+            return;
+        }
+        s_ownFixtures = std::make_unique<TempDir>();
+        s_fixtureDir = s_ownFixtures->path();
+        std::string script = (imbrex::test::sourceDir() / "tests/fixtures/make-fixtures.sh").string();
+        std::string command =
+            "bash " + quote(script) + " " + quote(s_fixtureDir.string()) + " >/dev/null 2>&1";
+        s_haveFixtures = std::system(command.c_str()) == 0;
+    }
+    static void TearDownTestSuite() { s_ownFixtures.reset(); }
+
+    void SetUp() override
+    {
+        if (!s_haveFixtures)
+            GTEST_SKIP() << "the fixture tools (mkfs.fat, mtools, mkntfs) are not installed";
+    }
+
+    static std::string fixture(const std::string &name) { return (s_fixtureDir / name).string(); }
+
+    ToolRun run(const std::string &args)
+    {
+        std::string tool = (imbrex::test::binaryDir() / "cli/zbitool").string();
+        std::string out = m_dir.file("stdout"), err = m_dir.file("stderr");
+        std::string command =
+            quote(tool) + " " + args + " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        int raw = std::system(command.c_str());
+        ToolRun r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = slurp(out);
+        r.err = slurp(err);
+        return r;
+    }
+
+    std::string file(const std::string &name) { return m_dir.file(name); }
+
+    TempDir m_dir;
+    static std::unique_ptr<TempDir> s_ownFixtures;
+    static std::filesystem::path s_fixtureDir;
+    static bool s_haveFixtures;
+};
+
+std::unique_ptr<TempDir> Zbitool::s_ownFixtures;
+std::filesystem::path Zbitool::s_fixtureDir;
+bool Zbitool::s_haveFixtures = false;
+
+struct VolumeCase
+{
+    const char *file;
+    const char *row;  // the list row, without the date field
+    const char *type; // the Properties' partition type
+};
+
+class ZbitoolVolumes : public Zbitool, public ::testing::WithParamInterface<VolumeCase>
+{
+};
+
+std::string withoutDate(const std::string &row)
+{
+    // Fields: name|drive|type|status|date|size|compression|
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i)
+        start = row.find('|', start) + 1;
+    size_t end = row.find('|', start);
+    return row.substr(0, start) + row.substr(end + 1);
+}
+
+} // namespace
+
+TEST_P(ZbitoolVolumes, CreateListInfoExportRoundTrip)
+{
+    const VolumeCase &c = GetParam();
+    std::string raw = fixture(c.file);
+    std::string image = file("image.zbi");
+    ToolRun created = run("create " + quote(image) + " " + quote(raw) + " --name 'Test image'");
+    ASSERT_EQ(created.status, 0) << created.err;
+
+    ToolRun listed = run("list " + quote(image));
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(withoutDate(listed.out.substr(0, listed.out.find('\n'))), c.row);
+
+    ToolRun info = run("info " + quote(image) + " 1");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find(std::string("Partition type: ") + c.type + "\n"), std::string::npos) << info.out;
+    uint64_t bytes = std::filesystem::file_size(raw);
+    EXPECT_NE(info.out.find("(" + std::to_string(bytes) + " bytes)"), std::string::npos) << info.out;
+
+    std::string out = file("out.img");
+    ToolRun exported = run("export " + quote(image) + " 1 " + quote(out));
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(slurp(out), slurp(raw));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealVolumes, ZbitoolVolumes,
+    ::testing::Values(VolumeCase{"fat12.img", "IMBREX12|C:|FAT|Primary|2 MB|None|", "FAT 12-bit"},
+                      VolumeCase{"fat16.img", "IMBREX16|C:|FAT|Primary|20 MB|None|", "FAT 16-bit (<= 32 MB)"},
+                      VolumeCase{"fat32.img", "IMBREX32|C:|FAT32|Primary|40 MB|None|",
+                                 "FAT 32-bit (Ext INT 13)"},
+                      VolumeCase{"ntfs.img", "Imbrex NTFS|C:|NTFS|Primary|16 MB|None|", "IFS"}),
+    [](const auto &param) {
+        return std::string(param.param.file).substr(0, std::string(param.param.file).find('.'));
+    });
+
+TEST_F(Zbitool, SeveralVolumesGetDriveLettersInOrder)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(
+        run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " " + quote(fixture("ntfs.img")))
+            .status,
+        0);
+    ToolRun listed = run("list " + quote(image));
+    EXPECT_NE(listed.out.find("IMBREX12|C:|FAT|"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("Imbrex NTFS|D:|NTFS|"), std::string::npos) << listed.out;
+    std::string out = file("ntfs-out.img");
+    ASSERT_EQ(run("export " + quote(image) + " 2 " + quote(out)).status, 0);
+    EXPECT_EQ(slurp(out), slurp(fixture("ntfs.img")));
+}
+
+TEST_F(Zbitool, RenameAndCommentTheImageAndAPartition)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img"))).status, 0);
+    EXPECT_EQ(run("rename " + quote(image) + " 'New image name'").status, 0);
+    EXPECT_EQ(run("rename " + quote(image) + " 1 System").status, 0);
+    EXPECT_EQ(run("comment " + quote(image) + " 1 'Boot files'").status, 0);
+    ToolRun long_ = run("rename " + quote(image) + " 1 " + std::string(120, 'x'));
+    EXPECT_EQ(long_.status, 0);
+    EXPECT_NE(long_.err.find("only the first 99"), std::string::npos);
+    EXPECT_EQ(run("rename " + quote(image) + " 1 System").status, 0);
+
+    ToolRun info = run("info " + quote(image) + " 1");
+    EXPECT_NE(info.out.find("Name: System\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Comment: Boot files\n"), std::string::npos) << info.out;
+    EXPECT_EQ(run("rename " + quote(image) + " 2 Nothing").status, 1);
+}
+
+TEST_F(Zbitool, DamagedDataIsReportedAndNothingIsExported)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat16.img"))).status, 0);
+    {
+        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4096 + 5 * 65536 + 100);
+        f.put('\x42');
+    }
+    std::string out = file("out.img");
+    ToolRun exported = run("export " + quote(image) + " 1 " + quote(out));
+    EXPECT_EQ(exported.status, 1);
+    EXPECT_NE(exported.err.find("could not be exported; nothing was written"), std::string::npos)
+        << exported.err;
+    EXPECT_NE(exported.err.find("error 1902"), std::string::npos) << exported.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    size_t files = 0;
+    for (auto &entry : std::filesystem::directory_iterator(m_dir.path()))
+        files += entry.path().filename().string().find(".part-") != std::string::npos ? 1u : 0u;
+    EXPECT_EQ(files, 0u);
+}
+
+TEST_F(Zbitool, BadInputGetsTheProgramsOwnWords)
+{
+    std::string junk = file("junk.zbi");
+    std::ofstream(junk) << "this is not an image";
+    ToolRun listed = run("list " + quote(junk));
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_NE(listed.err.find("Either it is not a Korvane Image file, it's corrupted"), std::string::npos)
+        << listed.err;
+
+    ToolRun missing = run("list " + quote(file("missing.zbi")));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(file("missing.zbi"))); // listing never creates an image
+
+    EXPECT_EQ(run("").status, 2);
+    EXPECT_EQ(run("frobnicate").status, 2);
+    EXPECT_EQ(run("info " + quote(junk)).status, 2);
+    EXPECT_EQ(run("list " + quote(junk) + " --bogus").status, 2);
+    EXPECT_EQ(run("--help").status, 0);
+
+    // A raw file that does not exist leaves no image behind; an existing image is not replaced by accident.
+    std::string image = file("image.zbi");
+    EXPECT_EQ(run("create " + quote(image) + " " + quote(file("nope.img"))).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(image));
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img"))).status, 0);
+    EXPECT_EQ(run("create " + quote(image) + " " + quote(fixture("fat16.img"))).status, 1);
+    std::string out = file("out.img");
+    std::ofstream(out) << "keep me";
+    EXPECT_EQ(run("export " + quote(image) + " 1 " + quote(out)).status, 1);
+    EXPECT_EQ(slurp(out), "keep me");
+    EXPECT_EQ(run("export " + quote(image) + " 1 " + quote(out) + " --force").status, 0);
+    EXPECT_EQ(slurp(out), slurp(fixture("fat12.img")));
+}
+
+TEST_F(Zbitool, ARawFileOfPartialSectorsIsPaddedWithZeros)
+{
+    std::string raw = file("odd.img");
+    std::string content(1000, 'q');
+    std::ofstream(raw, std::ios::binary) << content;
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(raw)).status, 0);
+    ToolRun listed = run("list " + quote(image));
+    EXPECT_EQ(listed.out.rfind("odd|C:|Unknown|Primary|", 0), 0u) << listed.out;
+    std::string out = file("out.img");
+    ASSERT_EQ(run("export " + quote(image) + " 1 " + quote(out)).status, 0);
+    EXPECT_EQ(slurp(out), content + std::string(24, '\0'));
+}
