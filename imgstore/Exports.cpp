@@ -1,13 +1,14 @@
+#include "Keyring.h"
 #include "ZbiImageStore.h"
 #include "common/ResultCodes.h"
 #include "zbimgstr.h"
 
 namespace {
 
-bool splitSizeSupported(uint32_t splitSize)
+// 0 and kNoSplit mean a single file; an existing image keeps the layout it was made with.
+bool splitSizeValid(uint32_t splitSize)
 {
-    // Splitting a set over several files is not built yet: only a single file is offered.
-    return splitSize == 0 || splitSize >= kNoSplit;
+    return splitSize == 0 || splitSize >= imbrex::zbi::kMinSplitSize;
 }
 
 ImageStore *finish(int e, std::unique_ptr<imbrex::zbi::ZbiImageStore> store, uint32_t *error)
@@ -19,13 +20,12 @@ ImageStore *finish(int e, std::unique_ptr<imbrex::zbi::ZbiImageStore> store, uin
 
 } // namespace
 
-ImageStore *ImageStoreOpen(const char *path, uint32_t splitSize, uint32_t, IMGSTORE_UI_CALLBACK *callback,
+ImageStore *ImageStoreOpen(const char *path, uint32_t, uint32_t, IMGSTORE_UI_CALLBACK *callback,
                            uint32_t *error)
 {
     std::unique_ptr<imbrex::zbi::ZbiImageStore> store;
-    int e = !path                            ? imbrex::rc::kInvalidArgument
-            : !splitSizeSupported(splitSize) ? imbrex::rc::kInvalidArgument
-                                             : imbrex::zbi::ZbiImageStore::open(path, true, callback, &store);
+    int e =
+        !path ? imbrex::rc::kInvalidArgument : imbrex::zbi::ZbiImageStore::open(path, true, callback, &store);
     return finish(e, std::move(store), error);
 }
 
@@ -41,22 +41,19 @@ ImageStore *ImageStoreCreateNew(const char *path, uint32_t splitSize, uint32_t, 
                                 IMGSTORE_UI_CALLBACK *callback, uint32_t *error)
 {
     std::unique_ptr<imbrex::zbi::ZbiImageStore> store;
-    int e = !path                            ? imbrex::rc::kInvalidArgument
-            : !splitSizeSupported(splitSize) ? imbrex::rc::kInvalidArgument
-                                             : imbrex::zbi::ZbiImageStore::create(path, callback, &store);
+    int e = !path || !splitSizeValid(splitSize)
+                ? imbrex::rc::kInvalidArgument
+                : imbrex::zbi::ZbiImageStore::create(path, splitSize, callback, &store);
     return finish(e, std::move(store), error);
 }
 
-// FNV-1a over the bytes of the text, 32 bits. The empty text is 0 (no password); a text whose hash happens to
-// be 0 gets 1 instead, so that it still counts as a password.
+// FNV-1a over the bytes of the text, 32 bits; the empty text is 0 (no password), and a text whose hash
+// happens to be 0 gets 1 instead, so that it still counts as a password. The text is remembered for the life
+// of the process: the keys of protected partitions are derived from it.
 uint32_t ConvertPasswordString(const char *text)
 {
-    if (!text || !*text)
+    if (!text)
         return 0;
-    uint32_t hash = 2166136261u;
-    for (const char *p = text; *p; ++p) {
-        hash ^= static_cast<unsigned char>(*p);
-        hash *= 16777619u;
-    }
-    return hash == 0 ? 1 : hash;
+    imbrex::zbi::rememberPasswordText(text);
+    return imbrex::zbi::passwordValue(text);
 }

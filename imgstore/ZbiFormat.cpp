@@ -23,6 +23,7 @@ constexpr size_t kSbCatalogOffset = 24;
 constexpr size_t kSbCatalogLength = 32;
 constexpr size_t kSbCatalogChecksum = 40;
 constexpr size_t kSbDataEnd = 48;
+constexpr size_t kSbSplitSize = 56;
 constexpr size_t kSbChecksum = kSuperblockSize - 8;
 
 constexpr uint32_t kCatalogMagic = 0x4C544143; // "CATL"
@@ -80,6 +81,8 @@ void writePartition(ByteWriter &w, const PartitionRecord &p)
     w.u32(p.compression);
     w.u32(p.password);
     w.u32(p.flags);
+    w.bytes(p.salt);
+    w.bytes(p.keyCheck);
     w.shortString(p.name);
     w.shortString(p.comment);
     writeBlob(w, p.bitmap);
@@ -116,6 +119,10 @@ int readPartition(ByteReader &r, uint64_t fileSize, PartitionRecord *p)
     p->compression = r.u32();
     p->password = r.u32();
     p->flags = r.u32();
+    if (auto salt = r.bytes(kSaltSize); r.ok())
+        std::memcpy(p->salt, salt.data(), kSaltSize);
+    if (auto check = r.bytes(kKeyCheckBytes); r.ok())
+        std::memcpy(p->keyCheck, check.data(), kKeyCheckBytes);
     p->name = r.shortString(kMaxPartitionName);
     p->comment = r.shortString(kMaxPartitionComment);
     p->bitmap = readBlob(r);
@@ -172,6 +179,7 @@ std::vector<std::byte> encodeSuperblock(const Superblock &sb)
     storeLe32(out, kSbCatalogLength, sb.catalogLength);
     storeLe64(out, kSbCatalogChecksum, sb.catalogChecksum);
     storeLe64(out, kSbDataEnd, sb.dataEnd);
+    storeLe32(out, kSbSplitSize, sb.splitSize);
     storeLe64(out, kSbChecksum, checksum(std::span(out).first(kSbChecksum)));
     return out;
 }
@@ -191,10 +199,11 @@ SlotState parseSuperblock(std::span<const std::byte> bytes, Superblock *out)
     sb.catalogLength = loadLe32(bytes, kSbCatalogLength);
     sb.catalogChecksum = loadLe64(bytes, kSbCatalogChecksum);
     sb.dataEnd = loadLe64(bytes, kSbDataEnd);
+    sb.splitSize = loadLe32(bytes, kSbSplitSize);
     *out = sb;
     if (sb.version > kFormatVersion)
         return SlotState::TooNew;
-    if (sb.version == 0 || loadLe16(bytes, kSbHeaderSize) != kSuperblockSize)
+    if (sb.version == 0 || loadLe16(bytes, kSbHeaderSize) != kSuperblockSize || sb.dataEnd < kDataStart)
         return SlotState::Damaged;
     return SlotState::Valid;
 }
@@ -291,6 +300,7 @@ std::vector<std::byte> encodeBitmap(const BitmapHeader &header, std::span<const 
     w.u32(header.bitmapLength);
     w.u32(0);
     w.bytes(header.salt);
+    w.bytes(header.keyCheck);
     w.bytes(bits);
     return w.take();
 }
@@ -305,9 +315,11 @@ int parseBitmap(std::span<const std::byte> stored, BitmapHeader *header, std::sp
     h.bitmapLength = r.u32();
     r.skip(4);
     auto salt = r.bytes(kSaltSize);
-    if (!r.ok() || h.bitmapLength != r.remaining())
+    auto check = r.bytes(kKeyCheckBytes);
+    if (!r.ok() || h.bitmapLength != r.remaining() || (h.flags & ~kFlagEncrypted) != 0)
         return rc::kDataDamaged;
     std::memcpy(h.salt, salt.data(), kSaltSize);
+    std::memcpy(h.keyCheck, check.data(), kKeyCheckBytes);
     *bits = r.bytes(h.bitmapLength);
     *header = h;
     return rc::kOk;

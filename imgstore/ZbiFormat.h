@@ -22,12 +22,17 @@ inline constexpr uint64_t kDataStart = 4096;
 // Data streams are cut into chunks of this many decoded bytes (the last one may be shorter).
 inline constexpr uint32_t kChunkSize = 65536;
 inline constexpr size_t kChunkHeaderSize = 32;
-// The largest payload a chunk record may carry; a codec stores a chunk plain when it cannot make it smaller.
-inline constexpr uint32_t kMaxChunkPayload = kChunkSize;
+// The largest payload a chunk record may carry: a chunk plus the few bytes a stream codec may add to data it
+// cannot compress.
+inline constexpr uint32_t kMaxChunkPayload = kChunkSize + 1024;
 inline constexpr size_t kMaxChunkRecord = kChunkHeaderSize + kMaxChunkPayload;
 
-inline constexpr size_t kBitmapHeaderSize = 32;
+inline constexpr size_t kBitmapHeaderSize = 48;
 inline constexpr size_t kSaltSize = 16;
+inline constexpr size_t kKeyCheckBytes = 16;
+
+// PartitionRecord::flags and BitmapHeader::flags
+inline constexpr uint32_t kFlagEncrypted = 1;
 
 inline constexpr size_t kMaxImageName = 99;
 inline constexpr size_t kMaxImageComment = 399;
@@ -46,6 +51,7 @@ struct Superblock
     uint32_t catalogLength = 0;
     uint64_t catalogChecksum = 0;
     uint64_t dataEnd = kDataStart;
+    uint32_t splitSize = 0; // 0: a single file
 };
 
 enum class SlotState
@@ -90,6 +96,8 @@ struct PartitionRecord
     uint32_t compression = 0;
     uint32_t password = 0;
     uint32_t flags = 0;
+    std::byte salt[kSaltSize] = {};
+    std::byte keyCheck[kKeyCheckBytes] = {};
     std::string name;
     std::string comment;
     Blob bitmap;     // stored bitmap form (header + bits)
@@ -141,6 +149,7 @@ struct BitmapHeader
     uint32_t flags = 0;
     uint32_t bitmapLength = 0;
     std::byte salt[kSaltSize] = {};
+    std::byte keyCheck[kKeyCheckBytes] = {};
 };
 std::vector<std::byte> encodeBitmap(const BitmapHeader &header, std::span<const std::byte> bits);
 int parseBitmap(std::span<const std::byte> stored, BitmapHeader *header, std::span<const std::byte> *bits);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "Checksum.h"
+#include "Keyring.h"
 #include "common/ByteOrder.h"
 #include "common/ResultCodes.h"
 
@@ -87,8 +88,8 @@ int ZbiImageStore::open(const std::string &path, bool writable, IMGSTORE_UI_CALL
     if (writable && platform::isReadOnlyFile(path))
         return platform::kErrorAccessDenied;
     std::unique_ptr<ZbiImageStore> store(new ZbiImageStore(path, writable, callback));
-    if (int e =
-            store->m_file.open(path, writable ? platform::FileAccess::ReadWrite : platform::FileAccess::Read))
+    store->m_file.setCallback(callback);
+    if (int e = store->m_file.open(path, writable))
         return e;
     if (writable && !store->m_file.tryLockExclusive())
         return rc::kImageLocked;
@@ -98,7 +99,7 @@ int ZbiImageStore::open(const std::string &path, bool writable, IMGSTORE_UI_CALL
     return rc::kOk;
 }
 
-int ZbiImageStore::create(const std::string &path, IMGSTORE_UI_CALLBACK *callback,
+int ZbiImageStore::create(const std::string &path, uint32_t splitSize, IMGSTORE_UI_CALLBACK *callback,
                           std::unique_ptr<ZbiImageStore> *out)
 {
     // The file being replaced must not be in another writer's hands, and must be ours to replace.
@@ -118,7 +119,7 @@ int ZbiImageStore::create(const std::string &path, IMGSTORE_UI_CALLBACK *callbac
     for (int attempt = 0;; ++attempt) {
         temp = platform::directoryOf(path) + "/." + platform::fileNameOf(path) + ".new-" +
                std::to_string(device());
-        int e = store->m_file.createExclusive(temp);
+        int e = store->m_file.createTemporary(temp, path);
         if (e == 0)
             break;
         if (e != platform::kErrorFileExists || attempt > 16)
@@ -130,10 +131,12 @@ int ZbiImageStore::create(const std::string &path, IMGSTORE_UI_CALLBACK *callbac
     }
 
     store->m_catalog.imageId = newImageId();
+    store->m_file.setCallback(callback);
+    store->m_file.setLayout(splitSize, store->m_catalog.imageId);
     Catalog empty = store->m_catalog;
     int e = store->commit(empty);
     if (e == 0)
-        e = platform::replaceFile(temp, path);
+        e = store->m_file.rename();
     if (e != 0) {
         store->m_file.close();
         (void)platform::removeFile(temp);
@@ -145,9 +148,6 @@ int ZbiImageStore::create(const std::string &path, IMGSTORE_UI_CALLBACK *callbac
 
 int ZbiImageStore::load()
 {
-    uint64_t fileSize = 0;
-    if (int e = m_file.size(&fileSize))
-        return e;
     std::vector<std::byte> head(2 * kSuperblockSize);
     size_t got = 0;
     if (int e = m_file.readAt(0, head, &got))
@@ -172,6 +172,9 @@ int ZbiImageStore::load()
         return damaged ? rc::kImageDamaged : rc::kNotAnImage;
     }
     const Superblock &sb = slots[best];
+    m_file.setLayout(sb.splitSize, sb.imageId);
+    // Everything the image uses lies below the end its superblock records.
+    uint64_t fileSize = sb.dataEnd;
     if (sb.catalogLength == 0 || sb.catalogLength > kMaxCatalogSize || sb.catalogOffset < kDataStart ||
         sb.catalogOffset > fileSize || sb.catalogLength > fileSize - sb.catalogOffset)
         return rc::kImageDamaged;
@@ -218,6 +221,7 @@ int ZbiImageStore::commit(Catalog next)
     sb.version = kFormatVersion;
     sb.imageId = next.imageId;
     sb.generation = m_super.generation + 1;
+    sb.splitSize = m_file.splitSize();
     sb.catalogOffset = offset;
     sb.catalogLength = static_cast<uint32_t>(bytes.size());
     sb.catalogChecksum = checksum(bytes);
@@ -251,9 +255,8 @@ int ZbiImageStore::commit(Catalog next)
         return e;
     }
     // Space after the last byte in use is given back; a failure here only leaves free bytes at the end.
-    uint64_t fileSize = 0;
-    if (m_file.size(&fileSize) == 0 && fileSize > m_space.end())
-        (void)m_file.truncate(m_space.end());
+    if (m_space.end() < previous.dataEnd || m_super.generation == 1)
+        m_file.shrinkTo(m_space.end());
     return rc::kOk;
 }
 
@@ -332,6 +335,9 @@ void ZbiImageStore::clearSelection()
     m_decodedIndex = UINT64_MAX;
     m_writeFill = 0;
     m_writeBehind.clear();
+    m_encoder.reset();
+    m_decoder.resetStream();
+    m_key.reset();
     m_pendingBitmapWritten = false;
     m_pendingFailed = false;
     m_pendingRawWrites = false;
@@ -344,7 +350,7 @@ int ZbiImageStore::AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32
         return e;
     if (m_selection == Selection::Pending)
         return rc::kWrongSequence;
-    if (compression != 0)
+    if (familyOf(compression) == CompressionFamily::Unsupported)
         return rc::kUnsupportedCompression;
     if (m_catalog.partitions.size() >= kMaxPartitions)
         return rc::kImageTooLarge;
@@ -369,6 +375,16 @@ int ZbiImageStore::SelectPartition(uint32_t number, uint32_t)
     if (number == 0 || number > m_catalog.partitions.size())
         return rc::kBadPartitionNumber;
     clearSelection();
+    // Every part that holds this partition's data must be at hand.
+    const PartitionRecord &p = m_catalog.partitions[number - 1];
+    int e = m_file.checkPresent(p.bitmap.offset, p.bitmap.length);
+    if (e == 0)
+        e = m_file.checkPresent(p.chunkTable.offset, p.chunkTable.length);
+    for (const Extent &extent : p.extents)
+        if (e == 0)
+            e = m_file.checkPresent(extent.offset, extent.length);
+    if (e != 0)
+        return e == rc::kCancelled ? rc::kSpanned : e;
     m_selection = Selection::Existing;
     m_selected = number - 1;
     return rc::kOk;
@@ -451,7 +467,7 @@ int ZbiImageStore::finishPending()
 // ---- block bitmap
 // -------------------------------------------------------------------------------------------
 
-int ZbiImageStore::ensureBitmap()
+int ZbiImageStore::ensureStoredBitmap()
 {
     if (m_bitmapLoaded)
         return rc::kOk;
@@ -466,12 +482,36 @@ int ZbiImageStore::ensureBitmap()
     std::span<const std::byte> bits;
     if (int e = parseBitmap(stored, &header, &bits))
         return e;
-    if (header.bitmapLength != bitmapBytes(p.blockCount) || header.flags != 0 ||
-        countBlocks(bits, p.blockCount) != p.usedBlockCount)
+    bool encrypted = (p.flags & kFlagEncrypted) != 0;
+    if (header.bitmapLength != bitmapBytes(p.blockCount) ||
+        ((header.flags & kFlagEncrypted) != 0) != encrypted ||
+        (encrypted && (std::memcmp(header.salt, p.salt, kSaltSize) != 0 ||
+                       std::memcmp(header.keyCheck, p.keyCheck, kKeyCheckBytes) != 0)))
         return rc::kDataDamaged;
     m_storedBitmap = std::move(stored);
     m_bitmapLoaded = true;
     return rc::kOk;
+}
+
+int ZbiImageStore::ensureKey()
+{
+    const PartitionRecord *p = current();
+    if (!p || (p->flags & kFlagEncrypted) == 0 || m_key)
+        return rc::kOk;
+    Salt salt;
+    KeyCheck check;
+    std::memcpy(salt.data(), p->salt, salt.size());
+    std::memcpy(check.data(), p->keyCheck, check.size());
+    m_key = findPartitionKey(p->password, salt, check);
+    return m_key ? rc::kOk : rc::kWrongPassword;
+}
+
+void ZbiImageStore::applyKey(uint64_t index, std::span<std::byte> data) const
+{
+    const PartitionRecord *p = current();
+    Salt salt;
+    std::memcpy(salt.data(), p->salt, salt.size());
+    applyKeystream(*m_key, salt, index, data);
 }
 
 int ZbiImageStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock,
@@ -481,14 +521,21 @@ int ZbiImageStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sector
         return e;
     if (m_selection != Selection::Existing)
         return rc::kNoPartitionSelected;
-    if (int e = ensureBitmap())
+    if (int e = ensureStoredBitmap())
         return e;
-    auto bits = std::span(m_storedBitmap).subspan(kBitmapHeaderSize);
+    if (int e = ensureKey())
+        return e;
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    std::vector<std::byte> bits(m_storedBitmap.begin() + kBitmapHeaderSize, m_storedBitmap.end());
+    if (p.flags & kFlagEncrypted)
+        applyKey(kBitmapKeyIndex, bits);
+    if (countBlocks(bits, p.blockCount) != p.usedBlockCount)
+        return rc::kDataDamaged;
     size_t n = std::min<size_t>(size, bits.size());
     if (n)
         std::memcpy(buffer, bits.data(), n);
     if (sectorsPerBlock)
-        *sectorsPerBlock = m_catalog.partitions[m_selected].sectorsPerBlock;
+        *sectorsPerBlock = p.sectorsPerBlock;
     *bytesRead = static_cast<uint32_t>(n);
     return rc::kOk;
 }
@@ -499,7 +546,7 @@ int ZbiImageStore::ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *byt
         return e;
     if (m_selection != Selection::Existing)
         return rc::kNoPartitionSelected;
-    if (int e = ensureBitmap())
+    if (int e = ensureStoredBitmap())
         return e;
     if (size < m_storedBitmap.size())
         return rc::kInvalidArgument;
@@ -509,29 +556,26 @@ int ZbiImageStore::ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *byt
     return rc::kOk;
 }
 
-int ZbiImageStore::acceptBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock,
-                                uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
+int ZbiImageStore::checkPendingGeometry(uint32_t sectorsPerBlock, uint32_t blockCount,
+                                        uint32_t usedBlockCount, uint32_t compression) const
 {
     if (int e = checkWritable())
         return e;
-    if (m_selection != Selection::Pending)
+    if (m_selection != Selection::Pending || m_pendingBitmapWritten || m_pendingFailed)
         return rc::kWrongSequence;
-    if (m_pendingBitmapWritten || m_pendingFailed)
-        return rc::kWrongSequence;
-    PartitionRecord &p = m_pending;
+    const PartitionRecord &p = m_pending;
     if (compression != p.compression || sectorsPerBlock == 0)
         return rc::kInvalidArgument;
     uint64_t blocks = (static_cast<uint64_t>(p.sectorCount) + sectorsPerBlock - 1) / sectorsPerBlock;
     if (blocks != blockCount || usedBlockCount > blockCount)
         return rc::kInvalidArgument;
-    BitmapHeader header;
-    std::span<const std::byte> bits;
-    if (int e = parseBitmap(stored, &header, &bits))
-        return e == rc::kDataDamaged ? rc::kInvalidArgument : e;
-    if (header.flags != 0 || bits.size() != bitmapBytes(blockCount) ||
-        countBlocks(bits, blockCount) != usedBlockCount)
-        return rc::kInvalidArgument;
+    return rc::kOk;
+}
 
+int ZbiImageStore::storeBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock,
+                               uint32_t blockCount, uint32_t usedBlockCount)
+{
+    PartitionRecord &p = m_pending;
     p.sectorsPerBlock = sectorsPerBlock;
     p.blockCount = blockCount;
     p.usedBlockCount = usedBlockCount;
@@ -543,12 +587,15 @@ int ZbiImageStore::acceptBitmap(std::span<const std::byte> stored, uint32_t sect
         return e;
     }
     m_pendingBitmapWritten = true;
+    m_encoder = std::make_unique<ChunkEncoder>(p.compression);
     return rc::kOk;
 }
 
 int ZbiImageStore::WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
                                     uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
 {
+    if (int e = checkPendingGeometry(sectorsPerBlock, blockCount, usedBlockCount, compression))
+        return e;
     if (size != bitmapBytes(blockCount) || (size && !buffer))
         return rc::kInvalidArgument;
     std::vector<std::byte> bits(size);
@@ -557,18 +604,56 @@ int ZbiImageStore::WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t 
     // Bits beyond the last block carry nothing; keep them clear so equal bitmaps are stored equally.
     if (blockCount % 8)
         bits.back() &= static_cast<std::byte>((1u << (blockCount % 8)) - 1);
+    if (countBlocks(bits, blockCount) != usedBlockCount)
+        return rc::kInvalidArgument;
+
     BitmapHeader header;
     header.bitmapLength = size;
-    return acceptBitmap(encodeBitmap(header, bits), sectorsPerBlock, blockCount, usedBlockCount, compression);
+    PartitionRecord &p = m_pending;
+    if (p.password != 0) {
+        // A protected partition gets its own salt and key; the password text must be known to the store.
+        Salt salt;
+        PartitionKey key;
+        KeyCheck check;
+        if (!newPartitionKey(p.password, &salt, &key, &check))
+            return rc::kWrongPassword;
+        p.flags |= kFlagEncrypted;
+        std::memcpy(p.salt, salt.data(), kSaltSize);
+        std::memcpy(p.keyCheck, check.data(), kKeyCheckBytes);
+        m_key = key;
+        header.flags = kFlagEncrypted;
+        std::memcpy(header.salt, p.salt, kSaltSize);
+        std::memcpy(header.keyCheck, p.keyCheck, kKeyCheckBytes);
+        applyKey(kBitmapKeyIndex, bits);
+    }
+    return storeBitmap(encodeBitmap(header, bits), sectorsPerBlock, blockCount, usedBlockCount);
 }
 
 int ZbiImageStore::WriteBlockBitmapRaw(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
                                        uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
 {
+    if (int e = checkPendingGeometry(sectorsPerBlock, blockCount, usedBlockCount, compression))
+        return e;
     if (!buffer)
         return rc::kInvalidArgument;
-    return acceptBitmap(std::span(static_cast<const std::byte *>(buffer), size), sectorsPerBlock, blockCount,
-                        usedBlockCount, compression);
+    auto stored = std::span(static_cast<const std::byte *>(buffer), size);
+    BitmapHeader header;
+    std::span<const std::byte> bits;
+    if (parseBitmap(stored, &header, &bits) != 0 || bits.size() != bitmapBytes(blockCount))
+        return rc::kInvalidArgument;
+    PartitionRecord &p = m_pending;
+    bool encrypted = (header.flags & kFlagEncrypted) != 0;
+    // The stored form keeps its protection: a protected source goes only to a partition with its value.
+    if (encrypted != (p.password != 0))
+        return rc::kInvalidArgument;
+    if (encrypted) {
+        p.flags |= kFlagEncrypted;
+        std::memcpy(p.salt, header.salt, kSaltSize);
+        std::memcpy(p.keyCheck, header.keyCheck, kKeyCheckBytes);
+    } else if (countBlocks(bits, blockCount) != usedBlockCount) {
+        return rc::kInvalidArgument;
+    }
+    return storeBitmap(stored, sectorsPerBlock, blockCount, usedBlockCount);
 }
 
 // ---- data stream
@@ -592,6 +677,13 @@ int ZbiImageStore::ensureChunkTable()
     return rc::kOk;
 }
 
+bool ZbiImageStore::recordFits(const PartitionRecord &p, uint32_t codec)
+{
+    bool encrypted = (codec & kCodecEncrypted) != 0;
+    return (codec & ~(kCodecMask | kCodecEncrypted)) == 0 && encrypted == ((p.flags & kFlagEncrypted) != 0) &&
+           codecAllowed(familyOf(p.compression), codec & kCodecMask);
+}
+
 int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
 {
     const PartitionRecord &p = m_catalog.partitions[m_selected];
@@ -607,7 +699,7 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
     if (int e = parseChunkHeader(m_record, &h))
         return e;
     if (m_record.size() - kChunkHeaderSize < h.payloadLength || h.index != index ||
-        h.decodedLength != chunkLength(p, index) || h.codec != p.compression)
+        h.decodedLength != chunkLength(p, index) || !recordFits(p, h.codec))
         return rc::kDataDamaged;
     auto payload = std::span(m_record).subspan(kChunkHeaderSize, h.payloadLength);
     if (!verifyChunk(m_record, payload, h.checksum))
@@ -617,18 +709,38 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
     return rc::kOk;
 }
 
+int ZbiImageStore::decodeChunk(uint64_t index)
+{
+    ChunkHeader h;
+    if (int e = readRecord(index, &h))
+        return e;
+    std::span<const std::byte> payload = std::span(m_record).subspan(kChunkHeaderSize, h.payloadLength);
+    if (h.codec & kCodecEncrypted) {
+        m_payload.assign(payload.begin(), payload.end());
+        applyKey(index, m_payload);
+        payload = m_payload;
+    }
+    m_decoded.resize(h.decodedLength);
+    return m_decoder.decode(h.codec & kCodecMask, index, payload, m_decoded);
+}
+
 int ZbiImageStore::ensureDecoded(uint64_t index)
 {
     if (m_decodedIndex == index)
         return rc::kOk;
     m_decodedIndex = UINT64_MAX;
-    ChunkHeader h;
-    if (int e = readRecord(index, &h))
+    if (int e = ensureKey())
         return e;
-    if (h.codec != 0 || h.payloadLength != h.decodedLength)
-        return rc::kDataDamaged;
-    m_decoded.assign(m_record.begin() + kChunkHeaderSize,
-                     m_record.begin() + static_cast<std::ptrdiff_t>(kChunkHeaderSize + h.payloadLength));
+    if (familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy) {
+        // One stream from the start: going back means decoding again from chunk 0.
+        if (index < m_decoder.nextStreamChunk())
+            m_decoder.resetStream();
+        for (uint64_t i = m_decoder.nextStreamChunk(); i < index; ++i)
+            if (int e = decodeChunk(i))
+                return e;
+    }
+    if (int e = decodeChunk(index))
+        return e;
     m_decodedIndex = index;
     return rc::kOk;
 }
@@ -740,14 +852,24 @@ int ZbiImageStore::flushWriteBehind()
 
 int ZbiImageStore::storeChunk(std::span<const std::byte> plain)
 {
+    bool last = m_pending.decodedLength + plain.size() == m_pending.expectedDecodedLength();
+    uint32_t codec = kCodecPlain;
+    if (int e = m_encoder->encode(plain, last, m_payload, &codec)) {
+        m_pendingFailed = true;
+        return e;
+    }
     ChunkHeader h;
-    h.codec = 0;
-    h.payloadLength = static_cast<uint32_t>(plain.size());
-    h.decodedLength = static_cast<uint32_t>(plain.size());
     h.index = m_chunkOffsets.size();
+    if (m_pending.flags & kFlagEncrypted) {
+        applyKey(h.index, m_payload);
+        codec |= kCodecEncrypted;
+    }
+    h.codec = codec;
+    h.payloadLength = static_cast<uint32_t>(m_payload.size());
+    h.decodedLength = static_cast<uint32_t>(plain.size());
     std::byte header[kChunkHeaderSize];
-    encodeChunkHeader(h, plain, header);
-    if (int e = storeRecord(header, plain))
+    encodeChunkHeader(h, m_payload, header);
+    if (int e = storeRecord(header, m_payload))
         return e;
     m_pending.decodedLength += plain.size();
     return rc::kOk;
@@ -811,9 +933,9 @@ int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *byt
         if (!verifyChunk(in.subspan(offset), payload, h.checksum))
             return rc::kDataDamaged;
         bool lastChunk = decoded + h.decodedLength == expected;
-        if (h.index != index || h.codec != m_pending.compression || decoded + h.decodedLength > expected ||
+        if (h.index != index || !recordFits(m_pending, h.codec) || decoded + h.decodedLength > expected ||
             (h.decodedLength != kChunkSize && !lastChunk) ||
-            (h.codec == 0 && h.payloadLength != h.decodedLength))
+            ((h.codec & kCodecMask) == kCodecPlain && h.payloadLength != h.decodedLength))
             return rc::kInvalidArgument;
         decoded += h.decodedLength;
         offset += kChunkHeaderSize + h.payloadLength;
@@ -880,23 +1002,50 @@ int ZbiImageStore::SetTailShortfall(uint32_t)
     return checkUsable();
 }
 
-// A single-file image has no span records.
-int ZbiImageStore::BuildSpanTable()
+// A span record is 8 bytes: the part number and the image identity, little-endian u32 each; a split image has
+// one per part in use, a single file none.
+void ZbiImageStore::fillSpanTable()
 {
-    return checkUsable();
+    m_spanTable.clear();
+    if (!m_file.isSplit())
+        return;
+    uint32_t parts = m_file.partOf(m_super.dataEnd - 1);
+    m_spanTable.resize(size_t{parts} * 8);
+    for (uint32_t k = 1; k <= parts; ++k) {
+        storeLe32(m_spanTable, (k - 1) * 8, k);
+        storeLe32(m_spanTable, (k - 1) * 8 + 4, m_catalog.imageId);
+    }
 }
-int ZbiImageStore::SetSpanTable(uint32_t count, const void *)
+
+int ZbiImageStore::BuildSpanTable()
 {
     if (int e = checkUsable())
         return e;
-    return count == 0 ? rc::kOk : rc::kInvalidArgument;
+    fillSpanTable();
+    if (int e = m_file.checkPresent(0, m_super.dataEnd))
+        return e == rc::kCancelled ? rc::kSpanned : e;
+    return rc::kOk;
 }
+
+int ZbiImageStore::SetSpanTable(uint32_t count, const void *records)
+{
+    if (int e = checkUsable())
+        return e;
+    fillSpanTable();
+    // Records from an index file must describe this very set.
+    if (size_t{count} * 8 != m_spanTable.size() || (count && !records) ||
+        (count && std::memcmp(records, m_spanTable.data(), m_spanTable.size()) != 0))
+        return rc::kInvalidArgument;
+    return rc::kOk;
+}
+
 int ZbiImageStore::GetSpanTable(uint32_t *count, const void **records)
 {
     // Asked for after Close too, to learn whether further files of a set were written.
-    *count = 0;
+    fillSpanTable();
+    *count = static_cast<uint32_t>(m_spanTable.size() / 8);
     if (records)
-        *records = nullptr;
+        *records = m_spanTable.empty() ? nullptr : m_spanTable.data();
     return rc::kOk;
 }
 
@@ -908,7 +1057,7 @@ int ZbiImageStore::IsReadOnly(uint32_t *out)
 
 int ZbiImageStore::IsSpanned(uint32_t *out)
 {
-    *out = 0;
+    *out = m_file.isSplit() ? 1 : 0;
     return checkUsable();
 }
 

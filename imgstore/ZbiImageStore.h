@@ -8,11 +8,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ChunkCodec.h"
 #include "IMGSTORE_UI_CALLBACK.h"
+#include "ImageFile.h"
 #include "ImageStore.h"
+#include "Keyring.h"
 #include "SpaceMap.h"
 #include "ZbiFormat.h"
 #include "platform/File.h"
@@ -24,7 +28,7 @@ class ZbiImageStore final : public ImageStore
 public:
     static int open(const std::string &path, bool writable, IMGSTORE_UI_CALLBACK *callback,
                     std::unique_ptr<ZbiImageStore> *out);
-    static int create(const std::string &path, IMGSTORE_UI_CALLBACK *callback,
+    static int create(const std::string &path, uint32_t splitSize, IMGSTORE_UI_CALLBACK *callback,
                       std::unique_ptr<ZbiImageStore> *out);
 
     ~ZbiImageStore() override;
@@ -126,6 +130,7 @@ private:
     int commit(Catalog next);
     std::vector<Extent> extentsInUse() const;
     void dropPending();
+    void fillSpanTable();
     void clearSelection();
 
     // The partition that getters read; nullptr when nothing is selected.
@@ -139,20 +144,26 @@ private:
     template <typename Field> int writeField(uint32_t value, Field field);
 
     int ensureChunkTable();
-    int ensureBitmap();
+    int ensureStoredBitmap();
+    int ensureKey();
+    void applyKey(uint64_t index, std::span<std::byte> data) const;
+    static bool recordFits(const PartitionRecord &p, uint32_t codec);
     int readRecord(uint64_t index, ChunkHeader *header);
+    int decodeChunk(uint64_t index);
     int ensureDecoded(uint64_t index);
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
     int flushWriteBehind();
     int storeChunk(std::span<const std::byte> plain);
-    int acceptBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock, uint32_t blockCount,
-                     uint32_t usedBlockCount, uint32_t compression);
+    int checkPendingGeometry(uint32_t sectorsPerBlock, uint32_t blockCount, uint32_t usedBlockCount,
+                             uint32_t compression) const;
+    int storeBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock, uint32_t blockCount,
+                    uint32_t usedBlockCount);
     int finishPending();
 
     std::string m_path;
     bool m_writable;
     IMGSTORE_UI_CALLBACK *m_callback;
-    platform::File m_file;
+    ImageFile m_file;
     bool m_closed = false;
     // Set when a commit failed after its superblock write began: the state on disk is no longer known, so
     // every further change is refused until the image is opened again.
@@ -184,6 +195,11 @@ private:
     size_t m_writeFill = 0;
     std::vector<std::byte> m_writeBehind; // records not yet written, contiguous from m_writeBehindOffset
     uint64_t m_writeBehindOffset = 0;
+    std::unique_ptr<ChunkEncoder> m_encoder; // of the partition being added
+    ChunkDecoder m_decoder;
+    std::vector<std::byte> m_payload; // an encoded or decrypted payload
+    std::optional<PartitionKey> m_key;
+    std::vector<std::byte> m_spanTable; // of the selected protected partition, once found
 };
 
 } // namespace imbrex::zbi

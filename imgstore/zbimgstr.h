@@ -10,8 +10,8 @@
 // The split size that means "one file, no split".
 inline constexpr uint32_t kNoSplit = 0x7fffffff;
 
-// Opens an existing image for reading and writing. splitSize is the largest size of one file of the set (0 or
-// kNoSplit: not split). Returns nullptr with *error set on failure (1818: made by a newer version).
+// Opens an existing image for reading and writing; it keeps the split size it was made with, whatever
+// splitSize says. Returns nullptr with *error set on failure (1818: made by a newer version).
 ImageStore *ImageStoreOpen(const char *path, uint32_t splitSize, uint32_t reserved,
                            IMGSTORE_UI_CALLBACK *callback, uint32_t *error);
 
@@ -20,7 +20,8 @@ ImageStore *ImageStoreOpen(const char *path, uint32_t splitSize, uint32_t reserv
 ImageStore *ImageStoreOpenReadOnly(const char *path, IMGSTORE_UI_CALLBACK *callback, uint32_t *error);
 
 // Creates a new, empty image at path, replacing a file of that name. The replacement is atomic: until the
-// new image is complete, the old file stays as it was.
+// new image is complete, the old file stays as it was. splitSize is the largest size of one file of the set:
+// 0 or kNoSplit for a single file, otherwise at least 10,000,000 bytes.
 ImageStore *ImageStoreCreateNew(const char *path, uint32_t splitSize, uint32_t reserved1, uint32_t reserved2,
                                 IMGSTORE_UI_CALLBACK *callback, uint32_t *error);
 

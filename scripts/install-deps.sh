@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
     cmake ninja-build g++ clang pkg-config
-    libzstd-dev libxxhash-dev libgtest-dev libgmock-dev libbenchmark-dev
+    libzstd-dev libxxhash-dev libsodium-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
     dosfstools mtools ntfs-3g bc
 )
 missing=()

@@ -17,6 +17,24 @@ std::vector<uint8_t> patternBytes(size_t size, uint32_t seed)
     return out;
 }
 
+std::vector<uint8_t> textBytes(size_t size, uint32_t seed)
+{
+    static const char *const kWords[] = {"partition", "image",   "restore", "block", "sector",
+                                         "volume",    "the",     "of",      "and",   "file",
+                                         "directory", "cluster", "record",  "index"};
+    std::vector<uint8_t> random = patternBytes(size / 4 + 16, seed);
+    std::string text;
+    size_t r = 0;
+    while (text.size() < size) {
+        text += kWords[random[r % random.size()] % 14];
+        text += random[(r + 1) % random.size()] % 9 == 0 ? "\n" : " ";
+        if (random[(r + 2) % random.size()] % 5 == 0)
+            text += std::to_string(random[(r + 3) % random.size()]);
+        r += 4;
+    }
+    return std::vector<uint8_t>(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(size));
+}
+
 static uint32_t blockCountOf(const PartitionSpec &spec)
 {
     return (spec.sectorCount + spec.sectorsPerBlock - 1) / spec.sectorsPerBlock;
@@ -29,7 +47,8 @@ static bool isStored(const PartitionSpec &spec, uint32_t block)
 
 std::vector<uint8_t> volumeBytes(const PartitionSpec &spec)
 {
-    return patternBytes(static_cast<size_t>(spec.sectorCount) * 512, spec.seed);
+    size_t size = static_cast<size_t>(spec.sectorCount) * 512;
+    return spec.compressible ? textBytes(size, spec.seed) : patternBytes(size, spec.seed);
 }
 
 std::vector<uint8_t> storedStream(const PartitionSpec &spec)
@@ -63,9 +82,12 @@ std::vector<uint8_t> bitmapOf(const PartitionSpec &spec)
 
 int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSize)
 {
-    if (int e =
-            store.AddPartition(spec.typeId, spec.fileSystemType, spec.sectorCount, spec.driveLetter, 0, 0))
+    if (int e = store.AddPartition(spec.typeId, spec.fileSystemType, spec.sectorCount, spec.driveLetter,
+                                   spec.compression, 0))
         return e;
+    if (!spec.password.empty())
+        if (int e = store.SetPartitionPassword(ConvertPasswordString(spec.password.c_str())))
+            return e;
     if (int e = store.SetNewPartitionName(spec.name.c_str()))
         return e;
     if (int e = store.SetNewPartitionComment(spec.comment.c_str()))
@@ -77,7 +99,7 @@ int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSiz
     for (uint32_t b = 0; b < blockCountOf(spec); ++b)
         used += isStored(spec, b) ? 1u : 0u;
     if (int e = store.WriteBlockBitmap(bitmap.data(), static_cast<uint32_t>(bitmap.size()),
-                                       spec.sectorsPerBlock, blockCountOf(spec), used, 0))
+                                       spec.sectorsPerBlock, blockCountOf(spec), used, spec.compression))
         return e;
     std::vector<uint8_t> stream = storedStream(spec);
     for (size_t offset = 0; offset < stream.size();) {

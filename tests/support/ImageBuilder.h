@@ -23,6 +23,11 @@ struct PartitionSpec
     std::vector<bool> storedBlocks;
     // Seed of the partition's deterministic content.
     uint32_t seed = 1;
+    // Text-like content that compresses well, instead of random bytes.
+    bool compressible = false;
+    uint32_t compression = 0;
+    // Protects the partition with this password text when not empty.
+    std::string password;
 };
 
 // The raw volume a spec describes: every sector filled from the seed.
@@ -38,5 +43,7 @@ int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, ui
 
 // Pseudo-random bytes that are the same on every run.
 std::vector<uint8_t> patternBytes(size_t size, uint32_t seed);
+// Text that is the same on every run and compresses to roughly a third.
+std::vector<uint8_t> textBytes(size_t size, uint32_t seed);
 
 } // namespace imbrex::test
