@@ -113,9 +113,11 @@ int importPartition(ImageStore &store, const std::string &rawPath, const ImportO
         name = baseNameWithoutExtension(rawPath);
 
     if (int e = store.AddPartition(probe.partitionTypeId, probe.fileSystemType, sectorCount,
-                                   options.driveLetter, 0, 0))
+                                   options.driveLetter, options.compression, 0))
         return e;
     PendingPartition pending(store);
+    if (int e = store.SetPartitionPassword(options.password))
+        return e;
     if (int e = store.SetNewPartitionName(name.c_str()))
         return e;
     if (int e = store.SetNewPartitionComment(options.comment.c_str()))
@@ -129,7 +131,7 @@ int importPartition(ImageStore &store, const std::string &rawPath, const ImportO
     if (blockCount % 8)
         bitmap.back() = static_cast<std::byte>((1u << (blockCount % 8)) - 1);
     if (int e = store.WriteBlockBitmap(bitmap.data(), static_cast<uint32_t>(bitmap.size()), sectorsPerBlock,
-                                       blockCount, blockCount, 0))
+                                       blockCount, blockCount, options.compression))
         return e;
 
     // Every block in full: the bytes of the file, then zeros up to the end of the last block.

@@ -16,6 +16,9 @@ struct ImportOptions
     std::string name;
     std::string comment;
     uint32_t kind = 2; // primary
+    uint32_t compression = 0;
+    // Password value (ConvertPasswordString of the text, which the store must have seen); 0 = none.
+    uint32_t password = 0;
 };
 
 // What importPartition recognised and stored.

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "Arguments.h"
+#include "Passwords.h"
+#include "TerminalCallback.h"
 #include "TerminalProgress.h"
 #include "capture/RawVolume.h"
 #include "common/ResultCodes.h"
@@ -41,11 +43,17 @@ int openFailure(const std::string &path, int code)
     return failure(store::openFailureMessage(path, code), code);
 }
 
+TerminalCallback &terminalCallback()
+{
+    static TerminalCallback callback;
+    return callback;
+}
+
 // Opens an existing image for reading only.
 ImageStorePtr openForReading(const std::string &path, int *code)
 {
     uint32_t error = 0;
-    ImageStorePtr image(ImageStoreOpenReadOnly(path.c_str(), nullptr, &error));
+    ImageStorePtr image(ImageStoreOpenReadOnly(path.c_str(), &terminalCallback(), &error));
     *code = static_cast<int>(error);
     return image;
 }
@@ -53,7 +61,7 @@ ImageStorePtr openForReading(const std::string &path, int *code)
 ImageStorePtr openForWriting(const std::string &path, int *code)
 {
     uint32_t error = 0;
-    ImageStorePtr image(ImageStoreOpen(path.c_str(), kNoSplit, 0, nullptr, &error));
+    ImageStorePtr image(ImageStoreOpen(path.c_str(), kNoSplit, 0, &terminalCallback(), &error));
     *code = static_cast<int>(error);
     return image;
 }
@@ -113,13 +121,43 @@ int setText(const Words &words, bool isComment)
 
 } // namespace
 
+constexpr const char *kWrongPassword = "Password entered is not valid for this partition.";
+
 int runCreate(const Words &words)
 {
     Arguments args;
-    if (auto error = parseArguments(words, {"--name", "--comment"}, {"--force"}, &args))
+    if (auto error =
+            parseArguments(words, {"--name", "--comment", "--compression", "--password-file", "--split-size"},
+                           {"--force"}, &args))
         return usageError(*error);
     if (args.positional.size() < 2)
-        return usageError("usage: zbitool create IMAGE RAW... [--name TEXT] [--comment TEXT] [--force]");
+        return usageError("usage: zbitool create IMAGE RAW... [--name TEXT] [--comment TEXT] [--compression "
+                          "none|low|high|CODE] [--password-file FILE] [--split-size BYTES] [--force]");
+    uint32_t compression = 0;
+    if (auto text = args.option("--compression")) {
+        auto code = parseCompression(*text);
+        if (!code)
+            return usageError("--compression takes none, low, high or a compression code");
+        compression = *code;
+    }
+    uint32_t splitSize = kNoSplit;
+    if (auto text = args.option("--split-size")) {
+        auto size = parseSplitSize(*text);
+        if (!size)
+            return usageError("Invalid File Size '" + *text +
+                              "'.  Value must be between 10,000,000 and "
+                              "2,147,483,647 bytes.");
+        splitSize = *size;
+    }
+    uint32_t password = 0;
+    if (args.option("--password-file")) {
+        auto text = readPassword(args, "--password-file", "");
+        if (!text)
+            return kExitFailure;
+        if (text->size() < 4)
+            return usageError("Password must be at least 4 characters long.");
+        password = ConvertPasswordString(text->c_str());
+    }
     const std::string &path = args.positional[0];
     if (platform::fileExists(path) && !args.flag("--force"))
         return failure("The file '" + path + "' already exists; use --force to replace it.", 0);
@@ -127,7 +165,8 @@ int runCreate(const Words &words)
         return usageError("at most 24 partitions, one per drive letter C to Z");
 
     uint32_t error = 0;
-    ImageStorePtr image(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
+    TerminalCallback callback(args.flag("--force"));
+    ImageStorePtr image(ImageStoreCreateNew(path.c_str(), splitSize, 0, 0, &callback, &error));
     if (!image)
         return failure("The image file '" + path + "' could not be created.", static_cast<int>(error));
     // A run that fails leaves no half-made image behind.
@@ -150,6 +189,8 @@ int runCreate(const Words &words)
         const std::string &raw = args.positional[i];
         capture::ImportOptions options;
         options.driveLetter = static_cast<char>('C' + (i - 1));
+        options.compression = compression;
+        options.password = password;
         progress.setAction("Storing " + platform::fileNameOf(raw) + " ...");
         e = capture::importPartition(*image, raw, options, progress);
         if (e == rc::kCancelled)
@@ -209,10 +250,10 @@ int runInfo(const Words &words)
 int runExport(const Words &words)
 {
     Arguments args;
-    if (auto error = parseArguments(words, {}, {"--force"}, &args))
+    if (auto error = parseArguments(words, {"--password-file"}, {"--force"}, &args))
         return usageError(*error);
     if (args.positional.size() != 3)
-        return usageError("usage: zbitool export IMAGE N RAW [--force]");
+        return usageError("usage: zbitool export IMAGE N RAW [--password-file FILE] [--force]");
     const std::string &path = args.positional[0];
     const std::string &raw = args.positional[2];
     int code = 0;
@@ -222,9 +263,27 @@ int runExport(const Words &words)
     uint32_t number = 0;
     if (!checkPartitionNumber(*image, args.positional[1], &number))
         return kExitFailure;
+    // A protected partition is read only with its password.
+    uint32_t stored = 0;
+    int e = image->SelectPartition(number, 0);
+    if (e == 0)
+        e = image->GetPartitionPassword(&stored);
+    (void)image->ReleasePartition(1);
+    if (e != 0)
+        return failure("Partition " + std::to_string(number) + " could not be read.", e);
+    if (stored != 0) {
+        auto text =
+            readPassword(args, "--password-file", "Password of partition " + std::to_string(number) + ": ");
+        if (!text)
+            return kExitFailure;
+        if (ConvertPasswordString(text->c_str()) != stored)
+            return failure(kWrongPassword, 0);
+    }
     TerminalProgress progress;
     progress.setAction("Exporting partition " + std::to_string(number) + " ...");
-    int e = capture::exportPartition(*image, number, raw, args.flag("--force"), progress);
+    e = capture::exportPartition(*image, number, raw, args.flag("--force"), progress);
+    if (e == rc::kWrongPassword)
+        return failure(kWrongPassword, 0);
     if (e == platform::kErrorFileExists)
         return failure("The file '" + raw + "' already exists; use --force to replace it.", 0);
     if (e == rc::kCancelled)

@@ -61,8 +61,18 @@ std::string_view describe(int code)
         return "the image index already exists in this file";
     case kDialogCancelled:
         return "cancelled";
+    case kIndexTryAgain:
+        return "try again with another image index file";
     case kNoCacheNode:
         return "no cache buffer is available";
+    case kStreamEnded:
+        return "the partition's data ended before the wanted block";
+    case kBadGeometry:
+        return "the partition's sector or block size cannot be used";
+    case kBadStreamRead:
+        return "the image store delivered more data than asked for";
+    case kNoVolumeOpen:
+        return "no volume or file is open";
     case kNotAnImage:
         return "the file is not an image file";
     case kImageDamaged:

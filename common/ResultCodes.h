@@ -37,6 +37,7 @@ inline constexpr int kIndexMismatch = 1891;
 inline constexpr int kNoIndexForPartition = 1892;
 inline constexpr int kIndexExists = 1893;
 inline constexpr int kDialogCancelled = 1894;
+inline constexpr int kIndexTryAgain = 1895; // the association dialog named another index file: read it
 inline constexpr int kNoCacheNode = 1896;
 
 // Codes of our own image store. They live in a block of their own so that they never meet the fixed ones.
@@ -99,6 +100,12 @@ inline constexpr int kNtfsNoAllocation = 1617;        // sub-node in a directory
 inline constexpr int kNtfsIndexLoop = 1940;           // an index block reached twice in one walk
 inline constexpr int kNtfsVolumeBeyondPartition = 1941; // boot sector claims more sectors than the partition
 inline constexpr int kNtfsCompressed = 1942;          // compressed data cannot be read
+
+// Codes of the partition access for stores and index files that do not add up, in a block of their own.
+inline constexpr int kStreamEnded = 1960;      // the data stream ended before the wanted block was reached
+inline constexpr int kBadGeometry = 1961;      // sector size, sectors per block or block count cannot be used
+inline constexpr int kBadStreamRead = 1962;    // the store delivered more bytes than asked for
+inline constexpr int kNoVolumeOpen = 1963;     // a file operation with no volume mounted or no file open
 
 // Codes of the FAT reader for damaged volumes that it refuses instead of walking into them.
 inline constexpr int kFatBadGeometry = 1920;      // zero or impossible sector/cluster sizes, data area outside the volume

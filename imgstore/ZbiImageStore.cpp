@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint32_t kMinimumBufferSize = 69632; // one chunk record, rounded up to 4 KiB
 constexpr size_t kWriteBehindSize = 1 << 20;
+constexpr size_t kReadWindow = 1 << 20;
 
 std::string clampText(const char *text, size_t maxLength)
 {
@@ -331,7 +332,7 @@ void ZbiImageStore::clearSelection()
     m_bitmapLoaded = false;
     m_position = 0;
     m_rawChunk = 0;
-    m_recordIndex = UINT64_MAX;
+    m_windowBase = UINT64_MAX;
     m_decodedIndex = UINT64_MAX;
     m_writeFill = 0;
     m_writeBehind.clear();
@@ -684,27 +685,50 @@ bool ZbiImageStore::recordFits(const PartitionRecord &p, uint32_t codec)
            codecAllowed(familyOf(p.compression), codec & kCodecMask);
 }
 
+int ZbiImageStore::fillWindow(uint64_t offset)
+{
+    // Records of a partition lie one after another, so one large read serves many of them.
+    m_window.resize(kReadWindow);
+    size_t got = 0;
+    m_windowBase = UINT64_MAX;
+    if (int e = m_file.readAt(offset, m_window, &got))
+        return e;
+    m_window.resize(got);
+    m_windowBase = offset;
+    return rc::kOk;
+}
+
+bool ZbiImageStore::inWindow(uint64_t offset, size_t length) const
+{
+    return m_windowBase != UINT64_MAX && offset >= m_windowBase && offset - m_windowBase <= m_window.size() &&
+           length <= m_window.size() - (offset - m_windowBase);
+}
+
 int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
 {
     const PartitionRecord &p = m_catalog.partitions[m_selected];
-    if (m_recordIndex != index) {
-        m_recordIndex = UINT64_MAX;
-        m_record.resize(kMaxChunkRecord);
-        size_t got = 0;
-        if (int e = m_file.readAt(m_chunkOffsets[index], m_record, &got))
+    uint64_t offset = m_chunkOffsets[index];
+    if (!inWindow(offset, kChunkHeaderSize))
+        if (int e = fillWindow(offset))
             return e;
-        m_record.resize(got);
-    }
+    if (!inWindow(offset, kChunkHeaderSize))
+        return rc::kDataDamaged;
+    auto at = static_cast<size_t>(offset - m_windowBase);
     ChunkHeader h;
-    if (int e = parseChunkHeader(m_record, &h))
+    if (int e = parseChunkHeader(std::span(m_window).subspan(at), &h))
         return e;
-    if (m_record.size() - kChunkHeaderSize < h.payloadLength || h.index != index ||
-        h.decodedLength != chunkLength(p, index) || !recordFits(p, h.codec))
+    if (!inWindow(offset, kChunkHeaderSize + h.payloadLength)) {
+        if (int e = fillWindow(offset))
+            return e;
+        at = 0;
+        if (!inWindow(offset, kChunkHeaderSize + h.payloadLength))
+            return rc::kDataDamaged;
+    }
+    m_recordBytes = std::span<const std::byte>(m_window).subspan(at, kChunkHeaderSize + h.payloadLength);
+    if (h.index != index || h.decodedLength != chunkLength(p, index) || !recordFits(p, h.codec))
         return rc::kDataDamaged;
-    auto payload = std::span(m_record).subspan(kChunkHeaderSize, h.payloadLength);
-    if (!verifyChunk(m_record, payload, h.checksum))
+    if (!verifyChunk(m_recordBytes, m_recordBytes.subspan(kChunkHeaderSize), h.checksum))
         return rc::kDataDamaged;
-    m_recordIndex = index;
     *header = h;
     return rc::kOk;
 }
@@ -714,7 +738,7 @@ int ZbiImageStore::decodeChunk(uint64_t index)
     ChunkHeader h;
     if (int e = readRecord(index, &h))
         return e;
-    std::span<const std::byte> payload = std::span(m_record).subspan(kChunkHeaderSize, h.payloadLength);
+    std::span<const std::byte> payload = m_recordBytes.subspan(kChunkHeaderSize);
     if (h.codec & kCodecEncrypted) {
         m_payload.assign(payload.begin(), payload.end());
         applyKey(index, m_payload);
@@ -801,7 +825,7 @@ int ZbiImageStore::ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead,
         size_t length = kChunkHeaderSize + h.payloadLength;
         if (size - done < length)
             break;
-        std::memcpy(out + done, m_record.data(), length);
+        std::memcpy(out + done, m_recordBytes.data(), length);
         done += length;
         ++m_rawChunk;
     }
@@ -942,17 +966,34 @@ int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *byt
         ++index;
     }
     m_pendingRawWrites = true;
-    offset = 0;
-    while (offset < in.size()) {
+    if (in.empty()) {
+        *bytesWritten = 0;
+        return rc::kOk;
+    }
+    // The records go in as one run, written straight from the caller's buffer.
+    if (int e = flushWriteBehind())
+        return e;
+    std::vector<Extent> &extents = m_pending.extents;
+    uint64_t start = 0;
+    if (!extents.empty() && m_space.allocateAt(extents.back().offset + extents.back().length, in.size())) {
+        start = extents.back().offset + extents.back().length;
+        extents.back().length += in.size();
+    } else {
+        start = m_space.allocate(in.size());
+        extents.push_back({start, in.size()});
+    }
+    if (int e = m_file.writeAt(start, in)) {
+        m_pendingFailed = true;
+        return e;
+    }
+    for (offset = 0; offset < in.size();) {
         ChunkHeader h;
         (void)parseChunkHeader(in.subspan(offset), &h);
-        size_t length = kChunkHeaderSize + h.payloadLength;
-        if (int e = storeRecord(in.subspan(offset, kChunkHeaderSize),
-                                in.subspan(offset + kChunkHeaderSize, h.payloadLength)))
-            return e;
+        m_chunkOffsets.push_back(start + offset);
         m_pending.decodedLength += h.decodedLength;
-        offset += length;
+        offset += kChunkHeaderSize + h.payloadLength;
     }
+    m_pending.storedSize += in.size();
     *bytesWritten = size;
     return rc::kOk;
 }

@@ -148,6 +148,8 @@ private:
     int ensureKey();
     void applyKey(uint64_t index, std::span<std::byte> data) const;
     static bool recordFits(const PartitionRecord &p, uint32_t codec);
+    int fillWindow(uint64_t offset);
+    bool inWindow(uint64_t offset, size_t length) const;
     int readRecord(uint64_t index, ChunkHeader *header);
     int decodeChunk(uint64_t index);
     int ensureDecoded(uint64_t index);
@@ -187,8 +189,9 @@ private:
     bool m_bitmapLoaded = false;
     uint64_t m_position = 0;
     uint64_t m_rawChunk = 0;
-    std::vector<std::byte> m_record;
-    uint64_t m_recordIndex = UINT64_MAX;
+    std::vector<std::byte> m_window; // file bytes from m_windowBase on, read ahead for the records
+    uint64_t m_windowBase = UINT64_MAX;
+    std::span<const std::byte> m_recordBytes; // the record readRecord checked, inside m_window
     std::vector<std::byte> m_decoded;
     uint64_t m_decodedIndex = UINT64_MAX;
     std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData

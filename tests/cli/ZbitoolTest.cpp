@@ -248,3 +248,67 @@ TEST_F(Zbitool, ARawFileOfPartialSectorsIsPaddedWithZeros)
     ASSERT_EQ(run("export " + quote(image) + " 1 " + quote(out)).status, 0);
     EXPECT_EQ(slurp(out), content + std::string(24, '\0'));
 }
+
+TEST_F(Zbitool, CompressedProtectedAndSplitImagesRoundTrip)
+{
+    std::string raw = fixture("fat32.img");
+    std::string password = file("password");
+    std::ofstream(password) << "hunter22\n";
+    struct Case
+    {
+        const char *options;
+        const char *word;
+    };
+    for (Case c : {Case{"--compression low", "Low"}, Case{"--compression high", "High"},
+                   Case{"--compression 3", "High"}, Case{"--compression high --password-file ", "High"}}) {
+        std::string image = file("image.zbi");
+        std::string options = c.options;
+        bool protectedImage = options.find("--password-file") != std::string::npos;
+        if (protectedImage)
+            options += quote(password);
+        ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --force " + options).status, 0)
+            << options;
+        ToolRun listed = run("list " + quote(image));
+        EXPECT_NE(listed.out.find(std::string("|") + c.word + "|"), std::string::npos) << listed.out;
+        std::string out = file("out.img");
+        std::filesystem::remove(out);
+        ToolRun exported = run("export " + quote(image) + " 1 " + quote(out) +
+                               (protectedImage ? " --password-file " + quote(password) : std::string()));
+        ASSERT_EQ(exported.status, 0) << options << exported.err;
+        EXPECT_EQ(slurp(out), slurp(raw)) << options;
+        if (protectedImage) {
+            std::string wrong = file("wrong");
+            std::ofstream(wrong) << "hunter23\n";
+            std::filesystem::remove(out);
+            ToolRun refused =
+                run("export " + quote(image) + " 1 " + quote(out) + " --password-file " + quote(wrong));
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.err.find("Password entered is not valid for this partition."),
+                      std::string::npos);
+            EXPECT_EQ(run("export " + quote(image) + " 1 " + quote(out)).status, 1); // no terminal, no file
+            EXPECT_FALSE(std::filesystem::exists(out));
+        }
+    }
+}
+
+TEST_F(Zbitool, SplitImageNeedsAllItsParts)
+{
+    std::string raw = fixture("fat32.img"); // 40 MiB: five parts of 10 MB
+    std::string image = file("set.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --split-size 10,000,000").status, 0);
+    EXPECT_TRUE(std::filesystem::exists(file("set.005")));
+    EXPECT_LE(std::filesystem::file_size(file("set.002")), 10000000u);
+    EXPECT_NE(run("info " + quote(image) + " 1").out.find("Spanned: Yes\n"), std::string::npos);
+    std::string out = file("out.img");
+    ASSERT_EQ(run("export " + quote(image) + " 1 " + quote(out)).status, 0);
+    EXPECT_EQ(slurp(out), slurp(raw));
+
+    std::filesystem::rename(file("set.003"), file("away"));
+    std::filesystem::remove(out);
+    ToolRun missing = run("export " + quote(image) + " 1 " + quote(out));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("set.003 is missing"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("error 1812"), std::string::npos) << missing.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(run("create " + quote(file("x.zbi")) + " " + quote(raw) + " --split-size 9999999").status, 2);
+}
