@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FuzzTarget.h"
+#include "imgstore/Keyring.h"
 #include "imgstore/zbimgstr.h"
 
 namespace {
@@ -80,7 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 namespace imbrex::fuzz {
 
-// A real image with two small partitions, one of which stores only some of its blocks.
+// A real image with partitions of every kind: plain with some blocks unstored, Low, High, the legacy stream,
+// and a protected one (whose password is forgotten again, so the fuzzer meets its refusal without paying for
+// key derivations).
 std::vector<std::vector<uint8_t>> builtInSeeds()
 {
     const std::string path = scratchPath() + ".seed";
@@ -90,22 +93,26 @@ std::vector<std::vector<uint8_t>> builtInSeeds()
         if (!store)
             return {};
         (void)store->SetImageName("seed");
-        for (uint32_t p = 0; p < 2; ++p) {
+        const uint32_t codes[] = {0, 301, 208, 4, 0};
+        for (uint32_t p = 0; p < 5; ++p) {
             uint32_t sectors = 24 + 40 * p;
             uint32_t blocks = sectors / 8;
-            uint8_t bitmap = p == 0 ? 0x07 : 0x2D;
-            uint32_t used = p == 0 ? 3 : 4;
-            (void)store->AddPartition(6, 1, sectors, static_cast<char>('C' + p), 0, 0);
-            (void)store->SetNewPartitionName(p == 0 ? "first" : "second");
-            (void)store->WriteBlockBitmap(&bitmap, 1, 8, blocks, used, 0);
+            uint8_t bitmap = p == 0 ? 0x07 : static_cast<uint8_t>((1u << blocks) - 1);
+            uint32_t used = p == 0 ? 3 : blocks;
+            (void)store->AddPartition(6, 1, sectors, static_cast<char>('C' + p), codes[p], 0);
+            (void)store->SetNewPartitionName("seed partition");
+            if (p == 4)
+                (void)store->SetPartitionPassword(ConvertPasswordString("fuzz seed"));
+            (void)store->WriteBlockBitmap(&bitmap, 1, 8, blocks, used, codes[p]);
             std::vector<uint8_t> data(used * 4096);
             for (size_t i = 0; i < data.size(); ++i)
-                data[i] = static_cast<uint8_t>(i * 7 + p);
+                data[i] = static_cast<uint8_t>((i / 7) * 3 + p);
             uint32_t written = 0;
             (void)store->WriteData(data.data(), static_cast<uint32_t>(data.size()), &written);
             (void)store->ReleasePartition(1);
         }
     }
+    imbrex::zbi::forgetPasswordTexts();
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::remove(path.c_str());
