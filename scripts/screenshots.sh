@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Starts the editor under Xvfb on a demo image and takes screenshots of the main window, the Partition
+# Properties window and the main window in Spanish.
+# Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]
+set -euo pipefail
+build=$(realpath "${1:-build}")
+out=$(realpath -m "${2:-$build/screenshots}")
+editor="$build/app/imbrex-file-editor"
+zbitool="$build/cli/zbitool"
+if [ -z "${IMBREX_UNDER_XVFB:-}" ]; then
+    IMBREX_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$out"
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+export MTOOLS_SKIP_CHECK=1
+mkfs.fat -C -F 16 -n "DEMO DATA" "$work/fat16.img" 32768 > /dev/null
+mkfs.fat -C -F 32 -n "ARCHIVE" "$work/fat32.img" 70000 > /dev/null
+echo "Imbrex demo" > "$work/README.TXT"
+mcopy -i "$work/fat16.img" "$work/README.TXT" ::/
+"$zbitool" create "$work/demo.zbi" "$work/fat16.img" "$work/fat32.img" --name "Demo image" \
+    --comment "A FAT16 and a FAT32 volume made by scripts/screenshots.sh" --compression low --force
+
+# A private home, so the settings and the recent list start empty.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the screen as NAME.png
+    local name=$1 lang=$2
+    shift 2
+    LANG=$lang LC_ALL=$lang "$editor" "$work/demo.zbi" &
+    local pid=$!
+    sleep 4 # the splash shows for 2 s
+    for key in "$@"; do
+        case $key in
+        click:*) # click:X_Y clicks the screen at X, Y
+            xy=${key#click:}
+            xdotool mousemove "${xy%_*}" "${xy#*_}" click 1 ;;
+        *) xdotool key --clearmodifiers "$key" ;;
+        esac
+        sleep 1
+    done
+    import -window root "$out/$name.png"
+    kill "$pid"
+    wait "$pid" 2> /dev/null || true
+}
+
+shoot main C.UTF-8
+# The window opens centred at 620 x 464 on the 1024 x 768 screen: the first partition row is at 260, 437.
+shoot properties C.UTF-8 click:260_437 alt+Return
+shoot main-spanish es_ES.UTF-8
+echo "screenshots in $out"

@@ -1,0 +1,378 @@
+#include <deque>
+#include <fstream>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include <QtCore/QSettings>
+#include <QtCore/QTimer>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QScreen>
+#include <QtWidgets/QApplication>
+
+#include "common/ResultCodes.h"
+#include "tests/support/FakeStore.h"
+#include "tests/support/TempDir.h"
+#include "translate/Translate.h"
+#include "ui/MessageBox.h"
+#include "ui/ModalResult.h"
+#include "ui/TextChangeDialog.h"
+#include "ui/TfrmMain.h"
+
+using imbrex::test::FakePartition;
+using imbrex::test::FakeStore;
+using namespace imbrex::ui;
+
+namespace {
+
+FakePartition partitionOf(const std::string &name, uint32_t megabytes, uint32_t compression = 0)
+{
+    FakePartition p;
+    p.name = name;
+    p.sectorCount = megabytes * 2048;
+    p.sectorSize = 512;
+    p.compression = compression;
+    return p;
+}
+
+class MainWindowTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(m_dir.path().string()));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           QString::fromStdString(m_dir.path().string()));
+        setMessageBoxHandler([this](const MessageBoxRequest &request) {
+            m_messages.push_back(request.text);
+            if (m_answers.empty())
+                return request.buttons == MessageButtons::YesNo ? mrNo : mrOk;
+            int answer = m_answers.front();
+            m_answers.pop_front();
+            return answer;
+        });
+        m_image = imagePath("a.zbi");
+    }
+
+    void TearDown() override
+    {
+        setMessageBoxHandler({});
+        imbrex::setTranslator({});
+    }
+
+    QString imagePath(const std::string &name)
+    {
+        std::string path = m_dir.file(name);
+        std::ofstream(path) << "image";
+        return QString::fromStdString(path);
+    }
+
+    std::unique_ptr<TfrmMain> makeWindow()
+    {
+        MainWindowOptions options;
+        options.exports.open = [this](const char *, uint32_t, uint32_t, IMGSTORE_UI_CALLBACK *,
+                                      uint32_t *error) -> ImageStore * {
+            *error = static_cast<uint32_t>(m_openError);
+            return m_openError ? nullptr : &m_store;
+        };
+        options.exports.openReadOnly = [this](const char *, IMGSTORE_UI_CALLBACK *,
+                                              uint32_t *error) -> ImageStore * {
+            *error = static_cast<uint32_t>(m_openError);
+            return m_openError ? nullptr : &m_store;
+        };
+        options.exports.createNew = [this](const char *, uint32_t, uint32_t, uint32_t, IMGSTORE_UI_CALLBACK *,
+                                           uint32_t *error) -> ImageStore * {
+            *error = 0;
+            return &m_store;
+        };
+        options.programDir = QString::fromStdString(m_dir.path().string());
+        return std::make_unique<TfrmMain>(options);
+    }
+
+    static void selectRows(TfrmMain &window, std::initializer_list<int> rows)
+    {
+        window.lstImage->clearSelection();
+        for (int row : rows) {
+            window.lstImage->setCurrentRow(row, QItemSelectionModel::NoUpdate);
+            window.lstImage->item(row)->setSelected(true);
+        }
+        window.UpdateMenus();
+        window.UpdateStatusBar();
+    }
+
+    imbrex::test::TempDir m_dir;
+    FakeStore m_store;
+    int m_openError = 0;
+    QString m_image;
+    std::vector<std::string> m_messages;
+    std::deque<int> m_answers;
+};
+
+TEST_F(MainWindowTest, FirstStartCentresTheDesignSizeWritesDefaultsAndLeavesCommandsOff)
+{
+    auto window = makeWindow();
+    EXPECT_EQ(window->size(), QSize(620, 464));
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(window->pos(), QPoint((screen.width() - 620) / 2, (screen.height() - 464) / 2));
+    QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+    EXPECT_EQ(settings.value(QStringLiteral("Width")).toInt(), 620);
+    EXPECT_EQ(settings.value(QStringLiteral("hdr1")).toInt(), 78);
+    EXPECT_FALSE(settings.value(QStringLiteral("Target Directory")).toString().isEmpty());
+
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor"));
+    EXPECT_TRUE(window->itmImageNew->isEnabled());
+    EXPECT_TRUE(window->itmImageOpen->isEnabled());
+    EXPECT_TRUE(window->itmAbout->isEnabled());
+    for (QAction *off :
+         {window->itmImageClose, window->itmImageName, window->itmImageSpan, window->itmImageClearList,
+          window->itmPartitionCopy, window->itmPartitionProperties, window->itmCopy, window->itmClose})
+        EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+    EXPECT_FALSE(window->edtImageName->isEnabled());
+    EXPECT_FALSE(window->mmoImageComment->isEnabled());
+    EXPECT_FALSE(window->btnCopy->isEnabled());
+    EXPECT_TRUE(window->barPanels[0]->isHidden());
+}
+
+TEST_F(MainWindowTest, EnablingFollowsSelectionCompressionReadOnlyAndSpanned)
+{
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 2, 208), partitionOf("C", 3)};
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    ASSERT_TRUE(window->store());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01 - a.zbi"));
+
+    selectRows(*window, {0});
+    EXPECT_TRUE(window->itmPartitionCompress->isEnabled());
+    EXPECT_FALSE(window->itmPartitionUncompress->isEnabled());
+    EXPECT_TRUE(window->itmProperties->isEnabled());
+    selectRows(*window, {1});
+    EXPECT_FALSE(window->itmPartitionCompress->isEnabled());
+    EXPECT_TRUE(window->itmPartitionUncompress->isEnabled());
+
+    selectRows(*window, {0, 2});
+    for (QAction *off :
+         {window->itmPartitionName, window->itmPartitionComment, window->itmPartitionFileRestore,
+          window->itmPartitionProperties, window->itmPartitionCompress, window->itmPartitionUncompress})
+        EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+    EXPECT_TRUE(window->itmPartitionCopy->isEnabled());
+    EXPECT_TRUE(window->itmPartitionDelete->isEnabled());
+    EXPECT_TRUE(window->btnDelete->isEnabled());
+    EXPECT_TRUE(window->itmImageSpan->isEnabled());
+    EXPECT_FALSE(window->itmImageCombine->isEnabled());
+
+    m_store.readOnly = true;
+    selectRows(*window, {0});
+    EXPECT_FALSE(window->itmPartitionDelete->isEnabled());
+    EXPECT_FALSE(window->itmImageName->isEnabled());
+    EXPECT_FALSE(window->itmPartitionName->isEnabled());
+    EXPECT_FALSE(window->edtImageName->isEnabled());
+    EXPECT_TRUE(window->itmPartitionCopy->isEnabled());
+
+    m_store.readOnly = false;
+    m_store.partitions[2].spanned = 1;
+    selectRows(*window, {0});
+    EXPECT_FALSE(window->itmImageSpan->isEnabled());
+    EXPECT_TRUE(window->itmImageCombine->isEnabled());
+    EXPECT_FALSE(window->itmPartitionDelete->isEnabled());
+}
+
+TEST_F(MainWindowTest, StatusBarTotalsTheSizeFieldOfAllAndOfSelectedRows)
+{
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 2), partitionOf("C", 3)};
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    selectRows(*window, {1});
+    EXPECT_EQ(window->barPanels[0]->text(), QStringLiteral("Total 3 partitions"));
+    EXPECT_EQ(window->barPanels[1]->text(), QStringLiteral("6 MB total"));
+    EXPECT_EQ(window->barPanels[2]->text(), QStringLiteral("2 MB selected"));
+    window->itmImageCloseClick();
+    EXPECT_TRUE(window->barPanels[0]->isHidden());
+}
+
+TEST_F(MainWindowTest, OpenFailuresAndSpannedPartitionsAreReportedInTheirWords)
+{
+    m_openError = imbrex::rc::kNewerVersion;
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_NE(m_messages[0].find("was created with a newer version of Imbrex."), std::string::npos);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01"));
+    EXPECT_EQ(window->lstRecentImages->count(), 1); // listed even when the open failed
+
+    m_openError = 0;
+    m_messages.clear();
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 1), partitionOf("C", 1)};
+    m_store.partitions[0].selectError = imbrex::rc::kSpanned;
+    m_store.partitions[2].selectError = imbrex::rc::kSpanned;
+    window->OpenImageFile(m_image);
+    EXPECT_EQ(m_messages.size(), 2u);
+    EXPECT_EQ(window->lstImage->count(), 3);
+
+    m_messages.clear();
+    m_store.closeError = 5;
+    EXPECT_FALSE(window->LoadImage(m_image));
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].rfind("Error 5 closing file ", 0), 0u);
+    EXPECT_FALSE(window->store());
+}
+
+TEST_F(MainWindowTest, NameAndCommentAreWrittenOnEditsButNotWhenTheProgramFillsThem)
+{
+    m_store.imageName = "Old";
+    m_store.partitions = {partitionOf("A", 1)};
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    EXPECT_EQ(window->edtImageName->text(), QStringLiteral("Old"));
+    EXPECT_TRUE(m_store.callsStartingWith("SetImage").empty());
+
+    window->edtImageName->setText(QStringLiteral("New name"));
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_E, Qt::NoModifier, QStringLiteral("e"));
+    QApplication::sendEvent(window->edtImageName, &release);
+    EXPECT_EQ(m_store.imageName, "New name");
+    window->mmoImageComment->setPlainText(QStringLiteral("Line 1\nLine 2"));
+    EXPECT_EQ(m_store.imageComment, "Line 1\nLine 2");
+
+    m_store.calls.clear();
+    window->itmImageCloseClick();
+    EXPECT_TRUE(m_store.callsStartingWith("SetImage").empty());
+    EXPECT_TRUE(window->edtImageName->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, SettingsKeepHeaderWidthsAndTheRecentListWithIndexFiles)
+{
+    {
+        auto window = makeWindow();
+        window->hdrMain->resizeSection(0, 150);
+        window->AddToRecentImages(QStringLiteral("/x/b.zbi"));
+        window->AddToRecentImages(QStringLiteral("/x/a.zbi"));
+        window->setIndexFileOf(0, QStringLiteral("/x/a.zbx"));
+        window->SaveSettings();
+    }
+    QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+    EXPECT_EQ(settings.value(QStringLiteral("Recent/0")).toString(), QStringLiteral("/x/a.zbi|/x/a.zbx"));
+    EXPECT_EQ(settings.value(QStringLiteral("Recent/1")).toString(), QStringLiteral("/x/b.zbi"));
+    for (int i = 2; i < 12; ++i)
+        settings.setValue(QStringLiteral("Recent/%1").arg(i), QStringLiteral("/x/%1.zbi").arg(i));
+    settings.setValue(QStringLiteral("Recent/12"), QString(2000, QLatin1Char('x')));
+    settings.sync();
+
+    auto window = makeWindow();
+    EXPECT_EQ(window->hdrMain->sectionSize(0), 150);
+    ASSERT_EQ(window->lstRecentImages->count(), 12); // the overlong value is left out
+    EXPECT_EQ(window->lstRecentImages->item(0)->text(), QStringLiteral("/x/a.zbi"));
+    EXPECT_EQ(window->indexFileOf(0), QStringLiteral("/x/a.zbx"));
+    EXPECT_EQ(window->indexFileOf(1), QString());
+    EXPECT_EQ(window->lstRecentImages->item(11)->text(), QStringLiteral("/x/11.zbi")); // "10", "11" after "9"
+}
+
+TEST_F(MainWindowTest, RecentListMatchesIgnoringCaseAndKeeps64Entries)
+{
+    auto window = makeWindow();
+    window->AddToRecentImages(QStringLiteral("/x/Image.zbi"));
+    window->AddToRecentImages(QStringLiteral("/x/other.zbi"));
+    window->AddToRecentImages(QStringLiteral("/X/IMAGE.ZBI"));
+    EXPECT_EQ(window->lstRecentImages->count(), 2);
+    EXPECT_EQ(window->lstRecentImages->currentRow(), 1);
+    for (int i = 0; i < 70; ++i)
+        window->AddToRecentImages(QStringLiteral("/x/%1.zbi").arg(i));
+    EXPECT_EQ(window->lstRecentImages->count(), 64);
+    EXPECT_EQ(window->lstRecentImages->item(0)->text(), QStringLiteral("/x/69.zbi"));
+    EXPECT_EQ(window->lstRecentImages->currentRow(), 0);
+}
+
+TEST_F(MainWindowTest, AnUnavailableImageIsAskedAboutOncePerPath)
+{
+    auto window = makeWindow();
+    window->AddToRecentImages(QStringLiteral("/nonexistent/gone.zbi"));
+    window->SetCurrentImageFile(0);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], "'/nonexistent/gone.zbi' no longer exists or isn't accessible.\n"
+                             "Would you like to remove it from the list?");
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01 - (image file not available)"));
+    window->SetCurrentImageFile(0);
+    EXPECT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(window->lstRecentImages->count(), 1);
+
+    // Yes removes it and goes on to the next entry, which opens.
+    window->AddToRecentImages(m_image);
+    window->AddToRecentImages(QStringLiteral("/nonexistent/also-gone.zbi"));
+    m_answers = {mrYes};
+    window->SetCurrentImageFile(0);
+    EXPECT_EQ(m_messages.size(), 2u);
+    EXPECT_EQ(window->lstRecentImages->count(), 2);
+    EXPECT_TRUE(window->store());
+    EXPECT_EQ(window->currentImagePath(), m_image);
+}
+
+TEST_F(MainWindowTest, DeletingRowsOneAndThreeAsksOnceAndDeletesFromTheBottom)
+{
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 1), partitionOf("C", 1), partitionOf("D", 1)};
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    selectRows(*window, {0, 2});
+    m_store.calls.clear();
+    m_answers = {mrYes};
+    window->itmPartitionDeleteClick();
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], "Delete all selected partitions?");
+    std::vector<std::string> deletes;
+    for (size_t i = 1; i < m_store.calls.size(); ++i)
+        if (m_store.calls[i] == "DeleteCurrentPartition")
+            deletes.push_back(m_store.calls[i - 1]);
+    EXPECT_EQ(deletes, (std::vector<std::string>{"SelectPartition(3)", "SelectPartition(1)"}));
+    EXPECT_EQ(window->lstImage->count(), 2);
+    EXPECT_EQ(window->lstImage->item(0)->text().left(2), QStringLiteral("B|"));
+
+    // One row, answered No: nothing is deleted, the image is still reloaded.
+    selectRows(*window, {1});
+    m_store.calls.clear();
+    window->itmPartitionDeleteClick();
+    EXPECT_EQ(m_messages.back(), "Delete partition?");
+    EXPECT_TRUE(m_store.callsStartingWith("DeleteCurrentPartition").empty());
+    EXPECT_FALSE(m_store.callsStartingWith("GetPartitionCount").empty());
+}
+
+TEST_F(MainWindowTest, RenamingAPartitionKeepsItsRowSelectedAfterTheReload)
+{
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 1), partitionOf("C", 1)};
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    selectRows(*window, {1});
+    QTimer::singleShot(0, [] {
+        auto *dialog = qobject_cast<TfrmPartitionName *>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->setNewText(QStringLiteral("Renamed"));
+        dialog->done(mrOk);
+    });
+    window->itmPartitionNameClick();
+    EXPECT_EQ(m_store.partitions[1].name, "Renamed");
+    EXPECT_EQ(window->lstImage->currentRow(), 1);
+    EXPECT_EQ(window->lstImage->selectedItems().size(), 1);
+    EXPECT_TRUE(window->lstImage->item(1)->isSelected());
+    EXPECT_EQ(window->lstImage->item(1)->text().left(8), QStringLiteral("Renamed|"));
+}
+
+TEST_F(MainWindowTest, CaptionsAreTranslatedWhenTheWindowIsCreated)
+{
+    imbrex::setTranslator([](std::string_view text) -> std::string {
+        if (text == "&Image")
+            return "&Imagen";
+        if (text == "Name")
+            return "Nombre";
+        if (text == "Imbrex File Editor")
+            return "Editor de archivos Imbrex";
+        return std::string(text);
+    });
+    auto window = makeWindow();
+    EXPECT_EQ(window->mnuImage->title(), QStringLiteral("&Imagen"));
+    EXPECT_EQ(window->hdrMain->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Nombre"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Editor de archivos Imbrex"));
+    // Translating again starts from the English texts.
+    imbrex::setTranslator({});
+    window->retranslate();
+    EXPECT_EQ(window->mnuImage->title(), QStringLiteral("&Image"));
+}
+
+} // namespace

@@ -1,0 +1,18 @@
+// Small pieces every dialog of the program uses.
+#pragma once
+
+#include <QtWidgets/QDialog>
+#include <QtWidgets/QPushButton>
+
+namespace imbrex::ui {
+
+// Places window over owner: left = owner.left + (owner.width - width) / 2, top likewise, truncated.
+void centreOver(QWidget *window, const QWidget *owner);
+
+// The text of a control as the store takes it: UTF-8, cut at a character boundary to at most maxBytes bytes.
+std::string toStoreText(const QString &text, size_t maxBytes);
+
+// A push button that closes dialog with result when pressed.
+QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &caption, int result);
+
+} // namespace imbrex::ui

@@ -1,0 +1,1241 @@
+#include "TfrmMain.h"
+
+#include <algorithm>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QSettings>
+#include <QtCore/QUrl>
+#include <QtGui/QCloseEvent>
+#include <QtGui/QDesktopServices>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QPainter>
+#include <QtGui/QScreen>
+#include <QtGui/QStandardItemModel>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QFrame>
+#include <QtWidgets/QGridLayout>
+#include <QtWidgets/QHBoxLayout>
+#include <QtWidgets/QMenuBar>
+#include <QtWidgets/QStatusBar>
+#include <QtWidgets/QVBoxLayout>
+
+#include "DialogSupport.h"
+#include "Glyphs.h"
+#include "MessageBox.h"
+#include "ModalResult.h"
+#include "TIvLanguageSelectDialog.h"
+#include "TextChangeDialog.h"
+#include "TfrmAbout.h"
+#include "TfrmDeletePartition.h"
+#include "TfrmProperties.h"
+#include "controls/TTransparentImage.h"
+#include "store/ImageModel.h"
+#include "store/MessageText.h"
+#include "store/PartitionRow.h"
+#include "store/StoreText.h"
+#include "translate/Translate.h"
+#include "translate/WidgetTranslator.h"
+
+namespace imbrex::ui {
+
+namespace {
+
+constexpr int kDesignWidth = 620;
+constexpr int kDesignHeight = 464;
+constexpr int kDesignSectionWidths[kHeaderSectionCount] = {100, 78, 65, 65, 60, 80, 110};
+constexpr const char *kSectionTexts[kHeaderSectionCount] = {"Name", "Drive letter", "Type",      "Status",
+                                                            "Date", "Size",         "Compressed"};
+constexpr int kIndexFileRole = Qt::UserRole + 1;
+constexpr const char *kImageFilter =
+    "Archivos de imagen de Korvane (*.zbi)|*.zbi|Todos los archivos (*.*)|*.*";
+
+QString tr8(const char *text)
+{
+    return QString::fromStdString(Translate(text));
+}
+
+std::string utf8(const QString &text)
+{
+    return text.toStdString();
+}
+
+// The file-dialog filter in Qt's form: "Name (*.zbi);;Name (*.*)".
+QString qtFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i];
+    return out.join(QStringLiteral(";;"));
+}
+
+bool canOpenForReading(const QString &path)
+{
+    QFileInfo info(path);
+    if (!info.isFile())
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly);
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(MainWindowOptions options, QWidget *parent)
+    : QMainWindow(parent), m_options(std::move(options)), m_callback(this)
+{
+    setObjectName(QStringLiteral("TfrmMain"));
+    setProperty("imbrexValue", true); // the title is set by the program, in the current language
+    if (m_options.programDir.isEmpty())
+        m_options.programDir = QCoreApplication::applicationDirPath();
+    buildMenus();
+    buildLayout();
+    resize(kDesignWidth, kDesignHeight);
+    setTitle(TitleState::Initial);
+
+    // FormCreate: translate, read the settings, set the enabling.
+    translate::translateWindow(this);
+    if (m_options.language == nullptr || !m_options.language->dictionary().isOpen())
+        itmLanguage->setEnabled(false);
+    LoadSettings();
+    UpdateMenus();
+    UpdateStatusBar();
+}
+
+TfrmMain::~TfrmMain()
+{
+    m_store.reset();
+}
+
+QAction *TfrmMain::makeAction(const char *name, const char *caption, void (TfrmMain::*handler)())
+{
+    auto *action = new QAction(QString::fromLatin1(caption), this);
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, handler);
+    return action;
+}
+
+void TfrmMain::buildMenus()
+{
+    itmImageNew = makeAction("itmImageNew", "&New...", &TfrmMain::itmImageNewClick);
+    itmImageOpen = makeAction("itmImageOpen", "&Open...", &TfrmMain::itmImageOpenClick);
+    itmImageClose = makeAction("itmImageClose", "&Close", &TfrmMain::itmImageCloseClick);
+    itmImageName = makeAction("itmImageName", "N&ame...", &TfrmMain::itmImageNameClick);
+    itmImageComment = makeAction("itmImageComment", "Co&mment...", &TfrmMain::itmImageCommentClick);
+    itmImageSpan = makeAction("itmImageSpan", "&Span...", &TfrmMain::itmImageSpanClick);
+    itmImageCombine = makeAction("itmImageCombine", "Com&bine...", &TfrmMain::itmImageCombineClick);
+    itmImageRemoveEntry =
+        makeAction("itmImageRemoveEntry", "&Remove Entry...", &TfrmMain::itmImageRemoveEntryClick);
+    itmImageClearList = makeAction("itmImageClearList", "&Clear List...", &TfrmMain::itmImageClearListClick);
+    itmImageExit = makeAction("itmImageExit", "E&xit", &TfrmMain::itmImageExitClick);
+    itmPartitionName = makeAction("itmPartitionName", "&Name...", &TfrmMain::itmPartitionNameClick);
+    itmPartitionComment =
+        makeAction("itmPartitionComment", "&Comment...", &TfrmMain::itmPartitionCommentClick);
+    itmPartitionCopy = makeAction("itmPartitionCopy", "C&opy...", &TfrmMain::itmPartitionCopyClick);
+    itmPartitionDelete = makeAction("itmPartitionDelete", "&Delete...", &TfrmMain::itmPartitionDeleteClick);
+    itmPartitionCompress =
+        makeAction("itmPartitionCompress", "Co&mpress...", &TfrmMain::itmPartitionCompressClick);
+    itmPartitionUncompress =
+        makeAction("itmPartitionUncompress", "&Uncompress...", &TfrmMain::itmPartitionUncompressClick);
+    itmPartitionFileRestore =
+        makeAction("itmPartitionFileRestore", "&File Restore...", &TfrmMain::itmPartitionFileRestoreClick);
+    itmPartitionProperties =
+        makeAction("itmPartitionProperties", "&Properties...", &TfrmMain::itmPartitionPropertiesClick);
+    itmContents = makeAction("itmContents", "&Contents...", &TfrmMain::itmContentsClick);
+    itmLanguage = makeAction("itmLanguage", "&Language...", &TfrmMain::itmLanguageClick);
+    itmAbout = makeAction("itmAbout", "&About...", &TfrmMain::itmAboutClick);
+
+    mnuImage = menuBar()->addMenu(QStringLiteral("&Image"));
+    mnuImage->setObjectName(QStringLiteral("mnuImage"));
+    mnuImage->addActions({itmImageNew, itmImageOpen, itmImageClose});
+    mnuImage->addSeparator();
+    mnuImage->addActions({itmImageName, itmImageComment});
+    mnuImage->addSeparator();
+    mnuImage->addActions({itmImageSpan, itmImageCombine});
+    mnuImage->addSeparator();
+    itmImageRecentImages = mnuImage->addMenu(QStringLiteral("&Recent Images"));
+    itmImageRecentImages->setObjectName(QStringLiteral("itmImageRecentImages"));
+    itmImageRecentImages->addActions({itmImageRemoveEntry, itmImageClearList});
+    mnuImage->addSeparator();
+    mnuImage->addAction(itmImageExit);
+
+    mnuPartition = menuBar()->addMenu(QStringLiteral("&Partition"));
+    mnuPartition->setObjectName(QStringLiteral("mnuPartition"));
+    mnuPartition->addActions({itmPartitionName, itmPartitionComment});
+    mnuPartition->addSeparator();
+    mnuPartition->addActions({itmPartitionCopy, itmPartitionDelete});
+    mnuPartition->addSeparator();
+    mnuPartition->addActions({itmPartitionCompress, itmPartitionUncompress});
+    mnuPartition->addSeparator();
+    mnuPartition->addAction(itmPartitionFileRestore);
+    mnuPartition->addSeparator();
+    mnuPartition->addAction(itmPartitionProperties);
+
+    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuHelp->addActions({itmContents, itmLanguage});
+    mnuHelp->addSeparator();
+    mnuHelp->addAction(itmAbout);
+
+    mnuListPopup = new QMenu(this);
+    mnuListPopup->setObjectName(QStringLiteral("mnuListPopup"));
+    itmName = makeAction("itmName", "&Name...", &TfrmMain::itmPartitionNameClick);
+    itmComment = makeAction("itmComment", "&Comment...", &TfrmMain::itmPartitionCommentClick);
+    itmCopy = makeAction("itmCopy", "C&opy...", &TfrmMain::itmPartitionCopyClick);
+    itmDelete = makeAction("itmDelete", "&Delete...", &TfrmMain::itmPartitionDeleteClick);
+    itmCompress = makeAction("itmCompress", "Co&mpress...", &TfrmMain::itmPartitionCompressClick);
+    itmUncompress = makeAction("itmUncompress", "&Uncompress...", &TfrmMain::itmPartitionUncompressClick);
+    itmFileRestore =
+        makeAction("itmFileRestore", "&File Restore...", &TfrmMain::itmPartitionFileRestoreClick);
+    itmProperties = makeAction("itmProperties", "&Properties...", &TfrmMain::itmPartitionPropertiesClick);
+    mnuListPopup->addActions({itmName, itmComment});
+    mnuListPopup->addSeparator();
+    mnuListPopup->addActions({itmCopy, itmDelete});
+    mnuListPopup->addSeparator();
+    mnuListPopup->addActions({itmCompress, itmUncompress});
+    mnuListPopup->addSeparator();
+    mnuListPopup->addAction(itmFileRestore);
+    mnuListPopup->addSeparator();
+    mnuListPopup->addAction(itmProperties);
+
+    mnuImagePopup = new QMenu(this);
+    mnuImagePopup->setObjectName(QStringLiteral("mnuImagePopup"));
+    itmNew = makeAction("itmNew", "&New...", &TfrmMain::itmImageNewClick);
+    itmOpen = makeAction("itmOpen", "&Open...", &TfrmMain::itmImageOpenClick);
+    itmClose = makeAction("itmClose", "&Close", &TfrmMain::itmImageCloseClick);
+    itmNameImage = makeAction("itmNameImage", "N&ame...", &TfrmMain::itmImageNameClick);
+    itmCommentImage = makeAction("itmCommentImage", "Co&mment...", &TfrmMain::itmImageCommentClick);
+    itmSpan = makeAction("itmSpan", "&Span...", &TfrmMain::itmImageSpanClick);
+    itmCombine = makeAction("itmCombine", "Com&bine...", &TfrmMain::itmImageCombineClick);
+    itmRemoveEntry = makeAction("itmRemoveEntry", "&Remove Entry...", &TfrmMain::itmImageRemoveEntryClick);
+    itmClearList = makeAction("itmClearList", "&Clear List...", &TfrmMain::itmImageClearListClick);
+    mnuImagePopup->addActions({itmNew, itmOpen, itmClose});
+    mnuImagePopup->addSeparator();
+    mnuImagePopup->addActions({itmNameImage, itmCommentImage});
+    mnuImagePopup->addSeparator();
+    mnuImagePopup->addActions({itmSpan, itmCombine});
+    mnuImagePopup->addSeparator();
+    itmRecentImages = mnuImagePopup->addMenu(QStringLiteral("&Recent Images"));
+    itmRecentImages->setObjectName(QStringLiteral("itmRecentImages"));
+    itmRecentImages->addActions({itmRemoveEntry, itmClearList});
+}
+
+void TfrmMain::buildLayout()
+{
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("pnlMain"));
+    setCentralWidget(central);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(6, 0, 6, 4);
+    column->setSpacing(4);
+
+    // Button bar.
+    auto *buttonBar = new QFrame(central);
+    buttonBar->setObjectName(QStringLiteral("pnlButtons"));
+    buttonBar->setFixedHeight(39);
+    auto *buttons = new QHBoxLayout(buttonBar);
+    buttons->setContentsMargins(2, 6, 2, 6);
+    buttons->setSpacing(2);
+    auto makeButton = [&](const char *name, const char *hint, Glyph glyph, void (TfrmMain::*handler)()) {
+        auto *button = new controls::TPopupSpeedButton(buttonBar);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setToolTip(QString::fromLatin1(hint));
+        button->SetTransparentColor(kGlyphBackground);
+        button->SetGlyph(glyphPixmap(glyph));
+        connect(button, &QAbstractButton::clicked, this, handler);
+        buttons->addWidget(button);
+        return button;
+    };
+    btnNewImage =
+        makeButton("btnNewImage", "Create New Image File", Glyph::NewImage, &TfrmMain::itmImageNewClick);
+    btnOpenImage =
+        makeButton("btnOpenImage", "Open Image File", Glyph::OpenImage, &TfrmMain::itmImageOpenClick);
+    buttons->addSpacing(8);
+    btnCopy = makeButton("btnCopy", "Copy Partition", Glyph::Copy, &TfrmMain::itmPartitionCopyClick);
+    btnDelete =
+        makeButton("btnDelete", "Delete Partition", Glyph::Delete, &TfrmMain::itmPartitionDeleteClick);
+    btnFileRestore = makeButton("btnFileRestore", "File Restore", Glyph::FileRestore,
+                                &TfrmMain::itmPartitionFileRestoreClick);
+    buttons->addStretch();
+    auto *logo = new controls::TTransparentImage(buttonBar);
+    logo->setObjectName(QStringLiteral("imgLogo"));
+    logo->SetTransparentColor(kLogoBackground);
+    logo->SetPicture(logoPixmap());
+    logo->setFixedSize(logoPixmap().size());
+    buttons->addWidget(logo);
+    column->addWidget(buttonBar);
+
+    // Recent images.
+    auto *recent = new QWidget(central);
+    recent->setFixedHeight(72);
+    auto *recentLayout = new QVBoxLayout(recent);
+    recentLayout->setContentsMargins(0, 0, 0, 0);
+    recentLayout->setSpacing(2);
+    auto *recentLabel = new QLabel(QStringLiteral("&Recent Images"), recent);
+    recentLabel->setObjectName(QStringLiteral("lblRecentImages"));
+    lstRecentImages = new QListWidget(recent);
+    lstRecentImages->setObjectName(QStringLiteral("lstRecentImages"));
+    lstRecentImages->setUniformItemSizes(true);
+    lstRecentImages->setStyleSheet(QStringLiteral("QListWidget::item { height: 13px; }"));
+    recentLabel->setBuddy(lstRecentImages);
+    recentLayout->addWidget(recentLabel);
+    recentLayout->addWidget(lstRecentImages);
+    column->addWidget(recent);
+
+    // Image information.
+    auto *info = new QFrame(central);
+    info->setObjectName(QStringLiteral("grpImageInformation"));
+    info->setFixedHeight(93);
+    auto *infoGrid = new QGridLayout(info);
+    infoGrid->setContentsMargins(0, 2, 26, 2);
+    infoGrid->setVerticalSpacing(3);
+    auto *infoHeading = new QLabel(QStringLiteral("Image File Information"), info);
+    infoHeading->setObjectName(QStringLiteral("lblImageFileInformation"));
+    QFont bold = infoHeading->font();
+    bold.setBold(true);
+    infoHeading->setFont(bold);
+    auto *nameLabel = new QLabel(QStringLiteral("&Name:"), info);
+    nameLabel->setObjectName(QStringLiteral("lblImageName"));
+    edtImageName = new QLineEdit(info);
+    edtImageName->setObjectName(QStringLiteral("edtImageName"));
+    edtImageName->setMaxLength(99);
+    nameLabel->setBuddy(edtImageName);
+    auto *commentLabel = new QLabel(QStringLiteral("&Comment:"), info);
+    commentLabel->setObjectName(QStringLiteral("lblImageComment"));
+    mmoImageComment = new QPlainTextEdit(info);
+    mmoImageComment->setObjectName(QStringLiteral("mmoImageComment"));
+    mmoImageComment->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmoImageComment->setTabChangesFocus(true);
+    commentLabel->setBuddy(mmoImageComment);
+    infoGrid->addWidget(infoHeading, 0, 0, 1, 2);
+    infoGrid->addWidget(nameLabel, 1, 0);
+    infoGrid->addWidget(edtImageName, 1, 1);
+    infoGrid->addWidget(commentLabel, 2, 0, Qt::AlignTop);
+    infoGrid->addWidget(mmoImageComment, 2, 1);
+    column->addWidget(info);
+    connect(edtImageName, &QLineEdit::textEdited, this, [this] { writeImageName(); });
+    edtImageName->installEventFilter(this);
+    connect(mmoImageComment, &QPlainTextEdit::textChanged, this, [this] {
+        if (m_filling || !m_store)
+            return;
+        (void)m_store->SetImageComment(toStoreText(mmoImageComment->toPlainText(), 399).c_str());
+    });
+
+    // Partitions.
+    auto *partitionsLabel = new QLabel(QStringLiteral("P&artitions"), central);
+    partitionsLabel->setObjectName(QStringLiteral("lblPartitions"));
+    partitionsLabel->setFont(bold);
+    column->addWidget(partitionsLabel);
+    auto *listFrame = new QFrame(central);
+    listFrame->setFrameShape(QFrame::StyledPanel);
+    listFrame->setFrameShadow(QFrame::Sunken);
+    auto *listLayout = new QVBoxLayout(listFrame);
+    listLayout->setContentsMargins(1, 1, 1, 1);
+    listLayout->setSpacing(0);
+    hdrMain = new QHeaderView(Qt::Horizontal, listFrame);
+    hdrMain->setObjectName(QStringLiteral("hdrMain"));
+    auto *headerModel = new QStandardItemModel(0, kHeaderSectionCount, hdrMain);
+    for (int k = 0; k < kHeaderSectionCount; ++k)
+        headerModel->setHeaderData(k, Qt::Horizontal, QString::fromLatin1(kSectionTexts[k]));
+    hdrMain->setModel(headerModel);
+    hdrMain->setSectionsClickable(false);
+    hdrMain->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    hdrMain->setMinimumSectionSize(8);
+    hdrMain->setStretchLastSection(true);
+    hdrMain->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    hdrMain->setFixedHeight(hdrMain->fontMetrics().height() + 8);
+    for (int k = 0; k < kHeaderSectionCount; ++k)
+        hdrMain->resizeSection(k, kDesignSectionWidths[k]);
+    lstImage = new controls::TColumnList(listFrame);
+    lstImage->setObjectName(QStringLiteral("lstImage"));
+    lstImage->setFrameShape(QFrame::NoFrame);
+    lstImage->SetItemHeight(16);
+    lstImage->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lstImage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lstImage->SetOnDrawItem([this](controls::TColumnList *, int index, QPainter *painter, const QRect &rect,
+                                   const QStyleOptionViewItem &) { drawPartitionRow(index, painter, rect); });
+    partitionsLabel->setBuddy(lstImage);
+    listLayout->addWidget(hdrMain);
+    listLayout->addWidget(lstImage, 1);
+    column->addWidget(listFrame, 1);
+    connect(hdrMain, &QHeaderView::sectionResized, this, [this] { lstImage->viewport()->update(); });
+    lstImage->installEventFilter(this);
+    lstImage->viewport()->installEventFilter(this);
+    connect(lstImage, &QListWidget::itemSelectionChanged, this, [this] {
+        UpdateMenus();
+        UpdateStatusBar();
+    });
+    connect(lstImage, &QListWidget::itemDoubleClicked, this, &TfrmMain::itmPartitionFileRestoreDblClick);
+    lstRecentImages->installEventFilter(this);
+    lstRecentImages->viewport()->installEventFilter(this);
+    connect(lstRecentImages, &QListWidget::itemClicked, this, &TfrmMain::lstRecentImagesClick);
+    connect(lstRecentImages, &QListWidget::itemDoubleClicked, this,
+            &TfrmMain::itmPartitionFileRestoreDblClick);
+
+    // Status bar.
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("barMain"));
+    bar->setSizeGripEnabled(true);
+    const int widths[3] = {200, 200, 125};
+    for (int i = 0; i < 3; ++i) {
+        barPanels[i] = new QLabel(bar);
+        barPanels[i]->setObjectName(QStringLiteral("pnlStatus%1").arg(i + 1));
+        barPanels[i]->setProperty("imbrexValue", true);
+        barPanels[i]->setFixedWidth(widths[i]);
+        barPanels[i]->setFrameShape(QFrame::Panel);
+        barPanels[i]->setFrameShadow(QFrame::Sunken);
+        bar->addWidget(barPanels[i]);
+    }
+}
+
+void TfrmMain::drawPartitionRow(int index, QPainter *painter, const QRect &rect)
+{
+    const std::string row = utf8(lstImage->GetStr(index));
+    const QFontMetrics metrics(lstImage->font());
+    const int textHeight = metrics.boundingRect(QStringLiteral("abcghi")).height();
+    const int y = rect.top() + (rect.height() - textHeight) / 2;
+    painter->save();
+    painter->setFont(lstImage->font());
+    for (int k = 0; k < kHeaderSectionCount; ++k) {
+        const int left = hdrMain->sectionViewportPosition(k);
+        const int right = left + hdrMain->sectionSize(k);
+        const int x = left + 2;
+        const QRect clip(QPoint(x, rect.top()), QPoint(right - 3, rect.bottom()));
+        if (clip.width() <= 0)
+            continue;
+        painter->setClipRect(clip);
+        painter->drawText(QPoint(x, y + metrics.ascent()),
+                          QString::fromStdString(store::GetRowField(row, k + 1)));
+    }
+    painter->restore();
+}
+
+// ---- Settings and the recent list ----
+
+void TfrmMain::placeOnScreen(bool centre)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect s = screen->geometry();
+    if (centre) {
+        move((s.width() - width()) / 2, (s.height() - height()) / 2);
+        return;
+    }
+    int w = width();
+    int h = height();
+    if (s.height() < h)
+        h = s.height();
+    if (s.width() < w)
+        w = s.width();
+    resize(w, h);
+    int left = x();
+    int top = y();
+    if (top + h > s.height())
+        top = s.height() - h;
+    if (left + w > s.width())
+        left = s.width() - w;
+    move(left, top);
+}
+
+void TfrmMain::LoadSettings()
+{
+    QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+    bool ok = true;
+    auto readInt = [&](const QString &key) -> std::optional<int> {
+        const QVariant value = settings.value(key);
+        bool good = false;
+        const int number = value.toInt(&good);
+        if (!value.isValid() || !good) {
+            ok = false;
+            return std::nullopt;
+        }
+        return number;
+    };
+    const std::optional<int> left = readInt(QStringLiteral("Left"));
+    const std::optional<int> top = readInt(QStringLiteral("Top"));
+    const std::optional<int> w = readInt(QStringLiteral("Width"));
+    const std::optional<int> h = readInt(QStringLiteral("Height"));
+    if (left && top)
+        move(*left, *top);
+    if (w && h && *w > 0 && *h > 0)
+        resize(*w, *h);
+    else if (w && h)
+        ok = false; // a window without a size cannot be shown
+    m_targetDirectory = settings.value(QStringLiteral("Target Directory")).toString();
+    if (m_targetDirectory.isEmpty()) {
+        m_targetDirectory = QDir::homePath();
+        settings.setValue(QStringLiteral("Target Directory"), m_targetDirectory);
+    }
+    for (int k = 0; k < kHeaderSectionCount; ++k) {
+        const std::optional<int> width = readInt(QStringLiteral("hdr%1").arg(k));
+        if (width && *width >= 0 && *width < 100000)
+            hdrMain->resizeSection(k, *width);
+    }
+    if (ok) {
+        settings.beginGroup(QStringLiteral("Recent"));
+        QStringList keys = settings.childKeys();
+        // The values are numbered in list order; sort them by number, not as text ("10" after "9").
+        std::stable_sort(keys.begin(), keys.end(), [](const QString &a, const QString &b) {
+            bool aNumber = false;
+            bool bNumber = false;
+            const qlonglong x = a.toLongLong(&aNumber);
+            const qlonglong y = b.toLongLong(&bNumber);
+            if (aNumber && bNumber)
+                return x < y;
+            return aNumber && !bNumber;
+        });
+        for (const QString &key : keys) {
+            const QString value = settings.value(key).toString();
+            if (value.isEmpty() || value.size() > kRecentValueMaxLength)
+                continue;
+            const qsizetype bar = value.indexOf(QLatin1Char('|'));
+            auto *item = new QListWidgetItem(bar < 0 ? value : value.left(bar));
+            if (bar >= 0)
+                item->setData(kIndexFileRole, value.mid(bar + 1));
+            lstRecentImages->addItem(item);
+        }
+        settings.endGroup();
+        placeOnScreen(false);
+    } else {
+        placeOnScreen(true);
+        settings.setValue(QStringLiteral("Left"), x());
+        settings.setValue(QStringLiteral("Top"), y());
+        settings.setValue(QStringLiteral("Width"), width());
+        settings.setValue(QStringLiteral("Height"), height());
+        for (int k = 0; k < kHeaderSectionCount; ++k)
+            settings.setValue(QStringLiteral("hdr%1").arg(k), hdrMain->sectionSize(k));
+    }
+}
+
+void TfrmMain::SaveSettings()
+{
+    QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+    settings.setValue(QStringLiteral("Left"), x());
+    settings.setValue(QStringLiteral("Top"), y());
+    settings.setValue(QStringLiteral("Width"), width());
+    settings.setValue(QStringLiteral("Height"), height());
+    settings.setValue(QStringLiteral("Target Directory"), m_targetDirectory);
+    for (int k = 0; k < kHeaderSectionCount; ++k)
+        settings.setValue(QStringLiteral("hdr%1").arg(k), hdrMain->sectionSize(k));
+    settings.remove(QStringLiteral("Recent"));
+    settings.beginGroup(QStringLiteral("Recent"));
+    for (int i = 0; i < lstRecentImages->count(); ++i) {
+        QString value = lstRecentImages->item(i)->text();
+        const QString index = indexFileOf(i);
+        if (!index.isEmpty())
+            value += QLatin1Char('|') + index;
+        settings.setValue(QString::number(i), value);
+    }
+    settings.endGroup();
+    settings.sync();
+}
+
+QString TfrmMain::indexFileOf(int row) const
+{
+    const QListWidgetItem *item = lstRecentImages->item(row);
+    return item ? item->data(kIndexFileRole).toString() : QString();
+}
+
+void TfrmMain::setIndexFileOf(int row, const QString &indexPath)
+{
+    if (QListWidgetItem *item = lstRecentImages->item(row))
+        item->setData(kIndexFileRole, indexPath.isEmpty() ? QVariant() : QVariant(indexPath));
+}
+
+void TfrmMain::AddToRecentImages(const QString &path)
+{
+    QWidget *focused = QApplication::focusWidget();
+    int row = -1;
+    for (int i = 0; i < lstRecentImages->count(); ++i)
+        if (lstRecentImages->item(i)->text().compare(path, Qt::CaseInsensitive) == 0) {
+            row = i;
+            break;
+        }
+    if (row < 0) {
+        while (lstRecentImages->count() >= kRecentImagesLimit)
+            delete lstRecentImages->takeItem(lstRecentImages->count() - 1);
+        lstRecentImages->insertItem(0, path);
+        row = 0;
+    }
+    lstRecentImages->setCurrentRow(row);
+    if (focused)
+        focused->setFocus();
+}
+
+void TfrmMain::SetCurrentImageFile(int index)
+{
+    bool available = false;
+    while (index >= 0 && index < lstRecentImages->count()) {
+        const QString path = lstRecentImages->item(index)->text();
+        if (canOpenForReading(path)) {
+            available = true;
+            break;
+        }
+        if (m_declined.contains(path, Qt::CaseInsensitive))
+            break;
+        const std::string question =
+            store::translatedMessage("'%s' no longer exists or isn't accessible.", {utf8(path)}) + "\n" +
+            Translate("Would you like to remove it from the list?");
+        if (ShowMessageBox(this, question, MessageKind::Confirmation, MessageButtons::YesNo) != mrYes) {
+            m_declined.append(path);
+            break;
+        }
+        delete lstRecentImages->takeItem(index);
+        if (index > lstRecentImages->count() - 1)
+            index = lstRecentImages->count() - 1;
+        lstRecentImages->setCurrentRow(index);
+    }
+    if (available) {
+        OpenImageFile(lstRecentImages->item(index)->text());
+        lstRecentImages->setFocus();
+        return;
+    }
+    itmImageCloseClick();
+    if (lstRecentImages->count() == 0)
+        setTitle(TitleState::Plain);
+    else
+        setTitle(TitleState::WithFile, tr8("(image file not available)"));
+    UpdateMenus();
+}
+
+// ---- The open image ----
+
+bool TfrmMain::LoadImage(const QString &path)
+{
+    if (m_store) {
+        const int error = m_store->Close();
+        if (error != 0)
+            ShowMessageBox(this, store::closeErrorMessage(error, utf8(m_currentImagePath)),
+                           MessageKind::Error);
+        m_store.reset();
+        if (error != 0) {
+            UpdateMenus();
+            UpdateStatusBar();
+            return false;
+        }
+    }
+    lstImage->setEnabled(false);
+    lstImage->clear();
+
+    store::ImageModel model = store::loadImageModel(utf8(path), &m_callback, m_options.exports);
+    bool loaded = false;
+    if (!model.store) {
+        ShowMessageBox(this, store::openFailureMessage(utf8(path), model.error), MessageKind::Error);
+        model.name.clear();
+        model.comment.clear();
+    } else {
+        for (size_t i = 0; i < model.spannedPartitions.size(); ++i)
+            ShowMessageBox(this, store::spannedImageMessage(utf8(path)), MessageKind::Error);
+        m_store = std::move(model.store);
+        for (const std::string &row : model.rows)
+            lstImage->Add(QString::fromStdString(row));
+        if (lstImage->count() > 0) {
+            lstImage->setEnabled(true);
+            lstImage->setCurrentRow(0);
+            lstImage->item(0)->setSelected(true);
+        }
+        loaded = true;
+    }
+    m_filling = true;
+    edtImageName->setText(QString::fromStdString(model.name));
+    mmoImageComment->setPlainText(QString::fromStdString(model.comment));
+    m_filling = false;
+    UpdateStatusBar();
+    UpdateMenus();
+    return loaded;
+}
+
+void TfrmMain::OpenImageFile(const QString &path)
+{
+    if (LoadImage(path))
+        setTitle(TitleState::WithFile, QFileInfo(path).fileName());
+    else
+        setTitle(TitleState::Plain);
+    AddToRecentImages(path);
+    m_currentImagePath = path;
+    UpdateMenus(); // the partitions list follows the recent list, which may just have got its first entry
+}
+
+void TfrmMain::writeImageName()
+{
+    if (m_filling || !m_store)
+        return;
+    (void)m_store->SetImageName(toStoreText(edtImageName->text(), 99).c_str());
+}
+
+void TfrmMain::setTitle(TitleState state, const QString &fill)
+{
+    m_titleState = state;
+    m_titleFill = fill;
+    switch (state) {
+    case TitleState::Initial:
+        setWindowTitle(tr8("Imbrex File Editor"));
+        break;
+    case TitleState::Plain:
+        setWindowTitle(tr8("Imbrex File Editor 3.01"));
+        break;
+    case TitleState::WithFile:
+        setWindowTitle(
+            QString::fromStdString(store::translatedMessage("Imbrex File Editor 3.01 - %s", {utf8(fill)})));
+        break;
+    }
+}
+
+QList<int> TfrmMain::selectedRows() const
+{
+    QList<int> rows;
+    for (int i = 0; i < lstImage->count(); ++i)
+        if (lstImage->item(i)->isSelected())
+            rows.append(i);
+    return rows;
+}
+
+void TfrmMain::UpdateMenus()
+{
+    const bool haveRecent = lstRecentImages->count() > 0;
+    lstImage->setEnabled(haveRecent);
+    itmImageClearList->setEnabled(lstImage->isEnabled());
+    itmImageRemoveEntry->setEnabled(itmImageClearList->isEnabled());
+
+    QAction *const partitionItems[] = {itmPartitionName,       itmPartitionComment,    itmPartitionCopy,
+                                       itmPartitionDelete,     itmPartitionCompress,   itmPartitionUncompress,
+                                       itmPartitionProperties, itmPartitionFileRestore};
+    if (!m_store) {
+        for (QAction *a : {itmImageClose, itmImageName, itmImageComment, itmImageSpan, itmImageCombine})
+            a->setEnabled(false);
+        for (QAction *a : partitionItems)
+            a->setEnabled(false);
+    } else {
+        const uint32_t n = m_store->GetPartitionCount();
+        uint32_t readOnlyFlag = 0;
+        (void)m_store->IsReadOnly(&readOnlyFlag);
+        const bool ro = readOnlyFlag != 0;
+        bool spanned = false;
+        if (n > 0) {
+            for (uint32_t number = 1; number <= n; ++number) {
+                (void)m_store->SelectPartition(number, 0);
+                uint32_t flag = 0;
+                (void)m_store->IsSpanned(&flag);
+                if (flag != 0) {
+                    spanned = true;
+                    break;
+                }
+            }
+            (void)m_store->ReleasePartition(1);
+        }
+        itmImageClose->setEnabled(true);
+        itmImageName->setEnabled(!ro);
+        itmImageComment->setEnabled(!ro);
+        itmImageSpan->setEnabled(!spanned);
+        itmImageCombine->setEnabled(spanned);
+        if (lstImage->count() == 0) {
+            for (QAction *a : partitionItems)
+                a->setEnabled(false);
+        } else {
+            itmPartitionCopy->setEnabled(true);
+            itmPartitionDelete->setEnabled(!ro && !spanned);
+            if (selectedRows().size() == 1) {
+                itmPartitionName->setEnabled(!ro);
+                itmPartitionComment->setEnabled(!ro);
+                itmPartitionFileRestore->setEnabled(true);
+                itmPartitionProperties->setEnabled(true);
+                const int i = lstImage->currentRow();
+                if (i >= 0 && static_cast<uint32_t>(i) < n) {
+                    (void)m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0);
+                    uint32_t c = 0;
+                    (void)m_store->GetCompression(&c);
+                    itmPartitionCompress->setEnabled(c == 0);
+                    itmPartitionUncompress->setEnabled(c != 0);
+                    (void)m_store->ReleasePartition(1);
+                }
+            } else {
+                for (QAction *a : {itmPartitionName, itmPartitionComment, itmPartitionFileRestore,
+                                   itmPartitionProperties, itmPartitionCompress, itmPartitionUncompress})
+                    a->setEnabled(false);
+            }
+        }
+    }
+
+    btnCopy->setEnabled(itmPartitionCopy->isEnabled());
+    btnDelete->setEnabled(itmPartitionDelete->isEnabled());
+    btnFileRestore->setEnabled(itmPartitionFileRestore->isEnabled());
+    const std::pair<QAction *, QAction *> mirrors[] = {
+        {itmNew, itmImageNew},
+        {itmOpen, itmImageOpen},
+        {itmClose, itmImageClose},
+        {itmNameImage, itmImageName},
+        {itmCommentImage, itmImageComment},
+        {itmSpan, itmImageSpan},
+        {itmCombine, itmImageCombine},
+        {itmRemoveEntry, itmImageRemoveEntry},
+        {itmClearList, itmImageClearList},
+        {itmName, itmPartitionName},
+        {itmComment, itmPartitionComment},
+        {itmCopy, itmPartitionCopy},
+        {itmDelete, itmPartitionDelete},
+        {itmCompress, itmPartitionCompress},
+        {itmUncompress, itmPartitionUncompress},
+        {itmFileRestore, itmPartitionFileRestore},
+        {itmProperties, itmPartitionProperties},
+    };
+    for (const auto &[copy, original] : mirrors)
+        copy->setEnabled(original->isEnabled());
+
+    auto follow = [](QWidget *control, bool enabled) {
+        control->setEnabled(enabled);
+        control->setFocusPolicy(enabled ? Qt::StrongFocus : Qt::NoFocus);
+        QPalette pal = control->palette();
+        pal.setColor(QPalette::Base,
+                     QApplication::palette().color(enabled ? QPalette::Base : QPalette::Button));
+        control->setPalette(pal);
+    };
+    follow(edtImageName, itmImageName->isEnabled());
+    follow(mmoImageComment, itmImageComment->isEnabled());
+}
+
+void TfrmMain::UpdateStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    if (!m_store) {
+        for (QLabel *panel : barPanels)
+            panel->hide();
+        bar->clearMessage();
+        return;
+    }
+    int64_t total = 0;
+    int64_t selected = 0;
+    for (int i = 0; i < lstImage->count(); ++i) {
+        const std::string size = store::GetRowField(utf8(lstImage->item(i)->text()), 6);
+        const int64_t megabytes = std::strtoll(size.c_str(), nullptr, 10);
+        total += megabytes;
+        if (lstImage->item(i)->isSelected())
+            selected += megabytes;
+    }
+    barPanels[0]->setText(QString::fromStdString(
+        store::translatedMessage("Total %d partitions", {std::to_string(lstImage->count())})));
+    barPanels[1]->setText(
+        QString::fromStdString(store::translatedMessage("%d MB total", {std::to_string(total)})));
+    barPanels[2]->setText(
+        QString::fromStdString(store::translatedMessage("%d MB selected", {std::to_string(selected)})));
+    for (QLabel *panel : barPanels)
+        panel->show();
+}
+
+void TfrmMain::retranslate()
+{
+    translate::translateWindow(this);
+    translate::translateWindow(mnuListPopup);
+    translate::translateWindow(mnuImagePopup);
+    setTitle(m_titleState, m_titleFill);
+    UpdateStatusBar();
+}
+
+// ---- Events ----
+
+void TfrmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        QMetaObject::invokeMethod(this, &TfrmMain::FormShow, Qt::QueuedConnection);
+    }
+}
+
+void TfrmMain::FormShow()
+{
+    if (!m_commandLineImage.isEmpty()) {
+        OpenImageFile(m_commandLineImage);
+    } else if (lstRecentImages->count() > 0) {
+        SetCurrentImageFile(0);
+        if (lstRecentImages->count() > 0)
+            lstRecentImages->setCurrentRow(0);
+    }
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    SaveSettings();
+    QMainWindow::closeEvent(event);
+}
+
+bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == edtImageName && event->type() == QEvent::KeyRelease) {
+        writeImageName();
+    } else if (watched == lstImage->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton) {
+            lstImageMouseDown(mouse);
+            return true;
+        }
+        QMetaObject::invokeMethod(this, &TfrmMain::lstImageClick, Qt::QueuedConnection);
+    } else if (watched == lstImage && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const bool altEnter = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                              (key->modifiers() & Qt::AltModifier);
+        const bool handled = altEnter || key->key() == Qt::Key_Delete;
+        lstImageKeyDown(key);
+        if (handled)
+            return true;
+    } else if (watched == lstRecentImages->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton) {
+            lstRecentImagesMouseDown(mouse);
+            return true;
+        }
+        lstRecentImages->setFocus();
+    } else if (watched == lstRecentImages && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && lstRecentImages->count() > 0) {
+            lstRecentImagesClick();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::lstImageClick()
+{
+    UpdateMenus();
+    UpdateStatusBar();
+}
+
+void TfrmMain::lstImageMouseDown(QMouseEvent *event)
+{
+    UpdateMenus();
+    lstImage->setFocus();
+    if (selectedRows().size() == 1 && lstImage->count() > 0) {
+        QListWidgetItem *item = lstImage->itemAt(event->position().toPoint());
+        const int row = item ? lstImage->row(item) : lstImage->count() - 1;
+        lstImage->clearSelection();
+        lstImage->setCurrentRow(row);
+        lstImage->item(row)->setSelected(true);
+    }
+    UpdateStatusBar();
+    if (!selectedRows().isEmpty()) {
+        UpdateMenus();
+        mnuListPopup->popup(event->globalPosition().toPoint());
+    }
+}
+
+void TfrmMain::lstRecentImagesMouseDown(QMouseEvent *event)
+{
+    lstRecentImages->setFocus();
+    if (lstRecentImages->count() > 0) {
+        QListWidgetItem *item = lstRecentImages->itemAt(event->position().toPoint());
+        const int row = item ? lstRecentImages->row(item) : lstRecentImages->count() - 1;
+        lstRecentImages->setCurrentRow(row);
+        SetCurrentImageFile(row);
+        UpdateMenus();
+    }
+    mnuImagePopup->popup(event->globalPosition().toPoint());
+}
+
+void TfrmMain::lstImageKeyDown(QKeyEvent *event)
+{
+    UpdateMenus();
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & Qt::AltModifier) && lstImage->currentRow() >= 0) {
+        if (itmPartitionProperties->isEnabled())
+            itmPartitionPropertiesClick();
+    } else if (event->key() == Qt::Key_Delete && itmPartitionDelete->isEnabled()) {
+        itmPartitionDeleteClick();
+    }
+}
+
+void TfrmMain::lstRecentImagesClick()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetCurrentImageFile(lstRecentImages->currentRow());
+    QApplication::restoreOverrideCursor();
+}
+
+// ---- Commands ----
+
+void TfrmMain::notAvailableYet()
+{
+    ShowMessageBox(this, Translate("This command is not available yet."), MessageKind::Information);
+}
+
+void TfrmMain::itmImageNewClick()
+{
+    const QString title = tr8("New Image File");
+    QString path;
+    if (m_options.askFileName) {
+        path = m_options.askFileName(FileDialogKind::NewImage, title);
+    } else {
+        QFileDialog dialog(this, title);
+        dialog.setObjectName(QStringLiteral("dlgNewImageDefault"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(qtFilter(QString::fromStdString(Translate(kImageFilter))));
+        dialog.setDefaultSuffix(QStringLiteral("zbi"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().first();
+    }
+    if (path.isEmpty())
+        return;
+    if (QFileInfo::exists(path) && !QFile::remove(path)) {
+        ShowMessageBox(this, store::translatedMessage("The file %s cannot be replaced.", {utf8(path)}),
+                       MessageKind::Error);
+        return;
+    }
+    OpenImageFile(path);
+}
+
+void TfrmMain::itmImageOpenClick()
+{
+    const QString title = tr8("Open Image File");
+    QString path;
+    if (m_options.askFileName) {
+        path = m_options.askFileName(FileDialogKind::OpenImage, title);
+    } else {
+        QFileDialog dialog(this, title);
+        dialog.setObjectName(QStringLiteral("dlgImageOpenDefault"));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilter(qtFilter(QString::fromStdString(Translate(kImageFilter))));
+        dialog.setDefaultSuffix(QStringLiteral("zbi"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().first();
+    }
+    if (!path.isEmpty())
+        OpenImageFile(path);
+    const bool haveRecent = lstRecentImages->count() > 0;
+    lstImage->setEnabled(haveRecent);
+    for (QAction *a : {itmRemoveEntry, itmImageRemoveEntry, itmClearList, itmImageClearList})
+        a->setEnabled(haveRecent);
+}
+
+void TfrmMain::itmImageCloseClick()
+{
+    m_store.reset();
+    lstImage->clear();
+    m_filling = true;
+    edtImageName->clear();
+    mmoImageComment->clear();
+    m_filling = false;
+    UpdateMenus();
+    UpdateStatusBar();
+}
+
+void TfrmMain::itmImageNameClick()
+{
+    if (!m_store)
+        return;
+    TfrmImageName dialog(this, edtImageName->text());
+    if (dialog.exec() != mrOk)
+        return;
+    m_filling = true;
+    edtImageName->setText(dialog.newText());
+    m_filling = false;
+    (void)m_store->SetImageName(toStoreText(edtImageName->text(), 99).c_str());
+}
+
+void TfrmMain::itmImageCommentClick()
+{
+    if (!m_store)
+        return;
+    TfrmImageComment dialog(this, mmoImageComment->toPlainText());
+    if (dialog.exec() != mrOk)
+        return;
+    mmoImageComment->setPlainText(dialog.newText()); // its change handler writes the comment
+    if (m_store)
+        (void)m_store->SetImageComment(toStoreText(mmoImageComment->toPlainText(), 399).c_str());
+}
+
+void TfrmMain::editPartitionText(bool name)
+{
+    const int i = lstImage->currentRow();
+    if (!m_store || i < 0)
+        return;
+    (void)m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0);
+    const std::string current =
+        name ? store::readStoreText(*m_store, &ImageStore::GetPartitionName, store::kPartitionNameBufferSize)
+             : store::readStoreText(*m_store, &ImageStore::GetPartitionComment, 256);
+    {
+        std::unique_ptr<TextChangeDialog> dialog;
+        if (name)
+            dialog = std::make_unique<TfrmPartitionName>(this, QString::fromStdString(current));
+        else
+            dialog = std::make_unique<TfrmPartitionComment>(this, QString::fromStdString(current));
+        if (dialog->exec() == mrOk) {
+            if (name)
+                (void)m_store->SetPartitionName(toStoreText(dialog->newText(), 99).c_str());
+            else
+                (void)m_store->SetPartitionComment(toStoreText(dialog->newText(), 255).c_str());
+        }
+    }
+    (void)m_store->ReleasePartition(1);
+    QListWidgetItem *recent = lstRecentImages->currentItem();
+    OpenImageFile(recent ? recent->text() : m_currentImagePath);
+    if (i < lstImage->count()) {
+        lstImage->setCurrentRow(i);
+        lstImage->clearSelection();
+        lstImage->item(i)->setSelected(true);
+    }
+}
+
+void TfrmMain::itmPartitionNameClick()
+{
+    editPartitionText(true);
+}
+void TfrmMain::itmPartitionCommentClick()
+{
+    editPartitionText(false);
+}
+
+void TfrmMain::itmImageSpanClick()
+{
+    notAvailableYet();
+}
+void TfrmMain::itmImageCombineClick()
+{
+    notAvailableYet();
+}
+void TfrmMain::itmPartitionCopyClick()
+{
+    notAvailableYet();
+}
+void TfrmMain::itmPartitionCompressClick()
+{
+    notAvailableYet();
+}
+void TfrmMain::itmPartitionUncompressClick()
+{
+    notAvailableYet();
+}
+void TfrmMain::itmPartitionFileRestoreClick()
+{
+    notAvailableYet();
+}
+
+void TfrmMain::itmPartitionFileRestoreDblClick()
+{
+    if (itmPartitionFileRestore->isEnabled())
+        itmPartitionFileRestoreClick();
+}
+
+void TfrmMain::itmPartitionDeleteClick()
+{
+    if (!m_store)
+        return;
+    TfrmDeletePartition wait(this);
+    const QList<int> rows = selectedRows();
+    auto showWait = [&] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        centreOver(&wait, this);
+        wait.show();
+        QCoreApplication::processEvents();
+    };
+    if (rows.size() < 2) {
+        const int current = lstImage->currentRow();
+        if (ShowMessageBox(this, Translate("Delete partition?"), MessageKind::Confirmation,
+                           MessageButtons::YesNo) == mrYes &&
+            current >= 0) {
+            showWait();
+            (void)m_store->SelectPartition(static_cast<uint32_t>(current) + 1, 0);
+            (void)m_store->DeleteCurrentPartition();
+            QApplication::restoreOverrideCursor();
+        }
+    } else if (ShowMessageBox(this, Translate("Delete all selected partitions?"), MessageKind::Confirmation,
+                              MessageButtons::YesNo) == mrYes) {
+        showWait();
+        // From the last row up, so that the numbers of the rows still to delete do not change.
+        for (int i = lstImage->count() - 1; i >= 0; --i) {
+            if (lstImage->item(i)->isSelected()) {
+                (void)m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0);
+                (void)m_store->DeleteCurrentPartition();
+            }
+        }
+        QApplication::restoreOverrideCursor();
+    }
+    wait.hide();
+    QListWidgetItem *recent = lstRecentImages->currentItem();
+    OpenImageFile(recent ? recent->text() : m_currentImagePath);
+}
+
+void TfrmMain::itmPartitionPropertiesClick()
+{
+    const int i = lstImage->currentRow();
+    if (!m_store || i < 0)
+        return;
+    TfrmProperties dialog(this, *m_store, static_cast<uint32_t>(i) + 1);
+    dialog.exec();
+}
+
+void TfrmMain::itmImageRemoveEntryClick()
+{
+    const int index = lstRecentImages->currentRow();
+    if (index < 0)
+        return;
+    const std::string question =
+        store::translatedMessage("Remove '%s' from the list?", {utf8(lstRecentImages->item(index)->text())});
+    if (ShowMessageBox(this, question, MessageKind::Confirmation, MessageButtons::YesNo) == mrYes) {
+        delete lstRecentImages->takeItem(index);
+        if (lstRecentImages->count() == 0) {
+            itmImageCloseClick();
+            setTitle(TitleState::Plain);
+        } else {
+            const int next = std::min(index, lstRecentImages->count() - 1);
+            lstRecentImages->setCurrentRow(next);
+            SetCurrentImageFile(next);
+        }
+    }
+    UpdateMenus();
+}
+
+void TfrmMain::itmImageClearListClick()
+{
+    if (ShowMessageBox(this, Translate("Clear the Recent Images List?"), MessageKind::Confirmation,
+                       MessageButtons::YesNo) != mrYes)
+        return;
+    lstRecentImages->clear();
+    itmImageCloseClick();
+    setTitle(TitleState::Plain);
+}
+
+void TfrmMain::itmImageExitClick()
+{
+    // The engine keeps no process-wide objects that need releasing before the window closes.
+    close();
+}
+
+void TfrmMain::itmContentsClick()
+{
+    const QString help = QDir(m_options.programDir).filePath(QStringLiteral("Fenlow.html"));
+    if (!QFileInfo::exists(help) || !QDesktopServices::openUrl(QUrl::fromLocalFile(help)))
+        ShowMessageBox(this, store::translatedMessage("The help file %s cannot be opened.", {utf8(help)}),
+                       MessageKind::Error);
+}
+
+void TfrmMain::itmLanguageClick()
+{
+    translate::InterfaceLanguage *language = m_options.language;
+    if (language == nullptr)
+        return;
+    TIvLanguageSelectDialog dialog(this, language->languages(), language->currentLocale());
+    if (dialog.exec() == mrOk && dialog.selectedIndex() >= 0) {
+        translate::DictionaryStatus status = language->selectLanguage(dialog.selectedIndex());
+        if (!status.ok())
+            ShowMessageBox(this, status.error, MessageKind::Error);
+        retranslate();
+    }
+    lstImage->clearSelection();
+    if (lstImage->count() > 0) {
+        lstImage->setCurrentRow(0);
+        lstImage->item(0)->setSelected(true);
+    }
+}
+
+void TfrmMain::itmAboutClick()
+{
+    TfrmAbout about(this, QCoreApplication::applicationFilePath());
+    about.exec();
+}
+
+} // namespace imbrex::ui

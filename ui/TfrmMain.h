@@ -1,0 +1,166 @@
+// The main window: the recent-images list, the open image's name and comment, its partitions with a column
+// header, the status bar, and the commands of the menus, pop-up menus and toolbar buttons. It owns the open
+// image's store.
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QtGui/QAction>
+#include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QListWidget>
+#include <QtWidgets/QMainWindow>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QPlainTextEdit>
+
+#include "TfrmPassword.h"
+#include "controls/TColumnList.h"
+#include "controls/TPopupSpeedButton.h"
+#include "store/OpenImageStore.h"
+#include "translate/LanguageList.h"
+
+namespace imbrex::ui {
+
+inline constexpr int kHeaderSectionCount = 7;
+inline constexpr int kRecentImagesLimit = 64;
+// Recent values longer than this are not loaded.
+inline constexpr int kRecentValueMaxLength = 1023;
+
+enum class FileDialogKind
+{
+    NewImage,
+    OpenImage,
+};
+
+struct MainWindowOptions
+{
+    store::ImageStoreExports exports = store::libraryExports();
+    // The interface language; none leaves the native texts and disables Help > Language.
+    translate::InterfaceLanguage *language = nullptr;
+    // Where the help file and the program file are; empty: the program's directory.
+    QString programDir;
+    // Asks for a file name; tests answer instead of the file dialogs. Empty result: cancelled.
+    std::function<QString(FileDialogKind, const QString &title)> askFileName;
+};
+
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TfrmMain(MainWindowOptions options = {}, QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // Settings and the recent list.
+    void LoadSettings();
+    void SaveSettings();
+    void AddToRecentImages(const QString &path);
+    void SetCurrentImageFile(int index);
+    QString indexFileOf(int row) const;
+    void setIndexFileOf(int row, const QString &indexPath);
+    QString targetDirectory() const { return m_targetDirectory; }
+    void setTargetDirectory(const QString &dir) { m_targetDirectory = dir; }
+
+    // The open image.
+    bool LoadImage(const QString &path);
+    void OpenImageFile(const QString &path);
+    ImageStore *store() const { return m_store.get(); }
+    QString currentImagePath() const { return m_currentImagePath; }
+    void setCommandLineImage(const QString &path) { m_commandLineImage = path; }
+    IMGSTORE_UI_CALLBACK *uiCallback() { return &m_callback; }
+
+    void UpdateMenus();
+    void UpdateStatusBar();
+    // Shows the window's texts in the current language again.
+    void retranslate();
+
+public slots:
+    void FormShow();
+    void itmImageNewClick();
+    void itmImageOpenClick();
+    void itmImageCloseClick();
+    void itmImageNameClick();
+    void itmImageCommentClick();
+    void itmImageSpanClick();
+    void itmImageCombineClick();
+    void itmImageRemoveEntryClick();
+    void itmImageClearListClick();
+    void itmImageExitClick();
+    void itmPartitionNameClick();
+    void itmPartitionCommentClick();
+    void itmPartitionCopyClick();
+    void itmPartitionDeleteClick();
+    void itmPartitionCompressClick();
+    void itmPartitionUncompressClick();
+    void itmPartitionFileRestoreClick();
+    void itmPartitionFileRestoreDblClick();
+    void itmPartitionPropertiesClick();
+    void itmContentsClick();
+    void itmLanguageClick();
+    void itmAboutClick();
+    void lstRecentImagesClick();
+    void lstImageClick();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    enum class TitleState
+    {
+        Initial,
+        Plain,
+        WithFile,
+    };
+
+    void buildMenus();
+    void buildLayout();
+    QAction *makeAction(const char *name, const char *caption, void (TfrmMain::*handler)());
+    void setTitle(TitleState state, const QString &fill = {});
+    void drawPartitionRow(int index, QPainter *painter, const QRect &rect);
+    void lstImageMouseDown(QMouseEvent *event);
+    void lstRecentImagesMouseDown(QMouseEvent *event);
+    void lstImageKeyDown(QKeyEvent *event);
+    void notAvailableYet();
+    void writeImageName();
+    void editPartitionText(bool name);
+    void placeOnScreen(bool centre);
+    QList<int> selectedRows() const;
+
+    MainWindowOptions m_options;
+    IMFE_IMGSTORE_UI_CALLBACK m_callback;
+    ImageStorePtr m_store;
+    QString m_currentImagePath;
+    QString m_commandLineImage;
+    QString m_targetDirectory;
+    QStringList m_declined; // unavailable recent images the person chose to keep
+    bool m_filling = false; // the program itself is setting the name and comment controls
+    bool m_shown = false;
+    TitleState m_titleState = TitleState::Initial;
+    QString m_titleFill;
+
+public:
+    // The controls, named as in the window's design.
+    controls::TPopupSpeedButton *btnNewImage, *btnOpenImage, *btnCopy, *btnDelete, *btnFileRestore;
+    QListWidget *lstRecentImages;
+    QLineEdit *edtImageName;
+    QPlainTextEdit *mmoImageComment;
+    QHeaderView *hdrMain;
+    controls::TColumnList *lstImage;
+    QLabel *barPanels[3];
+    QMenu *mnuImage, *mnuPartition, *mnuHelp, *itmImageRecentImages;
+    QMenu *mnuListPopup, *mnuImagePopup, *itmRecentImages;
+    QAction *itmImageNew, *itmImageOpen, *itmImageClose, *itmImageName, *itmImageComment, *itmImageSpan,
+        *itmImageCombine, *itmImageRemoveEntry, *itmImageClearList, *itmImageExit;
+    QAction *itmPartitionName, *itmPartitionComment, *itmPartitionCopy, *itmPartitionDelete,
+        *itmPartitionCompress, *itmPartitionUncompress, *itmPartitionFileRestore, *itmPartitionProperties;
+    QAction *itmContents, *itmLanguage, *itmAbout;
+    QAction *itmName, *itmComment, *itmCopy, *itmDelete, *itmCompress, *itmUncompress, *itmFileRestore,
+        *itmProperties;
+    QAction *itmNew, *itmOpen, *itmClose, *itmNameImage, *itmCommentImage, *itmSpan, *itmCombine,
+        *itmRemoveEntry, *itmClearList;
+};
+
+} // namespace imbrex::ui
