@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "UsedBlocks.h"
 #include "VolumeProbe.h"
 #include "common/ResultCodes.h"
 #include "platform/File.h"
@@ -21,19 +22,6 @@ std::string baseNameWithoutExtension(const std::string &path)
     std::string name = platform::fileNameOf(path);
     auto dot = name.find_last_of('.');
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-// The label an NTFS volume keeps in its $Volume record, when it can be read.
-std::string ntfsLabel(platform::File &raw, const VolumeProbe &probe)
-{
-    auto offset = ntfsFileRecordOffset(probe, 3);
-    if (!offset || probe.ntfs.bytesPerFileRecord == 0 || probe.ntfs.bytesPerFileRecord > 65536)
-        return {};
-    std::vector<std::byte> record(probe.ntfs.bytesPerFileRecord);
-    size_t got = 0;
-    if (raw.readAt(*offset, record, &got) != 0 || got != record.size())
-        return {};
-    return ntfsVolumeLabel(record).value_or("");
 }
 
 // Discards the partition being added unless it was released.
@@ -88,32 +76,70 @@ int importPartition(ImageStore &store, const std::string &rawPath, const ImportO
     platform::File raw;
     if (int e = raw.open(rawPath, platform::FileAccess::Read))
         return e;
-    uint64_t size = 0;
-    if (int e = raw.size(&size))
+    uint64_t fileSize = 0;
+    if (int e = raw.size(&fileSize))
         return e;
+    if (options.offset > fileSize)
+        return rc::kInvalidArgument;
+    uint64_t size = options.length != 0 ? options.length : fileSize - options.offset;
+    // A partition that runs past the end of a short disk image keeps its size; the missing bytes are zeros.
     if (size == 0)
         return rc::kInvalidArgument;
     uint64_t sectors = (size + kSectorSize - 1) / kSectorSize;
     if (sectors > UINT32_MAX)
         return rc::kImageTooLarge;
     auto sectorCount = static_cast<uint32_t>(sectors);
+    const uint64_t base = options.offset;
+    const uint64_t available = std::min(size, fileSize - base);
+
+    // Reads volume bytes; what lies beyond the file reads as zeros.
+    auto readVolume = [&](uint64_t offset, std::span<std::byte> out) -> int {
+        std::fill(out.begin(), out.end(), std::byte{0});
+        if (offset >= available)
+            return 0;
+        size_t want = static_cast<size_t>(std::min<uint64_t>(out.size(), available - offset));
+        size_t have = 0;
+        if (int e = raw.readAt(base + offset, out.first(want), &have))
+            return e;
+        return have == want ? 0 : rc::kReadShort;
+    };
 
     std::vector<std::byte> head(kProbeBytes);
-    size_t got = 0;
-    if (int e = raw.readAt(0, head, &got))
+    if (int e = readVolume(0, head))
         return e;
     VolumeProbe probe = probeVolume(head, size);
     uint32_t sectorsPerBlock = chooseSectorsPerBlock(probe, sectorCount);
     auto blockCount = static_cast<uint32_t>((sectors + sectorsPerBlock - 1) / sectorsPerBlock);
+    const uint64_t blockBytes = uint64_t{sectorsPerBlock} * kSectorSize;
 
     std::string name = options.name;
-    if (name.empty())
-        name = probe.kind == FileSystemKind::Ntfs ? ntfsLabel(raw, probe) : probe.label;
+    if (name.empty() && probe.kind == FileSystemKind::Ntfs) {
+        auto offset = ntfsFileRecordOffset(probe, 3);
+        if (offset && probe.ntfs.bytesPerFileRecord != 0 && probe.ntfs.bytesPerFileRecord <= 65536) {
+            std::vector<std::byte> record(probe.ntfs.bytesPerFileRecord);
+            if (readVolume(*offset, record) == 0)
+                name = ntfsVolumeLabel(record).value_or("");
+        }
+    } else if (name.empty()) {
+        name = probe.label;
+    }
     if (name.empty())
         name = baseNameWithoutExtension(rawPath);
 
-    if (int e = store.AddPartition(probe.partitionTypeId, probe.fileSystemType, sectorCount,
-                                   options.driveLetter, options.compression, 0))
+    std::vector<uint8_t> bitmap = options.usedBlocksOnly
+                                      ? usedBlockBitmap(probe, size, blockBytes, blockCount, readVolume)
+                                      : fullBlockBitmap(blockCount);
+    auto isStored = [&](uint32_t b) { return (bitmap[b / 8] >> (b % 8)) & 1; };
+    uint32_t usedBlocks = 0, lastUsed = 0;
+    for (uint32_t b = 0; b < blockCount; ++b)
+        if (isStored(b)) {
+            ++usedBlocks;
+            lastUsed = b;
+        }
+
+    const uint32_t typeId = options.partitionTypeId != 0 ? options.partitionTypeId : probe.partitionTypeId;
+    if (int e = store.AddPartition(typeId, probe.fileSystemType, sectorCount, options.driveLetter,
+                                   options.compression, 0))
         return e;
     PendingPartition pending(store);
     if (int e = store.SetPartitionPassword(options.password))
@@ -124,43 +150,43 @@ int importPartition(ImageStore &store, const std::string &rawPath, const ImportO
         return e;
     if (int e = store.SetPartitionKind(options.kind))
         return e;
-    if (int e = store.SetLastUsedBlock(blockCount - 1))
+    if (int e = store.SetLastUsedBlock(lastUsed))
         return e;
-
-    std::vector<std::byte> bitmap(blockCount / 8 + (blockCount % 8 ? 1 : 0), std::byte{0xFF});
-    if (blockCount % 8)
-        bitmap.back() = static_cast<std::byte>((1u << (blockCount % 8)) - 1);
     if (int e = store.WriteBlockBitmap(bitmap.data(), static_cast<uint32_t>(bitmap.size()), sectorsPerBlock,
-                                       blockCount, blockCount, options.compression))
+                                       blockCount, usedBlocks, options.compression))
         return e;
 
-    // Every block in full: the bytes of the file, then zeros up to the end of the last block.
-    uint64_t total = static_cast<uint64_t>(blockCount) * sectorsPerBlock * kSectorSize;
-    std::vector<std::byte> buffer(kTransferSize);
-    for (uint64_t done = 0; done < total;) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(kTransferSize, total - done));
-        size_t have = 0;
-        if (done < size) {
-            if (int e = raw.readAt(done, std::span(buffer).first(want), &have))
-                return e;
-            if (have < want && done + have < size)
-                return rc::kReadShort; // the file shrank while it was read
+    // The stored blocks in order, in runs of up to kTransferSize bytes; bytes past the volume's end are
+    // zeros.
+    const uint64_t total = uint64_t{usedBlocks} * blockBytes;
+    const uint64_t blocksPerRun = std::max<uint64_t>(1, kTransferSize / blockBytes);
+    std::vector<std::byte> buffer;
+    uint64_t done = 0;
+    for (uint32_t b = 0; b < blockCount;) {
+        if (!isStored(b)) {
+            ++b;
+            continue;
         }
-        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(have),
-                  buffer.begin() + static_cast<std::ptrdiff_t>(want), std::byte{0});
-        uint32_t written = 0;
-        if (int e = store.WriteData(buffer.data(), static_cast<uint32_t>(want), &written))
+        uint32_t first = b;
+        while (b < blockCount && isStored(b) && b - first < blocksPerRun)
+            ++b;
+        const auto length = static_cast<size_t>((b - first) * blockBytes);
+        buffer.resize(length);
+        if (int e = readVolume(first * blockBytes, buffer))
             return e;
-        if (written != want)
+        uint32_t written = 0;
+        if (int e = store.WriteData(buffer.data(), static_cast<uint32_t>(length), &written))
+            return e;
+        if (written != length)
             return rc::kWriteShort;
-        done += want;
+        done += length;
         if (!progress.update(done, total))
             return rc::kCancelled;
     }
     if (int e = pending.release())
         return e;
     if (result)
-        *result = {probe.fileSystemType, probe.partitionTypeId, sectorsPerBlock, sectorCount, name};
+        *result = {probe.fileSystemType, typeId, sectorsPerBlock, sectorCount, name, usedBlocks, blockCount};
     return rc::kOk;
 }
 

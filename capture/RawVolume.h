@@ -19,6 +19,14 @@ struct ImportOptions
     uint32_t compression = 0;
     // Password value (ConvertPasswordString of the text, which the store must have seen); 0 = none.
     uint32_t password = 0;
+    // Where the volume lies in the file: a partition of a whole-disk image. A length of 0 means up to the end
+    // of the file.
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    // The partition table's type byte; 0 takes the one that fits the recognised file system.
+    uint32_t partitionTypeId = 0;
+    // Store only the blocks the file system uses (FAT, NTFS); unknown file systems keep every block.
+    bool usedBlocksOnly = true;
 };
 
 // What importPartition recognised and stored.
@@ -29,10 +37,13 @@ struct ImportResult
     uint32_t sectorsPerBlock = 0;
     uint32_t sectorCount = 0;
     std::string name;
+    uint32_t usedBlockCount = 0;
+    uint32_t blockCount = 0;
 };
 
-// Adds the raw volume at rawPath to store as a new partition, every block stored. A size that is not a whole
-// number of sectors is padded with zeros. On any failure or cancel the partition is discarded and the image
+// Adds the raw volume at rawPath (or the part of it that options name) to store as a new partition, with the
+// blocks its file system uses; blocks left out read back as zeros. A size that is not a whole number of
+// sectors is padded with zeros. On any failure or cancel the partition is discarded and the image
 // is left as it was.
 int importPartition(ImageStore &store, const std::string &rawPath, const ImportOptions &options,
                     Progress &progress, ImportResult *result = nullptr);

@@ -20,7 +20,9 @@ std::optional<std::string> parseArguments(const std::vector<std::string> &args,
     bool onlyPositional = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &word = args[i];
-        if (onlyPositional || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+        bool shortOption =
+            word.size() == 2 && word[0] == '-' && (valueOptions.count(word) || flagOptions.count(word));
+        if (onlyPositional || (!shortOption && (word.size() < 2 || word.compare(0, 2, "--") != 0))) {
             out->positional.push_back(word);
             continue;
         }

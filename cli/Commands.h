@@ -9,7 +9,6 @@ namespace imbrex::cli {
 
 using Words = std::vector<std::string>;
 
-int runCreate(const Words &args);
 int runList(const Words &args);
 int runInfo(const Words &args);
 int runExport(const Words &args);

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace imbrex::engine {
@@ -62,6 +65,20 @@ private:
     iconv_t m_cd;
 };
 
+// Opening a conversion loads the character set's module, which costs far more than converting one name; the
+// descriptors are kept for the run of the program.
+Iconv &cachedIconv(const std::string &to, const std::string &from)
+{
+    static std::mutex mutex;
+    static std::map<std::pair<std::string, std::string>, std::unique_ptr<Iconv>> cache;
+    std::lock_guard lock(mutex);
+    auto &slot = cache[{to, from}];
+    if (!slot)
+        slot = std::make_unique<Iconv>(to, from);
+    iconv(slot->handle(), nullptr, nullptr, nullptr, nullptr);
+    return *slot;
+}
+
 std::string localeCharset()
 {
     const char *codeset = nl_langinfo(CODESET);
@@ -93,7 +110,7 @@ std::string codePageName(int codePage)
 // when iconv does not offer the charset.
 bool decode8(const std::string &charset, std::string_view text, std::vector<char32_t> &out)
 {
-    Iconv cd(std::string(kUtf32), charset);
+    Iconv &cd = cachedIconv(std::string(kUtf32), charset);
     if (!cd.ok())
         return false;
     size_t i = 0;
@@ -161,7 +178,7 @@ bool encodeOne(Iconv &cd, char32_t c, std::string &out)
 // size bytes. Returns false when iconv does not offer the charset.
 bool encode8(const std::string &charset, const std::vector<char32_t> &text, char *dest, size_t size)
 {
-    Iconv cd(charset, std::string(kUtf32));
+    Iconv &cd = cachedIconv(charset, std::string(kUtf32));
     if (!cd.ok())
         return false;
     size_t used = 0;

@@ -71,6 +71,26 @@ std::string shortName(const uint8_t *e)
     return name;
 }
 
+// The short name as it is shown: the case flags of byte 12 applied (base and extension in lower case, as
+// Windows writes them for names like "readme.txt"), then converted from the disk's OEM code page.
+std::string listedShortName(const uint8_t *e, std::vector<char> &buffer)
+{
+    constexpr size_t kCaseFlags = 12;
+    constexpr uint8_t kLowerBase = 0x08;
+    constexpr uint8_t kLowerExtension = 0x10;
+    std::string name = shortName(e);
+    auto dot = name.find('.');
+    for (size_t i = 0; i < name.size(); ++i) {
+        bool inExtension = dot != std::string::npos && i > dot;
+        uint8_t flag = inExtension ? kLowerExtension : kLowerBase;
+        if ((e[kCaseFlags] & flag) && name[i] >= 'A' && name[i] <= 'Z')
+            name[i] = static_cast<char>(name[i] - 'A' + 'a');
+    }
+    if (ConvertName(kNameAnsi, buffer.data(), kNameOem, name.c_str(), buffer.size()) == 0 && buffer[0] != 0)
+        return buffer.data();
+    return name;
+}
+
 // The 11-byte name field form of one path component: upper-cased, "." moves to the extension.
 std::array<uint8_t, 11> shortForm(std::string_view component)
 {
@@ -711,7 +731,7 @@ int FAT_VOLUME::listEntries(DIRLIST &dirList, DirectoryWalk &walk, int longNames
                     ConvertName(kNameAnsi, listed.data(), kNameUtf16, longName.data(), listed.size()) == 0)
                     name = listed.data();
                 if (name.empty())
-                    name = shortName(e);
+                    name = listedShortName(e, listed);
                 const DirListDate date = entryDate(eb);
                 const DirListTime time = entryTime(eb);
                 result = dirList.AddEntry(name.c_str(), attributes, loadLe32(eb, FatDirEntry::kSize), 0,

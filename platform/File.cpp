@@ -117,6 +117,17 @@ int File::createExclusive(const std::string &path)
     return 0;
 }
 
+int File::createReplacing(const std::string &path)
+{
+    close();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == ELOOP ? kErrorAccessDenied : lastError(path);
+    m_fd = fd;
+    m_path = path;
+    return 0;
+}
+
 int File::readAt(uint64_t offset, std::span<std::byte> data, size_t *got)
 {
     size_t done = 0;
@@ -209,6 +220,23 @@ bool isReadOnlyFile(const std::string &path)
     {
     };
     return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+}
+
+int createDirectory(const std::string &path)
+{
+    if (::mkdir(path.c_str(), 0777) != 0)
+        return errno == ENOENT ? kErrorPathNotFound : lastError(path);
+    return 0;
+}
+
+int queryPath(const std::string &path)
+{
+    struct stat st
+    {
+    };
+    if (::lstat(path.c_str(), &st) != 0)
+        return lastError(path);
+    return 0;
 }
 
 int removeFile(const std::string &path)

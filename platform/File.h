@@ -41,6 +41,8 @@ public:
     [[nodiscard]] int open(const std::string &path, FileAccess access);
     // Creates a new file that must not exist yet.
     [[nodiscard]] int createExclusive(const std::string &path);
+    // Creates the file or empties an existing one; never follows a symbolic link at path.
+    [[nodiscard]] int createReplacing(const std::string &path);
 
     // Reads up to data.size() bytes at offset; *got is short only at the end of the file.
     [[nodiscard]] int readAt(uint64_t offset, std::span<std::byte> data, size_t *got);
@@ -65,6 +67,10 @@ bool fileExists(const std::string &path);
 // True when the file has no owner write permission (the read-only attribute of other platforms).
 bool isReadOnlyFile(const std::string &path);
 [[nodiscard]] int removeFile(const std::string &path);
+// Creates one directory; its parent must exist (3 otherwise).
+[[nodiscard]] int createDirectory(const std::string &path);
+// 0 when something exists at path, else the error code (2 or 3 when it is missing).
+[[nodiscard]] int queryPath(const std::string &path);
 // Replaces to with from in one step, and makes the change durable.
 [[nodiscard]] int replaceFile(const std::string &from, const std::string &to);
 // The directory part of path ("." when it has none).

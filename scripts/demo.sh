@@ -16,10 +16,15 @@ export MTOOLS_SKIP_CHECK=1
 mkfs.fat -C -F 16 -n "DEMO DATA" "$demo/volume.img" 32768 > /dev/null
 mcopy -s -i "$demo/volume.img" "$demo/files/"* ::/
 
-"$zbitool" create "$demo/demo.zbi" "$demo/volume.img" --name "Demo image" --comment "A FAT16 volume made by scripts/demo.sh" --force
+"$zbitool" create "$demo/demo.zbi" "$demo/volume.img" --compression high --name "Demo image" --comment "A FAT16 volume made by scripts/demo.sh" --force
 echo "== zbitool list $demo/demo.zbi"
 "$zbitool" list "$demo/demo.zbi"
 echo "== zbitool info $demo/demo.zbi 1"
 "$zbitool" info "$demo/demo.zbi" 1
 "$zbitool" export "$demo/demo.zbi" 1 "$demo/exported.img" --force
 cmp "$demo/volume.img" "$demo/exported.img" && echo "== exported partition 1 equals the original volume byte for byte"
+echo "== zbitool ls $demo/demo.zbi 1 '\\Documents'"
+"$zbitool" ls "$demo/demo.zbi" 1 '\Documents'
+rm -rf "$demo/restored"
+"$zbitool" extract "$demo/demo.zbi" 1 '\' -o "$demo/restored"
+diff -r "$demo/files" "$demo/restored" && echo "== every file restored from the image equals its original"

@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ clang pkg-config
     libzstd-dev libxxhash-dev libsodium-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
     dosfstools mtools ntfs-3g bc
+    qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth xdotool imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -3,11 +3,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/TempDir.h"
 
 using imbrex::test::TempDir;
@@ -293,7 +296,13 @@ TEST_F(Zbitool, CompressedProtectedAndSplitImagesRoundTrip)
 
 TEST_F(Zbitool, SplitImageNeedsAllItsParts)
 {
-    std::string raw = fixture("fat32.img"); // 40 MiB: five parts of 10 MB
+    // 40 MB of data in a volume of no known file system, so that every block is stored: five parts of 10 MB.
+    std::string raw = file("raw.img");
+    {
+        std::vector<uint8_t> bytes = imbrex::test::patternBytes(40000000, 7);
+        std::ofstream(raw, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
     std::string image = file("set.zbi");
     ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --split-size 10,000,000").status, 0);
     EXPECT_TRUE(std::filesystem::exists(file("set.005")));
@@ -311,4 +320,133 @@ TEST_F(Zbitool, SplitImageNeedsAllItsParts)
     EXPECT_NE(missing.err.find("error 1812"), std::string::npos) << missing.err;
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(run("create " + quote(file("x.zbi")) + " " + quote(raw) + " --split-size 9999999").status, 2);
+}
+
+namespace {
+
+// Every regular file below root, by relative path, with its bytes.
+std::map<std::string, std::string> treeOf(const std::filesystem::path &root)
+{
+    std::map<std::string, std::string> tree;
+    for (auto &entry : std::filesystem::recursive_directory_iterator(root)) {
+        std::string relative = std::filesystem::relative(entry.path(), root).string();
+        tree[relative] = entry.is_directory() ? std::string("<dir>") : slurp(entry.path().string());
+    }
+    return tree;
+}
+
+struct RestoreCase
+{
+    const char *volume;
+    const char *compression;
+};
+
+class ZbitoolRestore : public Zbitool, public ::testing::WithParamInterface<RestoreCase>
+{
+};
+
+} // namespace
+
+TEST_P(ZbitoolRestore, ExtractedTreeEqualsWhatTheFileSystemToolsCopyOut)
+{
+    const RestoreCase &c = GetParam();
+    std::string raw = fixture(c.volume);
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --compression " + c.compression).status, 0);
+    std::string out = file("out");
+    ToolRun extracted = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+
+    std::string reference = file("reference");
+    std::filesystem::create_directories(reference);
+    bool ntfs = std::string(c.volume).rfind("ntfs", 0) == 0;
+    if (ntfs) {
+        // The NTFS fixture holds its files in the root; ntfscat gives each one's data.
+        ToolRun listed = run("ls " + quote(image) + " 1");
+        std::istringstream rows(listed.out);
+        std::string row;
+        while (std::getline(rows, row)) {
+            std::string name = row.substr(0, row.find('|'));
+            std::string command = "ntfscat " + quote(raw) + " " + quote(name) + " > " +
+                                  quote(reference + "/" + name) + " 2>/dev/null";
+            ASSERT_EQ(std::system(command.c_str()), 0) << name;
+        }
+    } else {
+        std::string command =
+            "MTOOLS_SKIP_CHECK=1 mcopy -s -n -i " + quote(raw) + " ::/ " + quote(reference) + " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    auto expected = treeOf(reference);
+    EXPECT_GE(expected.size(), 9u);
+    EXPECT_EQ(treeOf(out), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, ZbitoolRestore,
+                         ::testing::Values(RestoreCase{"fat12.img", "none"}, RestoreCase{"fat16.img", "high"},
+                                           RestoreCase{"fat32.img", "low"}, RestoreCase{"ntfs.img", "none"},
+                                           RestoreCase{"ntfs.img", "low"}),
+                         [](const auto &param) {
+                             std::string name =
+                                 std::string(param.param.volume) + "_" + param.param.compression;
+                             for (char &ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
+                             return name;
+                         });
+
+TEST_F(Zbitool, LsAndExtractByNamePatternAndWithExistingFiles)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat16.img")) + " --compression low").status,
+              0);
+    ToolRun listed = run("ls " + quote(image) + " 1 'mixed case folder'");
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("lower case.txt|File|513|"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("UPPER.TXT|File|65,536|"), std::string::npos) << listed.out;
+
+    std::string out = file("out");
+    ASSERT_EQ(run("extract " + quote(image) + " 1 '\\Mixed Case Folder\\*.TXT' -o " + quote(out)).status, 0);
+    EXPECT_EQ(std::filesystem::file_size(out + "/lower case.txt"), 513u);
+    EXPECT_EQ(std::filesystem::file_size(out + "/UPPER.TXT"), 65536u);
+
+    std::ofstream(out + "/UPPER.TXT") << "mine";
+    ToolRun kept = run("extract " + quote(image) + " 1 '\\Mixed Case Folder\\UPPER.TXT' -o " + quote(out) +
+                       " --skip-existing");
+    EXPECT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(slurp(out + "/UPPER.TXT"), "mine");
+    ASSERT_EQ(run("extract " + quote(image) + " 1 '\\Mixed Case Folder\\UPPER.TXT' -o " + quote(out) +
+                  " --overwrite")
+                  .status,
+              0);
+    EXPECT_EQ(std::filesystem::file_size(out + "/UPPER.TXT"), 65536u);
+
+    EXPECT_EQ(run("extract " + quote(image) + " 1 '\\nothing.txt' -o " + quote(out)).status, 1);
+    EXPECT_EQ(run("extract " + quote(image) + " 1 '\\Do*\\a.txt' -o " + quote(out)).status, 1);
+    EXPECT_EQ(run("extract " + quote(image) + " 1 '\\README.TXT'").status, 2); // no -o
+
+    // The old one-stream compression cannot be read at random: refused in the program's words.
+    ASSERT_EQ(
+        run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --compression 5 --force").status,
+        0);
+    ToolRun legacy = run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(out));
+    EXPECT_EQ(legacy.status, 1);
+    EXPECT_NE(legacy.err.find("Restoring a file from this compressed image (type 5) is not supported."),
+              std::string::npos);
+}
+
+TEST_F(Zbitool, IndexBuildAndCheck)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(
+        run("create " + quote(image) + " " + quote(fixture("fat32.img")) + " --compression high").status, 0);
+    std::string index = file("image.zbx");
+    ToolRun built = run("index build " + quote(image) + " 1 " + quote(index));
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(run("index check " + quote(image) + " 1 " + quote(index)).status, 0);
+    EXPECT_EQ(run("index build " + quote(image) + " 1 " + quote(index)).status, 1); // already there
+    std::string out = file("out");
+    ToolRun extracted =
+        run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(out) + " --index " + quote(index));
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(std::filesystem::file_size(out + "/README.TXT"), 21u);
 }

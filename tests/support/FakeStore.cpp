@@ -130,9 +130,19 @@ int FakeStore::DeleteCurrentPartition()
     return 0;
 }
 
-int FakeStore::ReadBlockBitmap(void *, uint32_t, uint32_t *, uint32_t *)
+int FakeStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *, uint32_t *bytesRead)
 {
-    return recordOk("ReadBlockBitmap");
+    record("ReadBlockBitmap(" + std::to_string(size) + ")");
+    if (int e = fault("ReadBlockBitmap"))
+        return e;
+    FakePartition *partition = current();
+    if (!partition)
+        return rc::kNoPartitionSelected;
+    size_t n = std::min<size_t>(size, partition->bitmap.size());
+    if (n)
+        std::memcpy(buffer, partition->bitmap.data(), n);
+    *bytesRead = static_cast<uint32_t>(n);
+    return 0;
 }
 int FakeStore::ReadBlockBitmapRaw(void *, uint32_t, uint32_t *, uint32_t *)
 {
@@ -146,14 +156,39 @@ int FakeStore::WriteBlockBitmapRaw(const void *, uint32_t, uint32_t, uint32_t, u
 {
     return recordOk("WriteBlockBitmapRaw");
 }
-int FakeStore::SeekData(uint32_t, uint32_t)
+int FakeStore::SeekData(uint32_t positionLow, uint32_t positionHigh)
 {
-    return recordOk("SeekData");
+    uint64_t position = (uint64_t{positionHigh} << 32) | positionLow;
+    record(withArgument("SeekData", position));
+    if (int e = fault("SeekData"))
+        return e;
+    FakePartition *partition = current();
+    if (!partition)
+        return rc::kNoPartitionSelected;
+    if (position > partition->stream.size())
+        return rc::kInvalidArgument;
+    m_position = position;
+    m_needState = partition->decoderStateSize != 0;
+    return 0;
 }
-int FakeStore::ReadData(void *, uint32_t, uint32_t *bytesRead)
+int FakeStore::ReadData(void *buffer, uint32_t size, uint32_t *bytesRead)
 {
-    record("ReadData");
-    *bytesRead = 0;
+    record(withArgument("ReadData", size));
+    if (int e = fault("ReadData"))
+        return e;
+    FakePartition *partition = current();
+    if (!partition) {
+        *bytesRead = 0;
+        return 0;
+    }
+    if (m_needState)
+        return rc::kDataDamaged;
+    size_t left = partition->stream.size() - std::min<size_t>(m_position, partition->stream.size());
+    size_t n = std::min<size_t>(size, left);
+    if (n)
+        std::memcpy(buffer, partition->stream.data() + m_position, n);
+    m_position += n;
+    *bytesRead = static_cast<uint32_t>(n);
     return 0;
 }
 int FakeStore::ReadRawData(void *, uint32_t, uint32_t *bytesRead, uint32_t *)
@@ -343,7 +378,7 @@ int FakeStore::SetPartitionPassword(uint32_t value)
 }
 int FakeStore::GetLastUsedBlock(uint32_t *out)
 {
-    return recordOut("GetLastUsedBlock", out, 0);
+    return getAttribute("GetLastUsedBlock", out, &FakePartition::lastUsedBlock);
 }
 int FakeStore::SetLastUsedBlock(uint32_t)
 {
@@ -376,7 +411,12 @@ int FakeStore::SetPartitionAttributeD(uint32_t)
 
 int FakeStore::ResetStream()
 {
-    return recordOk("ResetStream");
+    record("ResetStream");
+    if (int e = fault("ResetStream"))
+        return e;
+    m_position = 0;
+    m_needState = false;
+    return 0;
 }
 int FakeStore::ResetPartitionSelection(uint32_t value)
 {
@@ -398,27 +438,61 @@ int FakeStore::IsSpanned(uint32_t *out)
 uint64_t FakeStore::GetDataPosition()
 {
     record("GetDataPosition");
-    return 0;
+    return m_position;
 }
 int FakeStore::GetTailByteCount(uint32_t *out)
 {
-    return recordOut("GetTailByteCount", out, 0);
+    record("GetTailByteCount");
+    if (int e = fault("GetTailByteCount"))
+        return e;
+    *out = 0;
+    FakePartition *partition = current();
+    if (partition && partition->tailBytes) {
+        uint64_t chunk = 65536 + uint64_t{partition->tailBytes};
+        if (m_position % chunk == 65536 && m_position < partition->stream.size())
+            *out = static_cast<uint32_t>(
+                std::min<uint64_t>(partition->tailBytes, partition->stream.size() - m_position));
+    }
+    return 0;
 }
-int FakeStore::SaveDecoderState(void *)
+int FakeStore::SaveDecoderState(void *buffer)
 {
-    return recordOk("SaveDecoderState");
+    record("SaveDecoderState");
+    if (int e = fault("SaveDecoderState"))
+        return e;
+    FakePartition *partition = current();
+    if (partition && partition->decoderStateSize >= 8) {
+        auto *bytes = static_cast<uint8_t *>(buffer);
+        std::memset(bytes, 0xA5, partition->decoderStateSize);
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = static_cast<uint8_t>(m_position >> (8 * i));
+    }
+    return 0;
 }
-int FakeStore::RestoreDecoderState(const void *)
+int FakeStore::RestoreDecoderState(const void *buffer)
 {
-    return recordOk("RestoreDecoderState");
+    record("RestoreDecoderState");
+    if (int e = fault("RestoreDecoderState"))
+        return e;
+    FakePartition *partition = current();
+    if (!partition || partition->decoderStateSize < 8)
+        return 0;
+    const auto *bytes = static_cast<const uint8_t *>(buffer);
+    uint64_t position = 0;
+    for (int i = 0; i < 8; ++i)
+        position |= uint64_t{bytes[i]} << (8 * i);
+    if (position != m_position)
+        return rc::kDataDamaged;
+    m_needState = false;
+    return 0;
 }
 int FakeStore::GetDecoderStateSize(uint32_t *out)
 {
-    return recordOut("GetDecoderStateSize", out, 0);
+    return getAttribute("GetDecoderStateSize", out, &FakePartition::decoderStateSize);
 }
 int FakeStore::GetImageId(uint32_t *out)
 {
-    return recordOut("GetImageId", out, 0);
+    return recordOut("GetImageId", out, imageId);
 }
 int FakeStore::GetPartitionNumber(uint32_t *out)
 {
@@ -428,26 +502,67 @@ int FakeStore::GetPartitionNumber(uint32_t *out)
 }
 int FakeStore::BuildSpanTable()
 {
-    return recordOk("BuildSpanTable");
+    record("BuildSpanTable");
+    return buildSpanTableError;
 }
-int FakeStore::SetSpanTable(uint32_t, const void *)
+int FakeStore::SetSpanTable(uint32_t count, const void *records)
 {
-    return recordOk("SetSpanTable");
+    record(withArgument("SetSpanTable", count));
+    if (setSpanTableError)
+        return setSpanTableError;
+    if (size_t{count} * 8 != spanRecords.size() ||
+        (count && std::memcmp(records, spanRecords.data(), spanRecords.size()) != 0))
+        return rc::kInvalidArgument;
+    return 0;
 }
 int FakeStore::GetSpanTable(uint32_t *count, const void **records)
 {
     record("GetSpanTable");
-    *count = 0;
-    *records = nullptr;
+    *count = static_cast<uint32_t>(spanRecords.size() / 8);
+    *records = spanRecords.empty() ? nullptr : spanRecords.data();
     return 0;
 }
-int FakeStore::SetCheckpointOffset(uint32_t)
+int FakeStore::SetCheckpointOffset(uint32_t offset)
 {
-    return recordOk("SetCheckpointOffset");
+    record(withArgument("SetCheckpointOffset", offset));
+    lastCheckpointOffset = offset;
+    return fault("SetCheckpointOffset");
 }
-int FakeStore::SetTailShortfall(uint32_t)
+int FakeStore::SetTailShortfall(uint32_t shortfall)
 {
-    return recordOk("SetTailShortfall");
+    record(withArgument("SetTailShortfall", shortfall));
+    lastTailShortfall = shortfall;
+    return fault("SetTailShortfall");
+}
+
+size_t FakeStore::count(const std::string &operation) const
+{
+    for (const auto &entry : m_counts)
+        if (entry.first == operation)
+            return entry.second;
+    return 0;
+}
+
+int FakeStore::fault(const std::string &operation)
+{
+    size_t seen = 0;
+    for (auto &entry : m_counts)
+        if (entry.first == operation)
+            seen = ++entry.second;
+    if (seen == 0) {
+        m_counts.emplace_back(operation, 1);
+        seen = 1;
+    }
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->operation != operation)
+            continue;
+        if (--it->nth <= 0) {
+            int code = it->code;
+            faults.erase(it);
+            return code;
+        }
+    }
+    return 0;
 }
 
 } // namespace imbrex::test

@@ -36,6 +36,28 @@ struct FakePartition
     uint64_t storedSize = 0;
     // Returned by SelectPartition; the partition still becomes current, as a spanned one does.
     int selectError = 0;
+
+    // Data for readers of the partition: the block bitmap as ReadBlockBitmap delivers it (bit b mod 8 of byte
+    // b / 8), the decoded data stream, and what GetLastUsedBlock reports.
+    std::vector<uint8_t> bitmap;
+    std::vector<uint8_t> stream;
+    uint32_t lastUsedBlock = 0;
+    // A decompressing stream of chunks of 65536 + tailBytes bytes: after the first 65536 bytes of a chunk
+    // have been read, GetTailByteCount reports the rest of it.
+    uint32_t tailBytes = 0;
+    // When not 0, the stream keeps a decoder state of this many bytes (at least 8): after every SeekData it
+    // must be given the state saved at that very position before it reads again, else ReadData fails
+    // with 1902.
+    uint32_t decoderStateSize = 0;
+};
+
+// A scripted failure: the nth call (from 1) of the named operation, counted from when it was set, fails
+// with code.
+struct FakeFault
+{
+    std::string operation;
+    int nth = 1;
+    int code = 0;
 };
 
 class FakeStore : public ImageStore
@@ -49,6 +71,16 @@ public:
     bool readOnly = false;
     int closeError = 0;
     std::vector<FakePartition> partitions;
+    uint32_t imageId = 0;
+    std::vector<uint8_t> spanRecords;
+    int buildSpanTableError = 0;
+    int setSpanTableError = 0;
+    std::vector<FakeFault> faults;
+    // What the stream was last told.
+    uint32_t lastTailShortfall = 0;
+    uint32_t lastCheckpointOffset = 0;
+    // Set false to keep the call record short in long runs.
+    bool recordCalls = true;
 
     // Every call in order, as "Name" or "Name(argument)" for the calls whose argument matters to callers:
     // SelectPartition(number), ReleasePartition(value), ResetPartitionSelection(value), and the buffer size
@@ -144,8 +176,19 @@ public:
     int SetCheckpointOffset(uint32_t offset) override;
     int SetTailShortfall(uint32_t shortfall) override;
 
+    // The stream position of the selected partition.
+    uint64_t position() const { return m_position; }
+    // Number of calls of the named operation since the store was made.
+    size_t count(const std::string &operation) const;
+
 private:
-    void record(std::string call) { calls.push_back(std::move(call)); }
+    void record(std::string call)
+    {
+        if (recordCalls)
+            calls.push_back(std::move(call));
+    }
+    // The code of a scripted failure of this call of operation, or 0.
+    int fault(const std::string &operation);
     // For the operations the fake does not model: record the call and succeed.
     int recordOk(const char *name)
     {
@@ -164,6 +207,9 @@ private:
     int setAttribute(const char *name, uint32_t value, uint32_t FakePartition::*member);
 
     size_t m_current = 0; // 1-based; 0 = none
+    uint64_t m_position = 0;
+    bool m_needState = false;
+    std::vector<std::pair<std::string, size_t>> m_counts;
 };
 
 } // namespace imbrex::test

@@ -1,0 +1,28 @@
+// Which blocks of a volume hold data the file system needs, so that only those are stored. FAT: the reserved
+// sectors, the FATs, the fixed root directory and every allocated cluster. NTFS: every cluster marked in the
+// volume bitmap ($Bitmap), and the backup boot sector after the last cluster. Anything else, and any volume
+// whose structures cannot be read or do not add up, keeps every block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "VolumeProbe.h"
+
+namespace imbrex::capture {
+
+// Reads exactly out.size() bytes at offset within the volume; 0 or an error code.
+using VolumeReader = std::function<int(uint64_t offset, std::span<std::byte> out)>;
+
+// The block bitmap of a volume of volumeBytes bytes stored in blocks of blockBytes: bit b mod 8 of byte b / 8
+// is set when block b is to be stored. Bits past blockCount are zero.
+std::vector<uint8_t> usedBlockBitmap(const VolumeProbe &probe, uint64_t volumeBytes, uint64_t blockBytes,
+                                     uint32_t blockCount, const VolumeReader &read);
+
+// Every block set.
+std::vector<uint8_t> fullBlockBitmap(uint32_t blockCount);
+
+} // namespace imbrex::capture

@@ -1,0 +1,113 @@
+#include "CliSupport.h"
+
+#include <cstdio>
+
+#include "Passwords.h"
+#include "TerminalCallback.h"
+#include "common/ResultCodes.h"
+#include "platform/File.h"
+#include "store/ImageModel.h"
+
+namespace imbrex::cli {
+
+int usageError(const std::string &text)
+{
+    std::fprintf(stderr, "zbitool: %s\nTry 'zbitool --help'.\n", text.c_str());
+    return kExitUsage;
+}
+
+int failure(const std::string &message, int code)
+{
+    std::fprintf(stderr, "zbitool: %s\n", message.c_str());
+    if (code != 0)
+        std::fprintf(stderr, "zbitool: (error %d: %s)\n", code, std::string(rc::describe(code)).c_str());
+    return kExitFailure;
+}
+
+int openFailure(const std::string &path, int code)
+{
+    if (code == platform::kErrorFileNotFound || code == platform::kErrorPathNotFound)
+        return failure("The file '" + path + "' was not found.", code);
+    return failure(store::openFailureMessage(path, code), code);
+}
+
+IMGSTORE_UI_CALLBACK &terminalCallback()
+{
+    static TerminalCallback callback;
+    return callback;
+}
+
+ImageStorePtr openForReading(const std::string &path, int *code)
+{
+    uint32_t error = 0;
+    ImageStorePtr image(ImageStoreOpenReadOnly(path.c_str(), &terminalCallback(), &error));
+    *code = static_cast<int>(error);
+    return image;
+}
+
+ImageStorePtr openForWriting(const std::string &path, int *code)
+{
+    uint32_t error = 0;
+    ImageStorePtr image(ImageStoreOpen(path.c_str(), kNoSplit, 0, &terminalCallback(), &error));
+    *code = static_cast<int>(error);
+    return image;
+}
+
+bool checkPartitionNumber(ImageStore &image, const std::string &text, uint32_t *number)
+{
+    auto n = parsePartitionNumber(text);
+    if (!n || *n > image.GetPartitionCount()) {
+        std::fprintf(stderr, "zbitool: there is no partition %s in this image (it has %u)\n", text.c_str(),
+                     image.GetPartitionCount());
+        return false;
+    }
+    *number = *n;
+    return true;
+}
+
+int OpenedPartition::open(const Arguments &args, bool mount)
+{
+    const std::string &path = args.positional[0];
+    int code = 0;
+    m_store = openForReading(path, &code);
+    if (!m_store)
+        return openFailure(path, code);
+    if (!checkPartitionNumber(*m_store, args.positional[1], &m_number))
+        return kExitFailure;
+    const std::string name = "Partition " + std::to_string(m_number);
+    uint32_t password = 0;
+    int e = m_store->SelectPartition(m_number, 0);
+    if (e == 0)
+        e = m_store->GetPartitionPassword(&password);
+    if (e != 0)
+        return failure(name + " could not be read.", e);
+    if (password != 0) {
+        auto text =
+            readPassword(args, "--password-file", "Password of partition " + std::to_string(m_number) + ": ");
+        if (!text)
+            return kExitFailure;
+        if (ConvertPasswordString(text->c_str()) != password)
+            return failure(kWrongPasswordMessage, 0);
+    }
+    e = m_access.OpenSectors(m_store.get(), args.option("--index").value_or(""));
+    if (e == 0 && mount)
+        e = m_access.MountVolume();
+    if (e == rc::kLegacyCompression)
+        return failure("Restoring a file from this compressed image (type " +
+                           std::to_string(m_access.CompressionType()) + ") is not supported.",
+                       0);
+    if (e == rc::kUnsupportedFileSystem)
+        return failure("Restoring a file from this partition type is not currently supported.", 0);
+    if (e == rc::kWrongPassword)
+        return failure(kWrongPasswordMessage, 0);
+    if (e != 0)
+        return failure(name + " could not be opened.", e);
+    return 0;
+}
+
+bool OpenedPartition::needsIndex() const
+{
+    return m_access.Flags() & (restore::kFlagCompressed | restore::kFlagSpanned);
+}
+
+} // namespace imbrex::cli

@@ -1,0 +1,51 @@
+// What every zbitool command shares: exit codes, messages in the program's words, opening images and
+// partitions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Arguments.h"
+#include "imgstore/zbimgstr.h"
+#include "restore/PARTITION_ACCESS.h"
+
+namespace imbrex::cli {
+
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr const char *kWrongPasswordMessage = "Password entered is not valid for this partition.";
+
+// Prints a usage problem and returns kExitUsage.
+int usageError(const std::string &text);
+// Prints the program's message, then the code and what it means; returns kExitFailure.
+int failure(const std::string &message, int code = 0);
+// The open-failure message for an image file.
+int openFailure(const std::string &path, int code);
+
+// The store's questions answered on the terminal (one instance for the run).
+IMGSTORE_UI_CALLBACK &terminalCallback();
+ImageStorePtr openForReading(const std::string &path, int *code);
+ImageStorePtr openForWriting(const std::string &path, int *code);
+// Partition number text to a number of image; prints why not and returns false.
+bool checkPartitionNumber(ImageStore &image, const std::string &text, uint32_t *number);
+
+// An image opened read-only with partition N selected, unlocked with its password when it has one, and
+// opened through a PARTITION_ACCESS (its volume mounted when mount is set).
+class OpenedPartition
+{
+public:
+    // args.positional[0] is the image, [1] the partition number; --password-file and --index are read.
+    // Returns 0 or the exit status after reporting.
+    int open(const Arguments &args, bool mount);
+    bool needsIndex() const;
+    uint32_t number() const { return m_number; }
+    ImageStore &store() { return *m_store; }
+    restore::PARTITION_ACCESS &access() { return m_access; }
+
+private:
+    ImageStorePtr m_store;
+    restore::PARTITION_ACCESS m_access; // destroyed before the store
+    uint32_t m_number = 0;
+};
+
+} // namespace imbrex::cli

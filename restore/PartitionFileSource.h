@@ -1,0 +1,32 @@
+// The file operations of an open PARTITION_ACCESS as the source of file extraction.
+#pragma once
+
+#include "FileExtraction.h"
+#include "PARTITION_ACCESS.h"
+
+namespace imbrex::restore {
+
+class PartitionFileSource final : public FileSource
+{
+public:
+    PartitionFileSource(PARTITION_ACCESS &access, ImageStore &store) : m_access(access), m_store(store) {}
+
+    bool isFatVolume() override { return m_access.IsFatVolume() != 0; }
+    int openEntry(const std::array<uint8_t, 32> &rawEntry) override
+    {
+        return m_access.OpenEntry(rawEntry.data());
+    }
+    int openFile(const std::string &path, int *kind) override { return m_access.OpenFile(path, kind); }
+    uint64_t fileSize() override { return m_access.GetFileSize64(); }
+    int readFile(void *buffer, uint32_t count) override { return m_access.ReadFile(buffer, count); }
+    int closeFile() override { return m_access.CloseFile(); }
+    int listDirectory(const std::string &path, const std::array<uint8_t, 32> *rawEntry,
+                      std::vector<engine::DirListEntry> *entries) override;
+    int resetStream() override { return m_store.ResetStream(); }
+
+private:
+    PARTITION_ACCESS &m_access;
+    ImageStore &m_store;
+};
+
+} // namespace imbrex::restore

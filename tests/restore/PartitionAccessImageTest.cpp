@@ -1,0 +1,170 @@
+// The partition access over our own image store: real FAT and NTFS volumes imported plain, Low, High and into
+// split sets, read back sector for sector, with and without a saved index.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "FakeVolume.h"
+#include "capture/RawVolume.h"
+#include "common/Progress.h"
+#include "common/ResultCodes.h"
+#include "imgstore/zbimgstr.h"
+#include "restore/NtfsSupport.h"
+#include "restore/PARTITION_ACCESS.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace imbrex::restore {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kSplitSize = 10000000;
+
+Bytes readFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+ImageStorePtr openImage(const std::string &path)
+{
+    uint32_t error = 0;
+    ImageStorePtr store(ImageStoreOpenReadOnly(path.c_str(), nullptr, &error));
+    EXPECT_TRUE(store) << error;
+    if (store) {
+        EXPECT_EQ(store->SelectPartition(1, 0), 0);
+    }
+    return store;
+}
+
+// Random reads of 1 to 128 sectors inside stored runs, compared with the raw volume.
+void expectRandomReadsMatch(PARTITION_ACCESS &access, const Bytes &raw, uint32_t seed, int reads)
+{
+    std::mt19937 rng(seed);
+    const uint32_t spb = access.SectorsPerBlock();
+    const uint32_t blocks = static_cast<uint32_t>(raw.size() / 512 / spb);
+    auto stored = [&](uint32_t b) { return access.StateMap().IsSet(b); };
+    Bytes got;
+    for (int i = 0; i < reads; ++i) {
+        test::RandomRead r = test::randomRead(rng, blocks, spb, stored);
+        got.assign(size_t{r.count} * 512, 0);
+        ASSERT_EQ(access.ReadSectors(r.sector, got.data(), r.count), 0) << r.sector << " + " << r.count;
+        ASSERT_TRUE(std::equal(got.begin(), got.end(), raw.begin() + size_t{r.sector} * 512))
+            << r.sector << " + " << r.count;
+    }
+}
+
+struct VolumeCase
+{
+    const char *volume;
+    uint32_t compression;
+    bool split;
+};
+
+class RealVolumeTest : public ::testing::TestWithParam<VolumeCase>
+{
+};
+
+TEST_P(RealVolumeTest, SectorsMatchTheRawVolumeWithAndWithoutASavedIndex)
+{
+    const VolumeCase c = GetParam();
+    const std::filesystem::path rawPath = test::fixtureDir() / c.volume;
+    const Bytes raw = readFile(rawPath);
+    ASSERT_FALSE(raw.empty()) << rawPath;
+    test::TempDir dir;
+    const std::string image = dir.file("image.zbi");
+    {
+        uint32_t error = 0;
+        ImageStorePtr store(
+            ImageStoreCreateNew(image.c_str(), c.split ? kSplitSize : kNoSplit, 0, 0, nullptr, &error));
+        ASSERT_TRUE(store) << error;
+        capture::ImportOptions options;
+        options.compression = c.compression;
+        NoProgress progress;
+        ASSERT_EQ(capture::importPartition(*store, rawPath.string(), options, progress), 0);
+        ASSERT_EQ(store->Close(), 0);
+    }
+    const bool ntfs = std::string(c.volume) == "ntfs.img";
+    const std::string index = dir.file("image.zbx");
+
+    ImageStorePtr store = openImage(image);
+    ASSERT_TRUE(store);
+    PARTITION_ACCESS access;
+    if (ntfs && !IMBREX_RESTORE_HAS_NTFS) {
+        EXPECT_EQ(access.Open(store.get(), ""), rc::kUnsupportedFileSystem);
+        ASSERT_EQ(access.OpenSectors(store.get(), ""), 0);
+    } else {
+        ASSERT_EQ(access.Open(store.get(), ""), 0);
+        ASSERT_EQ(access.ListDirectoryFrom("\\"), 0);
+        EXPECT_GT(access.GetDirList()->GetCount(), 0);
+    }
+    EXPECT_EQ((access.Flags() & kFlagSpanned) != 0, c.split);
+    EXPECT_EQ((access.Flags() & kFlagCompressed) != 0, c.compression != 0);
+    expectRandomReadsMatch(access, raw, 1, 1000);
+
+    if (c.compression == 0 && !c.split) {
+        EXPECT_TRUE(access.CheckIndexFile(""));
+        return;
+    }
+    EXPECT_FALSE(access.CheckIndexFile(index));
+    ASSERT_EQ(access.WriteIndexFile(index), 0);
+    EXPECT_TRUE(access.CheckIndexFile(index));
+    access.Destroy();
+    store = openImage(image);
+    ASSERT_EQ(access.OpenSectors(store.get(), index), 0);
+    if (c.compression != 0) {
+        EXPECT_GT(access.Index().lastIndexEntry, 0u);
+    }
+    expectRandomReadsMatch(access, raw, 2, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, RealVolumeTest,
+    ::testing::Values(VolumeCase{"fat12.img", 0, false}, VolumeCase{"fat12.img", 301, false},
+                      VolumeCase{"fat12.img", 208, false}, VolumeCase{"fat16.img", 0, true},
+                      VolumeCase{"fat16.img", 208, true}, VolumeCase{"fat32.img", 301, false},
+                      VolumeCase{"ntfs.img", 208, false}, VolumeCase{"ntfs.img", 301, true}),
+    [](const auto &test) {
+        std::string name = test.param.volume;
+        name = name.substr(0, name.find('.'));
+        return name + "_" + std::to_string(test.param.compression) + (test.param.split ? "_split" : "");
+    });
+
+TEST(StoredBlocksTest, UnstoredBlocksAndTheEndOnACompressedImage)
+{
+    test::TempDir dir;
+    const std::string image = dir.file("gaps.zbi");
+    test::PartitionSpec spec;
+    spec.sectorCount = 8 * 200;
+    spec.compression = 208;
+    spec.compressible = true;
+    spec.storedBlocks.assign(200, true);
+    for (uint32_t b = 0; b < 200; ++b)
+        if (b % 5 == 2 || b >= 190)
+            spec.storedBlocks[b] = false;
+    {
+        uint32_t error = 0;
+        ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
+        ASSERT_TRUE(store);
+        ASSERT_EQ(test::addPartition(*store, spec), 0);
+    }
+    const Bytes raw = test::volumeBytes(spec);
+    ImageStorePtr store = openImage(image);
+    PARTITION_ACCESS access;
+    ASSERT_EQ(access.OpenSectors(store.get(), ""), 0);
+    EXPECT_EQ(access.LastUsedBlock(), 189u);
+    Bytes buffer(512, 0x33);
+    EXPECT_EQ(access.ReadSectors(2 * 8, buffer.data(), 1), rc::kBlockNotStored);
+    EXPECT_EQ(access.ReadSectors(190 * 8, buffer.data(), 1), rc::kBeyondEnd);
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0x33; }));
+    expectRandomReadsMatch(access, raw, 3, 1000);
+}
+
+} // namespace
+} // namespace imbrex::restore

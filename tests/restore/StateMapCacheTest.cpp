@@ -1,0 +1,131 @@
+#include <cstddef>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/ResultCodes.h"
+#include "engine/EngineMemory.h"
+#include "restore/PA_CACHE.h"
+#include "restore/STATE_MAP.h"
+
+namespace imbrex::restore {
+namespace {
+
+STATE_MAP mapOf(uint32_t blocks, const std::vector<uint32_t> &set)
+{
+    STATE_MAP map;
+    EXPECT_EQ(map.Create(blocks), 0);
+    std::vector<std::byte> bytes((blocks + 7) / 8);
+    for (uint32_t b : set)
+        bytes[b / 8] |= std::byte{static_cast<unsigned char>(1u << (b % 8))};
+    map.LoadBytes(bytes);
+    return map;
+}
+
+TEST(StateMapTest, SearchesAndCountsAcrossWords)
+{
+    STATE_MAP map = mapOf(100, {0, 31, 32, 63, 64, 99});
+    EXPECT_EQ(map.WordCount(), 100u / 32 + 1);
+    EXPECT_TRUE(map.IsSet(31));
+    EXPECT_FALSE(map.IsSet(30));
+    EXPECT_FALSE(map.IsSet(100));
+    EXPECT_FALSE(map.IsSet(0xFFFFFFFF));
+    EXPECT_EQ(map.NextSet(1), 31u);
+    EXPECT_EQ(map.NextSet(33), 63u);
+    EXPECT_EQ(map.NextSet(65), 99u);
+    EXPECT_EQ(map.NextSet(100), index::kNoBlock);
+    EXPECT_EQ(map.LastSetBelow(101), 99u);
+    EXPECT_EQ(map.LastSetBelow(99), 64u);
+    EXPECT_EQ(map.LastSetBelow(32), 31u);
+    EXPECT_EQ(map.LastSetBelow(0), index::kNoBlock);
+    EXPECT_EQ(map.CountSet(0, 100), 6u);
+    EXPECT_EQ(map.CountSet(1, 64), 3u);
+    EXPECT_EQ(map.CountSet(64, 64), 0u);
+    EXPECT_EQ(map.CountSet(50, 1000), 3u);
+}
+
+TEST(StateMapTest, BitsBeyondTheBlocksNeverCount)
+{
+    // The store's last byte has bits set past block 9; they must not turn into stored blocks.
+    STATE_MAP map;
+    ASSERT_EQ(map.Create(10), 0);
+    std::vector<std::byte> bytes{std::byte{0x00}, std::byte{0xFF}};
+    map.LoadBytes(bytes);
+    EXPECT_TRUE(map.IsSet(9));
+    EXPECT_FALSE(map.IsSet(10));
+    EXPECT_EQ(map.NextSet(10), index::kNoBlock);
+    EXPECT_EQ(map.LastSetBelow(1000), 9u);
+    EXPECT_EQ(mapOf(0, {}).LastSetBelow(1), index::kNoBlock);
+}
+
+TEST(StateMapTest, AllocationFailureIsReported)
+{
+    engine::setMemoryFaultHook([](size_t) { return true; });
+    STATE_MAP map;
+    EXPECT_EQ(map.Create(64), rc::kOutOfMemory);
+    engine::setMemoryFaultHook({});
+}
+
+class CacheRingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_EQ(ring.Create(), 0); }
+    PaCacheRing ring;
+};
+
+TEST_F(CacheRingTest, NewRingIsEmptyAndLeastRecentlyUsedIsHead)
+{
+    EXPECT_EQ(ring.Size(), 4u);
+    EXPECT_EQ(ring.Clock(), 1u);
+    bool current = true;
+    EXPECT_EQ(ring.Lookup(0, &current), nullptr);
+    EXPECT_EQ(ring.Lookup(0xFFFFFFFE, &current), nullptr);
+    EXPECT_EQ(ring.LeastRecentlyUsed(), ring.Head());
+}
+
+TEST_F(CacheRingTest, EvictsTheLeastRecentlyUsedAndKnowsTheCurrentNode)
+{
+    std::vector<PA_CACHE *> used;
+    for (uint32_t i = 0; i < 4; ++i) {
+        PA_CACHE *node = ring.LeastRecentlyUsed();
+        ASSERT_EQ(ring.MakeCurrent(node), 0);
+        node->firstBlock = node->lastBlock = i;
+        used.push_back(node);
+    }
+    bool current = false;
+    EXPECT_EQ(ring.Lookup(3, &current), used[3]);
+    EXPECT_TRUE(current);
+    // A hit on an older node touches it; the head is then no longer current.
+    EXPECT_EQ(ring.Lookup(0, &current), used[0]);
+    EXPECT_FALSE(current);
+    EXPECT_FALSE(ring.IsCurrent(used[3]));
+    EXPECT_EQ(ring.LeastRecentlyUsed(), used[1]);
+}
+
+TEST_F(CacheRingTest, ClockRestartKeepsTheRingUsable)
+{
+    ring.SetClock(kClockLimit);
+    PA_CACHE *node = ring.LeastRecentlyUsed();
+    ASSERT_EQ(ring.MakeCurrent(node), 0);
+    EXPECT_EQ(ring.Clock(), 1u);
+    EXPECT_EQ(node->stamp, 1u);
+    EXPECT_TRUE(ring.IsCurrent(node));
+    PA_CACHE *other = ring.LeastRecentlyUsed();
+    EXPECT_NE(other, node);
+    ASSERT_EQ(ring.MakeCurrent(other), 0);
+    EXPECT_EQ(ring.Clock(), 2u);
+}
+
+TEST_F(CacheRingTest, ForeignNodesAndAllocationFailures)
+{
+    PA_CACHE stranger;
+    EXPECT_EQ(ring.Touch(&stranger), rc::kNoCacheNode);
+    engine::setMemoryFaultHook([](size_t size) { return size == kCacheBufferBytes; });
+    EXPECT_EQ(ring.Create(), rc::kCacheAllocation);
+    engine::setMemoryFaultHook({});
+    EXPECT_EQ(ring.Size(), 0u);
+    EXPECT_EQ(ring.LeastRecentlyUsed(), nullptr);
+}
+
+} // namespace
+} // namespace imbrex::restore
