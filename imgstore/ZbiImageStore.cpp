@@ -191,11 +191,12 @@ int ZbiImageStore::load()
         return rc::kImageDamaged;
     m_super = sb;
     m_catalog = std::move(catalog);
+    m_committed = m_catalog;
     m_space.rebuild(extentsInUse());
     return rc::kOk;
 }
 
-std::vector<Extent> ZbiImageStore::extentsInUse() const
+std::vector<Extent> ZbiImageStore::extentsInUse(const Catalog *next) const
 {
     std::vector<Extent> used;
     if (m_super.catalogLength)
@@ -205,7 +206,10 @@ std::vector<Extent> ZbiImageStore::extentsInUse() const
         used.push_back({p.chunkTable.offset, p.chunkTable.length});
         used.insert(used.end(), p.extents.begin(), p.extents.end());
     };
-    for (const PartitionRecord &p : m_catalog.partitions)
+    // What the disk's catalog names, and what the catalog in hand (or the one being committed) names.
+    for (const PartitionRecord &p : m_committed.partitions)
+        addPartition(p);
+    for (const PartitionRecord &p : (next ? next->partitions : m_catalog.partitions))
         addPartition(p);
     if (m_selection == Selection::Pending)
         addPartition(m_pending);
@@ -217,6 +221,8 @@ int ZbiImageStore::commit(Catalog next)
     std::vector<std::byte> bytes = encodeCatalog(next);
     if (bytes.size() > kMaxCatalogSize)
         return rc::kImageTooLarge;
+    // Released partitions that next drops were never committed: their space is free for the new catalog.
+    m_space.rebuild(extentsInUse(&next));
     uint64_t offset = m_space.allocate(bytes.size());
     Superblock sb = m_super;
     sb.version = kFormatVersion;
@@ -241,8 +247,16 @@ int ZbiImageStore::commit(Catalog next)
     Catalog previousCatalog = std::move(m_catalog);
     m_super = sb;
     m_catalog = std::move(next);
-    m_space.rebuild(extentsInUse());
-    m_super.dataEnd = m_space.end();
+    // The new superblock names the end of what the new catalog uses; the old catalog's space stays reserved
+    // until the new one is durable.
+    {
+        Catalog onDisk = std::move(m_committed);
+        m_committed = Catalog{};
+        m_space.rebuild(extentsInUse());
+        m_super.dataEnd = m_space.end();
+        m_committed = std::move(onDisk);
+        m_space.rebuild(extentsInUse());
+    }
 
     std::vector<std::byte> slot = encodeSuperblock(m_super);
     e = m_file.writeAt(kSuperblockOffset[m_super.generation % 2], slot);
@@ -255,14 +269,18 @@ int ZbiImageStore::commit(Catalog next)
         m_broken = true;
         return e;
     }
-    // Space after the last byte in use is given back; a failure here only leaves free bytes at the end.
-    if (m_space.end() < previous.dataEnd || m_super.generation == 1)
-        m_file.shrinkTo(m_space.end());
+    m_uncommitted = false;
+    m_committed = m_catalog;
+    m_space.rebuild(extentsInUse());
+    // Space after the last byte in use is given back (also what partitions dropped before this commit had
+    // written); a failure here only leaves free bytes at the end.
+    m_file.shrinkTo(m_space.end());
     return rc::kOk;
 }
 
 void ZbiImageStore::Destroy()
 {
+    (void)Close();
     delete this;
 }
 
@@ -271,9 +289,13 @@ int ZbiImageStore::Close()
     if (m_closed)
         return rc::kOk;
     clearSelection();
+    // Partitions released since the last change become part of the image together, now.
+    int e = rc::kOk;
+    if (m_uncommitted && m_writable && !m_broken)
+        e = commit(m_catalog);
     m_file.close();
     m_closed = true;
-    return rc::kOk;
+    return e;
 }
 
 uint32_t ZbiImageStore::GetPartitionCount()
@@ -456,12 +478,13 @@ int ZbiImageStore::finishPending()
         m_pendingFailed = true;
         return e;
     }
-    Catalog next = m_catalog;
-    next.partitions.push_back(m_pending);
-    if (int e = commit(std::move(next)))
-        return e;
+    // The partition joins the image at the next commit (Close, Destroy or any other change), so that all the
+    // partitions a run adds arrive together, or none of them when the run dies before it ends.
+    m_catalog.partitions.push_back(m_pending);
+    m_uncommitted = true;
     m_selection = Selection::None;
     m_pending = PartitionRecord{};
+    m_space.rebuild(extentsInUse());
     return rc::kOk;
 }
 

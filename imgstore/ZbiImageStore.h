@@ -128,7 +128,8 @@ private:
 
     int load();
     int commit(Catalog next);
-    std::vector<Extent> extentsInUse() const;
+    // Space that must not be written: the committed catalog's and the current (or next) catalog's.
+    std::vector<Extent> extentsInUse(const Catalog *next = nullptr) const;
     void dropPending();
     void fillSpanTable();
     void clearSelection();
@@ -170,9 +171,12 @@ private:
     // Set when a commit failed after its superblock write began: the state on disk is no longer known, so
     // every further change is refused until the image is opened again.
     bool m_broken = false;
+    // Partitions were released into m_catalog that no commit has written yet.
+    bool m_uncommitted = false;
 
     Superblock m_super;
-    Catalog m_catalog;
+    Catalog m_catalog;   // the image as callers see it, with released partitions not committed yet
+    Catalog m_committed; // the image as the disk's current superblock names it
     SpaceMap m_space;
 
     Selection m_selection = Selection::None;

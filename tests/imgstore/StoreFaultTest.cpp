@@ -233,3 +233,37 @@ TEST(StoreFaults, CrashWhileCreatingLeavesTheOldFileOrTheNewImage)
         makeBase(path);
     }
 }
+
+TEST(StoreFaults, PartitionsOfARunThatDiesBeforeItEndsAreNotKept)
+{
+    test::TempDir dir;
+    std::string path = dir.file("a.zbi");
+    makeBase(path);
+    std::string oldState = describe(path);
+    pid_t child = ::fork();
+    if (child == 0) {
+        uint32_t error = 0;
+        ImageStorePtr store(ImageStoreOpen(path.c_str(), kNoSplit, 0, nullptr, &error));
+        PartitionSpec first = partitionB();
+        PartitionSpec second = partitionB();
+        second.seed = 11;
+        bool added = store && test::addPartition(*store, first) == 0 && test::addPartition(*store, second) == 0 &&
+                     store->GetPartitionCount() == 4;
+        ::_exit(added ? 0 : 3); // dies with both partitions released but the run not ended
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(describe(path), oldState);
+
+    // Ended normally, both arrive.
+    runChange(path, [](ImageStore &s) {
+        (void)test::addPartition(s, partitionB());
+        (void)test::addPartition(s, partitionB());
+        EXPECT_EQ(s.Close(), 0);
+    });
+    uint32_t error = 0;
+    ImageStorePtr store(ImageStoreOpenReadOnly(path.c_str(), nullptr, &error));
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->GetPartitionCount(), 4u);
+}

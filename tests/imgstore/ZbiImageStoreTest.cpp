@@ -344,6 +344,7 @@ TEST(ZbiImageStore, SecondWriterIsRefusedButReadersAreNot)
     std::string path = dir.file("a.zbi");
     ImageStorePtr writer = createImage(path);
     ASSERT_EQ(test::addPartition(*writer, PartitionSpec{}), 0);
+    ASSERT_EQ(writer->SetImageName("committed"), 0); // a change commits the released partition with it
     uint32_t error = 0;
     EXPECT_FALSE(openImage(path, &error));
     EXPECT_EQ(error, static_cast<uint32_t>(rc::kImageLocked));
