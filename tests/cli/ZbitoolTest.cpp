@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ImageBuilder.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 
 using imbrex::test::TempDir;
@@ -24,19 +25,8 @@ struct ToolRun
     std::string err;
 };
 
-std::string quote(const std::string &s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using imbrex::test::quote;
+using imbrex::test::slurp;
 
 class Zbitool : public ::testing::Test
 {
