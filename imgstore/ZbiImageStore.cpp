@@ -355,7 +355,9 @@ void ZbiImageStore::clearSelection()
     m_position = 0;
     m_rawChunk = 0;
     m_windowBase = UINT64_MAX;
-    m_decodedIndex = UINT64_MAX;
+    for (DecodedChunk &chunk : m_decodedChunks)
+        chunk.index = UINT64_MAX;
+    m_lastRecord = UINT64_MAX;
     m_writeFill = 0;
     m_writeBehind.clear();
     m_encoder.reset();
@@ -708,10 +710,11 @@ bool ZbiImageStore::recordFits(const PartitionRecord &p, uint32_t codec)
            codecAllowed(familyOf(p.compression), codec & kCodecMask);
 }
 
-int ZbiImageStore::fillWindow(uint64_t offset)
+int ZbiImageStore::fillWindow(uint64_t offset, bool sequential)
 {
-    // Records of a partition lie one after another, so one large read serves many of them.
-    m_window.resize(kReadWindow);
+    // Records of a partition lie one after another, so while the reader goes forward one large read serves
+    // many of them; a reader that jumps about gets just the record it asked for.
+    m_window.resize(sequential ? kReadWindow : kMaxChunkRecord);
     size_t got = 0;
     m_windowBase = UINT64_MAX;
     if (int e = m_file.readAt(offset, m_window, &got))
@@ -731,8 +734,10 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
 {
     const PartitionRecord &p = m_catalog.partitions[m_selected];
     uint64_t offset = m_chunkOffsets[index];
+    bool sequential = index == m_lastRecord + 1;
+    m_lastRecord = index;
     if (!inWindow(offset, kChunkHeaderSize))
-        if (int e = fillWindow(offset))
+        if (int e = fillWindow(offset, sequential))
             return e;
     if (!inWindow(offset, kChunkHeaderSize))
         return rc::kDataDamaged;
@@ -741,7 +746,7 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
     if (int e = parseChunkHeader(std::span(m_window).subspan(at), &h))
         return e;
     if (!inWindow(offset, kChunkHeaderSize + h.payloadLength)) {
-        if (int e = fillWindow(offset))
+        if (int e = fillWindow(offset, sequential))
             return e;
         at = 0;
         if (!inWindow(offset, kChunkHeaderSize + h.payloadLength))
@@ -756,7 +761,7 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
     return rc::kOk;
 }
 
-int ZbiImageStore::decodeChunk(uint64_t index)
+int ZbiImageStore::decodeChunk(uint64_t index, std::vector<std::byte> &out)
 {
     ChunkHeader h;
     if (int e = readRecord(index, &h))
@@ -767,28 +772,39 @@ int ZbiImageStore::decodeChunk(uint64_t index)
         applyKey(index, m_payload);
         payload = m_payload;
     }
-    m_decoded.resize(h.decodedLength);
-    return m_decoder.decode(h.codec & kCodecMask, index, payload, m_decoded);
+    out.resize(h.decodedLength);
+    return m_decoder.decode(h.codec & kCodecMask, index, payload, out);
 }
 
-int ZbiImageStore::ensureDecoded(uint64_t index)
+int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **out)
 {
-    if (m_decodedIndex == index)
-        return rc::kOk;
-    m_decodedIndex = UINT64_MAX;
+    // A few decoded chunks are kept: readers of a volume go back and forth between its tables and its data.
+    DecodedChunk *slot = &m_decodedChunks[0];
+    for (DecodedChunk &chunk : m_decodedChunks) {
+        if (chunk.index == index) {
+            chunk.stamp = ++m_decodedClock;
+            *out = &chunk.bytes;
+            return rc::kOk;
+        }
+        if (chunk.stamp < slot->stamp)
+            slot = &chunk;
+    }
     if (int e = ensureKey())
         return e;
+    slot->index = UINT64_MAX;
     if (familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy) {
         // One stream from the start: going back means decoding again from chunk 0.
         if (index < m_decoder.nextStreamChunk())
             m_decoder.resetStream();
         for (uint64_t i = m_decoder.nextStreamChunk(); i < index; ++i)
-            if (int e = decodeChunk(i))
+            if (int e = decodeChunk(i, slot->bytes))
                 return e;
     }
-    if (int e = decodeChunk(index))
+    if (int e = decodeChunk(index, slot->bytes))
         return e;
-    m_decodedIndex = index;
+    slot->index = index;
+    slot->stamp = ++m_decodedClock;
+    *out = &slot->bytes;
     return rc::kOk;
 }
 
@@ -818,11 +834,12 @@ int ZbiImageStore::ReadData(void *buffer, uint32_t size, uint32_t *bytesRead)
     uint32_t done = 0;
     while (done < size && m_position < p.decodedLength) {
         uint64_t index = m_position / kChunkSize;
-        if (int e = ensureDecoded(index))
+        const std::vector<std::byte> *decoded = nullptr;
+        if (int e = ensureDecoded(index, &decoded))
             return e;
         auto offset = static_cast<size_t>(m_position % kChunkSize);
-        size_t n = std::min<size_t>(size - done, m_decoded.size() - offset);
-        std::memcpy(out + done, m_decoded.data() + offset, n);
+        size_t n = std::min<size_t>(size - done, decoded->size() - offset);
+        std::memcpy(out + done, decoded->data() + offset, n);
         done += static_cast<uint32_t>(n);
         m_position += n;
     }

@@ -7,6 +7,7 @@
 // on.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -149,11 +150,11 @@ private:
     int ensureKey();
     void applyKey(uint64_t index, std::span<std::byte> data) const;
     static bool recordFits(const PartitionRecord &p, uint32_t codec);
-    int fillWindow(uint64_t offset);
+    int fillWindow(uint64_t offset, bool sequential);
     bool inWindow(uint64_t offset, size_t length) const;
     int readRecord(uint64_t index, ChunkHeader *header);
-    int decodeChunk(uint64_t index);
-    int ensureDecoded(uint64_t index);
+    int decodeChunk(uint64_t index, std::vector<std::byte> &out);
+    int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
     int flushWriteBehind();
     int storeChunk(std::span<const std::byte> plain);
@@ -196,8 +197,15 @@ private:
     std::vector<std::byte> m_window; // file bytes from m_windowBase on, read ahead for the records
     uint64_t m_windowBase = UINT64_MAX;
     std::span<const std::byte> m_recordBytes; // the record readRecord checked, inside m_window
-    std::vector<std::byte> m_decoded;
-    uint64_t m_decodedIndex = UINT64_MAX;
+    struct DecodedChunk
+    {
+        uint64_t index = UINT64_MAX;
+        uint64_t stamp = 0;
+        std::vector<std::byte> bytes;
+    };
+    std::array<DecodedChunk, 4> m_decodedChunks;
+    uint64_t m_decodedClock = 0;
+    uint64_t m_lastRecord = UINT64_MAX;   // the record read last, to tell forward reading from jumps
     std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData
     size_t m_writeFill = 0;
     std::vector<std::byte> m_writeBehind; // records not yet written, contiguous from m_writeBehindOffset
