@@ -778,8 +778,8 @@ int ZbiImageStore::decodeChunk(uint64_t index, std::vector<std::byte> &out)
 
 int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **out)
 {
-    // Sixteen decoded chunks (1 MiB) are kept: readers of a volume go back and forth between its tables and
-    // its data.
+    // Sixty-four decoded chunks (4 MiB) are kept: readers of a volume go back and forth between its tables
+    // and its data.
     DecodedChunk *slot = &m_decodedChunks[0];
     for (DecodedChunk &chunk : m_decodedChunks) {
         if (chunk.index == index) {

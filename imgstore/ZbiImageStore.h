@@ -203,7 +203,7 @@ private:
         uint64_t stamp = 0;
         std::vector<std::byte> bytes;
     };
-    std::array<DecodedChunk, 16> m_decodedChunks; // 1 MiB
+    std::array<DecodedChunk, 64> m_decodedChunks; // 4 MiB
     uint64_t m_decodedClock = 0;
     uint64_t m_lastRecord = UINT64_MAX;   // the record read last, to tell forward reading from jumps
     std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData
