@@ -65,6 +65,26 @@ bool checkPartitionNumber(ImageStore &image, const std::string &text, uint32_t *
     return true;
 }
 
+int unlockPartition(ImageStore &image, uint32_t number, const Arguments &args)
+{
+    const std::string name = "Partition " + std::to_string(number);
+    uint32_t password = 0;
+    int e = image.SelectPartition(number, 0);
+    if (e == 0)
+        e = image.GetPartitionPassword(&password);
+    if (e != 0)
+        return failure(name + " could not be read.", e);
+    if (password != 0) {
+        auto text =
+            readPassword(args, "--password-file", "Password of partition " + std::to_string(number) + ": ");
+        if (!text)
+            return kExitFailure;
+        if (ConvertPasswordString(text->c_str()) != password)
+            return failure(kWrongPasswordMessage, 0);
+    }
+    return 0;
+}
+
 int OpenedPartition::open(const Arguments &args, bool mount)
 {
     const std::string &path = args.positional[0];
@@ -75,21 +95,9 @@ int OpenedPartition::open(const Arguments &args, bool mount)
     if (!checkPartitionNumber(*m_store, args.positional[1], &m_number))
         return kExitFailure;
     const std::string name = "Partition " + std::to_string(m_number);
-    uint32_t password = 0;
-    int e = m_store->SelectPartition(m_number, 0);
-    if (e == 0)
-        e = m_store->GetPartitionPassword(&password);
-    if (e != 0)
-        return failure(name + " could not be read.", e);
-    if (password != 0) {
-        auto text =
-            readPassword(args, "--password-file", "Password of partition " + std::to_string(m_number) + ": ");
-        if (!text)
-            return kExitFailure;
-        if (ConvertPasswordString(text->c_str()) != password)
-            return failure(kWrongPasswordMessage, 0);
-    }
-    e = m_access.OpenSectors(m_store.get(), args.option("--index").value_or(""));
+    if (int status = unlockPartition(*m_store, m_number, args))
+        return status;
+    int e = m_access.OpenSectors(m_store.get(), args.option("--index").value_or(""));
     if (e == 0 && mount)
         e = m_access.MountVolume();
     if (e == rc::kLegacyCompression)

@@ -29,6 +29,10 @@ ImageStorePtr openForWriting(const std::string &path, int *code);
 // Partition number text to a number of image; prints why not and returns false.
 bool checkPartitionNumber(ImageStore &image, const std::string &text, uint32_t *number);
 
+// Selects partition number of image and, when it is protected, asks for its password (--password-file or the
+// terminal) and checks it. The partition stays selected. 0, or the exit status after reporting.
+int unlockPartition(ImageStore &image, uint32_t number, const Arguments &args);
+
 // An image opened read-only with partition N selected, unlocked with its password when it has one, and
 // opened through a PARTITION_ACCESS (its volume mounted when mount is set).
 class OpenedPartition

@@ -5,7 +5,6 @@
 
 #include "Arguments.h"
 #include "CliSupport.h"
-#include "Passwords.h"
 #include "TerminalCallback.h"
 #include "TerminalProgress.h"
 #include "capture/RawVolume.h"
@@ -120,21 +119,10 @@ int runExport(const Words &words)
     if (!checkPartitionNumber(*image, args.positional[1], &number))
         return kExitFailure;
     // A protected partition is read only with its password.
-    uint32_t stored = 0;
-    int e = image->SelectPartition(number, 0);
-    if (e == 0)
-        e = image->GetPartitionPassword(&stored);
+    int e = unlockPartition(*image, number, args);
     (void)image->ReleasePartition(1);
     if (e != 0)
-        return failure("Partition " + std::to_string(number) + " could not be read.", e);
-    if (stored != 0) {
-        auto text =
-            readPassword(args, "--password-file", "Password of partition " + std::to_string(number) + ": ");
-        if (!text)
-            return kExitFailure;
-        if (ConvertPasswordString(text->c_str()) != stored)
-            return failure(kWrongPasswordMessage, 0);
-    }
+        return e;
     TerminalProgress progress;
     progress.setAction("Exporting partition " + std::to_string(number) + " ...");
     e = capture::exportPartition(*image, number, raw, args.flag("--force"), progress);

@@ -493,20 +493,14 @@ bool PARTITION_ACCESS::CheckIndexFile(const std::string &path)
 
 bool PARTITION_ACCESS::ntfsMounted() const
 {
-#if IMBREX_RESTORE_HAS_NTFS
     return dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()) != nullptr;
-#else
-    return false;
-#endif
 }
 
 void PARTITION_ACCESS::releaseNtfsFile()
 {
-#if IMBREX_RESTORE_HAS_NTFS
     if (m_currentNtfsFile)
         if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
             (void)ntfs->NtfsCloseFile(m_currentNtfsFile);
-#endif
     m_currentNtfsFile = nullptr;
 }
 
@@ -521,7 +515,6 @@ int PARTITION_ACCESS::OpenFile(const std::string &path, int *kind)
             *kind = kFileKindSingleStream;
         return rc::kOk;
     }
-#if IMBREX_RESTORE_HAS_NTFS
     if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get())) {
         releaseNtfsFile();
         engine::NtfsFileHandle *handle = nullptr;
@@ -533,7 +526,6 @@ int PARTITION_ACCESS::OpenFile(const std::string &path, int *kind)
                                                                       : kFileKindSingleStream;
         return rc::kOk;
     }
-#endif
     return rc::kNoVolumeOpen;
 }
 
@@ -557,10 +549,8 @@ uint32_t PARTITION_ACCESS::GetFileSize() const
 {
     if (m_fatVolume)
         return m_currentFatFile ? m_currentFatFile->size() : 0;
-#if IMBREX_RESTORE_HAS_NTFS
     if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
         return m_currentNtfsFile ? ntfs->NtfsGetFileSize(m_currentNtfsFile) : 0;
-#endif
     return 0;
 }
 
@@ -568,10 +558,8 @@ uint64_t PARTITION_ACCESS::GetFileSize64() const
 {
     if (m_fatVolume)
         return m_currentFatFile ? m_currentFatFile->size() : 0;
-#if IMBREX_RESTORE_HAS_NTFS
     if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
         return m_currentNtfsFile ? ntfs->NtfsGetFileSize64(m_currentNtfsFile) : 0;
-#endif
     return 0;
 }
 
@@ -582,24 +570,20 @@ int PARTITION_ACCESS::ReadFile(void *buffer, uint32_t count)
             return rc::kNoVolumeOpen;
         return m_fatVolume->ReadFile(*m_currentFatFile, buffer, count);
     }
-#if IMBREX_RESTORE_HAS_NTFS
     if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get())) {
         if (!m_currentNtfsFile)
             return rc::kNoVolumeOpen;
         return ntfs->NtfsReadFile(m_currentNtfsFile, buffer, count);
     }
-#endif
     return rc::kNoVolumeOpen;
 }
 
 int PARTITION_ACCESS::CloseFile()
 {
     int e = rc::kOk;
-#if IMBREX_RESTORE_HAS_NTFS
     if (m_currentNtfsFile)
         if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
             e = ntfs->NtfsCloseFile(m_currentNtfsFile);
-#endif
     m_currentNtfsFile = nullptr;
     m_currentFatFile.reset();
     return e;
@@ -621,10 +605,8 @@ int PARTITION_ACCESS::ListDirectoryFrom(const std::string &path, engine::FAT_FIL
     m_dirList->detailsWanted = 1;
     if (m_fatVolume)
         return m_fatVolume->ListDirectory(*m_dirList, path.c_str(), directoryFile, openedDirectory, 1);
-#if IMBREX_RESTORE_HAS_NTFS
     if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
         return ntfs->NtfsListDirectory(*m_dirList, path.c_str(), 1);
-#endif
     return rc::kNoVolumeOpen;
 }
 

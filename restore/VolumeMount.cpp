@@ -15,12 +15,8 @@ int mountFatVolume(engine::PARTITION_INFO &info, std::unique_ptr<engine::VOLUME_
 int mountNtfsVolume([[maybe_unused]] engine::PARTITION_INFO &info,
                     [[maybe_unused]] std::unique_ptr<engine::VOLUME_BASE> &volume)
 {
-#if IMBREX_RESTORE_HAS_NTFS
     volume = std::make_unique<engine::NTFS_VOLUME>(&info);
     return volume->Mount();
-#else
-    return rc::kUnsupportedFileSystem;
-#endif
 }
 
 VolumeMounter volumeMounterFor(uint8_t fileSystemCode)
