@@ -192,7 +192,7 @@ int runLs(const std::vector<std::string> &words)
     std::string path = args.positional.size() == 3 ? args.positional[2] : "\\";
     if (path.empty() || path[0] != '\\')
         path = "\\" + path;
-    restore::PartitionFileSource source(partition.access(), partition.store());
+    restore::PartitionFileSource source(partition.access());
     std::vector<engine::DirListEntry> entries;
     Located where;
     int e = locateDirectory(source, path, &where);
@@ -227,7 +227,7 @@ int runExtract(const std::vector<std::string> &words)
     TerminalProgress progress;
     index::ProgressIndexReporter reporter(progress);
     partition.access().SetIndexProgress(&reporter);
-    restore::PartitionFileSource source(partition.access(), partition.store());
+    restore::PartitionFileSource source(partition.access());
     TerminalQuestions questions(args.flag("--overwrite")       ? TerminalQuestions::Existing::Overwrite
                                 : args.flag("--skip-existing") ? TerminalQuestions::Existing::Skip
                                                                : TerminalQuestions::Existing::Ask,

@@ -99,6 +99,8 @@ std::string_view describe(int code)
         return "an input or output error occurred";
     case kImageTooLarge:
         return "the image is larger than this format allows";
+    case kNotSupported:
+        return "the operation is not supported by this image";
     default:
         return "unknown error";
     }

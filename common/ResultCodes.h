@@ -54,6 +54,8 @@ inline constexpr int kBadPartitionNumber = 1909;
 inline constexpr int kWrongSequence = 1910;
 inline constexpr int kIoError = 1911;
 inline constexpr int kImageTooLarge = 1912;
+// The store cannot do this; the caller has another way.
+inline constexpr int kNotSupported = 1913;
 
 // Codes of the NTFS volume reader.
 inline constexpr int kNtfsNotRegistered = 4;          // release of an unregistered record; entry time unusable

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "common/ResultCodes.h"
+
 class ImageStore
 {
 public:
@@ -112,6 +114,16 @@ public:
     virtual int GetSpanTable(uint32_t *count, const void **records) = 0;
     virtual int SetCheckpointOffset(uint32_t offset) = 0;
     virtual int SetTailShortfall(uint32_t shortfall) = 0;
+
+    // 11. Passing over stream bytes that will not be used, as a reader that searches for a position does:
+    // moves the position on by up to size bytes (fewer only at the end) and tells how many in *skipped.
+    // A store that must decode to get past them answers kNotSupported and the caller reads instead.
+    virtual int SkipData(uint32_t size, uint32_t *skipped)
+    {
+        (void)size;
+        (void)skipped;
+        return imbrex::rc::kNotSupported;
+    }
 
 protected:
     ImageStore() = default;

@@ -848,6 +848,23 @@ int ZbiImageStore::ReadData(void *buffer, uint32_t size, uint32_t *bytesRead)
     return rc::kOk;
 }
 
+// Chunks decode independently and their decoded lengths are known from the catalog, so bytes that a reader
+// passes over are never decoded.
+int ZbiImageStore::SkipData(uint32_t size, uint32_t *skipped)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    if (familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy)
+        return rc::kNotSupported;
+    const uint64_t length = m_catalog.partitions[m_selected].decodedLength;
+    const uint64_t n = std::min<uint64_t>(size, length - std::min(m_position, length));
+    m_position += n;
+    *skipped = static_cast<uint32_t>(n);
+    return rc::kOk;
+}
+
 int ZbiImageStore::ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression)
 {
     if (int e = checkUsable())

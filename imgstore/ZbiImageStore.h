@@ -51,6 +51,7 @@ public:
                             uint32_t usedBlockCount, uint32_t compression) override;
     int SeekData(uint32_t positionLow, uint32_t positionHigh) override;
     int ReadData(void *buffer, uint32_t size, uint32_t *bytesRead) override;
+    int SkipData(uint32_t size, uint32_t *skipped) override;
     int ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression) override;
     int WriteData(const void *buffer, uint32_t size, uint32_t *bytesWritten) override;
     int WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten,

@@ -202,6 +202,16 @@ int PARTITION_ACCESS::ReadSectors(uint32_t sector, void *buffer, uint32_t count)
         return rc::kOk;
     if (count > UINT32_MAX / kSectorBytes)
         return rc::kInvalidArgument;
+    // Both reads take the stored bytes as one run from the first block on, so every block of the range must
+    // be stored: a block missing in the middle would shift the rest of the data silently.
+    const uint64_t lastBlock = (uint64_t{sector} + count - 1) / m_sectorsPerBlock;
+    if (lastBlock > block) {
+        if (lastBlock > m_lastUsedBlock)
+            return rc::kBlockNotStored;
+        const auto blocks = lastBlock - block + 1;
+        if (m_stateMap.CountSet(block, static_cast<uint32_t>(lastBlock + 1)) != blocks)
+            return rc::kBlockNotStored;
+    }
     if (m_flags & kFlagCompressed)
         return readCompressed(sector, static_cast<std::byte *>(buffer), count);
     return readUncompressed(sector, buffer, count);
@@ -235,10 +245,39 @@ int PARTITION_ACCESS::resumeAt(const index::Checkpoint &checkpoint)
     return rc::kOk;
 }
 
+PARTITION_ACCESS::ChunkBlocks PARTITION_ACCESS::blocksBeginningIn(uint32_t firstBlock, uint64_t firstOffset,
+                                                                  uint64_t length, uint32_t wanted) const
+{
+    // Blocks that are not stored take no bytes, so the walk jumps over them; it never goes beyond the last
+    // used block, whatever the stream holds after it.
+    const uint64_t end = uint64_t{m_lastUsedBlock} + 1;
+    auto nextStored = [&](uint64_t k) -> uint64_t {
+        if (k >= end)
+            return end;
+        uint32_t next = m_stateMap.NextSet(static_cast<uint32_t>(k));
+        return next == index::kNoBlock || next > m_lastUsedBlock ? end : next;
+    };
+    ChunkBlocks walk;
+    walk.next = nextStored(firstBlock);
+    walk.nextOffset = firstOffset;
+    while (walk.nextOffset < length && walk.next < end) {
+        if (walk.next == wanted)
+            walk.wantedOffset = walk.nextOffset;
+        walk.nextOffset += m_blockBytes;
+        walk.next = nextStored(walk.next + 1);
+        walk.any = true;
+    }
+    return walk;
+}
+
 // Decodes the next chunk of the stream into node. The chunk begins with the tail of the block before
 // firstBlock; firstBlock begins at firstOffset (which may lie beyond the chunk when a block is larger).
 // When wanted begins in the chunk its offset goes to *wantedOffset. A node whose fill fails is emptied, so
 // no read is ever served from a half-filled buffer.
+//
+// A search for wanted passes over the chunks in which it cannot begin; when the store can skip them without
+// decoding, the node only records which blocks began there and where the next one begins, and holds no
+// data.
 int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOffset, uint32_t wanted,
                            bool extend, uint64_t *wantedOffset)
 {
@@ -246,15 +285,26 @@ int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOf
     ImageStore &store = *m_store;
     std::byte *buffer = node.buffer.data();
     uint32_t got = 0;
-    if (int e = store.ReadData(buffer, kFillBytes, &got))
-        return e;
+    bool skipped = false;
+    if (wantedOffset && wanted >= firstBlock) {
+        const ChunkBlocks ahead = blocksBeginningIn(firstBlock, firstOffset, kFillBytes, wanted);
+        if (ahead.wantedOffset == UINT64_MAX && ahead.next <= wanted) {
+            const int e = store.SkipData(kFillBytes, &got);
+            if (e != rc::kOk && e != rc::kNotSupported)
+                return e;
+            skipped = e == rc::kOk;
+        }
+    }
+    if (!skipped)
+        if (int e = store.ReadData(buffer, kFillBytes, &got))
+            return e;
     if (got > kFillBytes)
         return rc::kBadStreamRead;
     uint32_t tailCount = 0;
     if (int e = store.GetTailByteCount(&tailCount))
         return e;
     if (tailCount > 0) {
-        if (tailCount > kMaxTailBytes || got != kFillBytes)
+        if (tailCount > kMaxTailBytes || got != kFillBytes || skipped)
             return rc::kBadStreamRead;
         uint32_t tail = 0;
         if (int e = store.ReadData(buffer + kFillBytes, tailCount, &tail))
@@ -269,35 +319,21 @@ int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOf
         return rc::kStreamEnded;
     const uint64_t position = store.GetDataPosition();
 
-    // Walk the blocks that begin in this chunk. Blocks that are not stored take no bytes, so the walk jumps
-    // over them; it never goes beyond the last used block, whatever the stream holds after it.
-    const uint64_t end = uint64_t{m_lastUsedBlock} + 1;
-    auto nextStored = [&](uint64_t k) -> uint64_t {
-        if (k >= end)
-            return end;
-        uint32_t next = m_stateMap.NextSet(static_cast<uint32_t>(k));
-        return next == index::kNoBlock || next > m_lastUsedBlock ? end : next;
-    };
-    uint64_t k = nextStored(firstBlock);
-    uint64_t offset = firstOffset;
-    bool any = false;
-    while (offset < got && k < end) {
-        if (k == wanted && wantedOffset)
-            *wantedOffset = offset;
-        offset += m_blockBytes;
-        k = nextStored(k + 1);
-        any = true;
-    }
-
+    const ChunkBlocks walk = blocksBeginningIn(firstBlock, firstOffset, got, wanted);
+    if (wantedOffset && walk.wantedOffset != UINT64_MAX)
+        *wantedOffset = walk.wantedOffset;
     node.streamPosition = position;
-    node.validLength = got;
-    if (any) {
-        node.firstBlock = firstBlock;
-        node.firstBlockOffset = firstOffset;
-        node.lastBlock = static_cast<uint32_t>(k - 1);
+    if (walk.any) {
+        // A skipped chunk keeps its last block for progress reports but matches no block.
+        node.lastBlock = static_cast<uint32_t>(walk.next - 1);
+        if (!skipped) {
+            node.firstBlock = firstBlock;
+            node.firstBlockOffset = firstOffset;
+        }
     }
-    node.nextBlock = static_cast<uint32_t>(std::min<uint64_t>(k, index::kNoBlock));
-    node.nextBlockOffset = offset >= got ? static_cast<uint32_t>(offset - got) : 0;
+    node.validLength = skipped ? 0 : got;
+    node.nextBlock = static_cast<uint32_t>(std::min<uint64_t>(walk.next, index::kNoBlock));
+    node.nextBlockOffset = walk.nextOffset >= got ? static_cast<uint32_t>(walk.nextOffset - got) : 0;
     if (extend)
         if (int e = m_index.Extend(node.nextBlock, node.nextBlockOffset, position, store)) {
             node.Empty();
@@ -353,7 +389,7 @@ int PARTITION_ACCESS::readCompressed(uint32_t sector, std::byte *out, uint32_t c
             result = fill(*node, firstBlock, firstOffset, target, true, &wantedOffset);
             if (result != 0)
                 break;
-            if (atEnd && m_progress && node->firstBlock != kEmptyFirstBlock) {
+            if (atEnd && m_progress && node->lastBlock != kEmptyLastBlock) {
                 uint32_t b = node->lastBlock;
                 if (b > threshold && b <= target) {
                     shown = true;
@@ -589,16 +625,25 @@ int PARTITION_ACCESS::CloseFile()
     return e;
 }
 
-int PARTITION_ACCESS::ListDirectoryFrom(const std::string &path, engine::FAT_FILE *directoryFile,
-                                        std::unique_ptr<engine::FAT_FILE> *openedDirectory)
+int PARTITION_ACCESS::ResetStream()
 {
-    if (!m_open || !m_volume)
+    if (!m_open)
         return rc::kNoVolumeOpen;
     if (int e = m_store->ResetStream())
         return e;
     // The stream no longer stands behind any cache buffer.
     if (m_ownsCache)
-        paCacheRing().Tick();
+        paCacheRing().StreamMoved();
+    return rc::kOk;
+}
+
+int PARTITION_ACCESS::ListDirectoryFrom(const std::string &path, engine::FAT_FILE *directoryFile,
+                                        std::unique_ptr<engine::FAT_FILE> *openedDirectory)
+{
+    if (!m_open || !m_volume)
+        return rc::kNoVolumeOpen;
+    if (int e = ResetStream())
+        return e;
     m_dirList.reset(new (std::nothrow) engine::DIRLIST);
     if (!m_dirList)
         return rc::kOutOfMemory;

@@ -93,6 +93,10 @@ public:
     // The next count bytes of the current file (FAT: 56 when fewer remain).
     int ReadFile(void *buffer, uint32_t count);
     int CloseFile();
+    // Puts the store's data stream back at its start. Every reset of the stream must come through here while
+    // the partition is open: the cache would otherwise go on decoding as if the stream stood behind its
+    // newest buffer.
+    int ResetStream();
     // Lists a directory into a new DIRLIST. FAT: "\" is the root, an empty path with directoryFile lists that
     // directory, any other path is looked up; openedDirectory receives the directory opened by path. NTFS
     // lists by path.
@@ -127,6 +131,16 @@ private:
     int readUncompressed(uint32_t sector, void *buffer, uint32_t count);
     int readCompressed(uint32_t sector, std::byte *out, uint32_t count);
     int resumeAt(const index::Checkpoint &checkpoint);
+    // The blocks that begin in a chunk of length bytes whose first block begins at firstOffset.
+    struct ChunkBlocks
+    {
+        uint64_t next = 0;       // the first block that begins after the chunk
+        uint64_t nextOffset = 0; // where it begins, counted from the chunk's start
+        uint64_t wantedOffset = UINT64_MAX;
+        bool any = false;
+    };
+    ChunkBlocks blocksBeginningIn(uint32_t firstBlock, uint64_t firstOffset, uint64_t length,
+                                  uint32_t wanted) const;
     int fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOffset, uint32_t wanted, bool extend,
              uint64_t *wantedOffset);
     int decodeNext(PA_CACHE *&from, const index::Checkpoint &checkpoint);

@@ -38,6 +38,7 @@ int PaCacheRing::Create(uint32_t count)
 void PaCacheRing::Destroy()
 {
     m_head = nullptr;
+    m_streamBehindHead = false;
     m_nodes.clear();
 }
 
@@ -78,7 +79,7 @@ PA_CACHE *PaCacheRing::Lookup(uint32_t block, bool *current)
 
 bool PaCacheRing::IsCurrent(const PA_CACHE *node) const
 {
-    return node != nullptr && node == m_head && node->stamp >= m_clock;
+    return node != nullptr && node == m_head && m_streamBehindHead && node->stamp >= m_clock;
 }
 
 int PaCacheRing::Touch(PA_CACHE *node)
@@ -97,6 +98,7 @@ int PaCacheRing::MakeCurrent(PA_CACHE *node)
     if (int e = Touch(node))
         return e;
     m_head = node;
+    m_streamBehindHead = true;
     return rc::kOk;
 }
 

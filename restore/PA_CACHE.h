@@ -58,6 +58,9 @@ public:
     void Destroy();
 
     void Tick();
+    // The data stream was moved by something other than a fill of the head: no node is current until the
+    // next MakeCurrent, however recently it is touched.
+    void StreamMoved() { m_streamBehindHead = false; }
     // The first node, from the head, that holds block; current tells whether it is current.
     PA_CACHE *Lookup(uint32_t block, bool *current);
     bool IsCurrent(const PA_CACHE *node) const;
@@ -79,6 +82,7 @@ private:
     std::vector<std::unique_ptr<PA_CACHE>> m_nodes;
     PA_CACHE *m_head = nullptr;
     uint32_t m_clock = 0;
+    bool m_streamBehindHead = false;
 };
 
 // The one ring of the process, used by the open partition access.

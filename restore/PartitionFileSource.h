@@ -9,7 +9,7 @@ namespace imbrex::restore {
 class PartitionFileSource final : public FileSource
 {
 public:
-    PartitionFileSource(PARTITION_ACCESS &access, ImageStore &store) : m_access(access), m_store(store) {}
+    explicit PartitionFileSource(PARTITION_ACCESS &access) : m_access(access) {}
 
     bool isFatVolume() override { return m_access.IsFatVolume() != 0; }
     int openEntry(const std::array<uint8_t, 32> &rawEntry) override
@@ -22,11 +22,10 @@ public:
     int closeFile() override { return m_access.CloseFile(); }
     int listDirectory(const std::string &path, const std::array<uint8_t, 32> *rawEntry,
                       std::vector<engine::DirListEntry> *entries) override;
-    int resetStream() override { return m_store.ResetStream(); }
+    int resetStream() override { return m_access.ResetStream(); }
 
 private:
     PARTITION_ACCESS &m_access;
-    ImageStore &m_store;
 };
 
 } // namespace imbrex::restore

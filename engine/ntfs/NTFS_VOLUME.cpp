@@ -339,7 +339,8 @@ int NTFS_VOLUME::loadAttributeList(NTFS_FRS &frs)
             r != rc::kOk)
             return r;
         std::vector<std::byte> value(static_cast<size_t>(it->dataSize));
-        if (const int r = readNonResident(*it, runs, 0, value.data(), value.size()); r != rc::kOk)
+        if (const int r = readNonResident(*it, runs, 0, value.data(), value.size(), ClusterReads::Cached);
+            r != rc::kOk)
             return r;
         if (const int r = parseAttributeList(value, frs.m_list); r != rc::kOk)
             return r;
@@ -540,6 +541,12 @@ int NTFS_VOLUME::CloseAttribute(NTFS_ATTRIBUTE *attribute)
 
 int NTFS_VOLUME::ReadAttribute(NTFS_ATTRIBUTE *attribute, uint64_t offset, void *buffer, uint32_t count)
 {
+    return readAttribute(attribute, offset, buffer, count, ClusterReads::Cached);
+}
+
+int NTFS_VOLUME::readAttribute(NTFS_ATTRIBUTE *attribute, uint64_t offset, void *buffer, uint32_t count,
+                               ClusterReads reads)
+{
     if (!m_mounted || attribute == nullptr || attribute->m_marker != NTFS_ATTRIBUTE::kMarker)
         return rc::kNtfsNotOpen;
     const AttributeHeader &h = attribute->m_header;
@@ -558,11 +565,11 @@ int NTFS_VOLUME::ReadAttribute(NTFS_ATTRIBUTE *attribute, uint64_t offset, void 
     // Compressed data would come out as stored; it is refused before any of it is delivered.
     if ((h.flags & attr::kFlagCompressionMask) != 0)
         return rc::kNtfsCompressed;
-    return readNonResident(h, attribute->m_runs, offset, out, count);
+    return readNonResident(h, attribute->m_runs, offset, out, count, reads);
 }
 
 int NTFS_VOLUME::readNonResident(const AttributeHeader &h, const NTFS_RUNLIST &runs, uint64_t offset,
-                                 std::byte *buffer, size_t count)
+                                 std::byte *buffer, size_t count, ClusterReads reads)
 {
     if (offset > h.dataSize || count > h.dataSize - offset)
         return rc::kNtfsOffsetBeyondData;
@@ -588,6 +595,23 @@ int NTFS_VOLUME::readNonResident(const AttributeHeader &h, const NTFS_RUNLIST &r
                 const uint64_t cluster = static_cast<uint64_t>(run->cluster) + (vcn - run->vcn);
                 if (cluster > std::numeric_limits<uint32_t>::max())
                     return rc::kNtfsTooLarge;
+                // File data read in whole clusters goes straight into the caller's buffer, one read per
+                // run, so that it neither passes through the cluster cache nor drives the volume's
+                // structures out of it.
+                const uint64_t wholeClusters =
+                    reads == ClusterReads::Direct && within == 0
+                        ? std::min<uint64_t>({count / clusterBytes, run->vcn + run->length - vcn,
+                                              (h.initializedSize - offset) / clusterBytes})
+                        : 0;
+                if (wholeClusters > 0) {
+                    if (const int r = readClusters(cluster, wholeClusters, buffer); r != rc::kOk)
+                        return r;
+                    n = static_cast<size_t>(wholeClusters * clusterBytes);
+                    buffer += n;
+                    offset += n;
+                    count -= n;
+                    continue;
+                }
                 const std::byte *data = nullptr;
                 if (const int r = LoadCluster(static_cast<uint32_t>(cluster), data); r != rc::kOk)
                     return r;
@@ -605,11 +629,23 @@ int NTFS_VOLUME::readAttributeInto(NTFS_ATTRIBUTE *attribute, EngineBuffer &targ
 {
     for (uint64_t done = 0; done < bytes;) {
         const auto step = static_cast<uint32_t>(std::min<uint64_t>(bytes - done, kBitmapReadStep));
-        if (const int r = ReadAttribute(attribute, done, target.data() + done, step); r != rc::kOk)
+        if (const int r = readAttribute(attribute, done, target.data() + done, step, ClusterReads::Direct);
+            r != rc::kOk)
             return r;
         done += step;
     }
     return rc::kOk;
+}
+
+int NTFS_VOLUME::readClusters(uint64_t cluster, uint64_t clusters, std::byte *buffer)
+{
+    if (cluster >= m_geometry.totalClusters || clusters > m_geometry.totalClusters - cluster)
+        return rc::kNtfsRunBeyondVolume;
+    const uint64_t sector = cluster * m_geometry.sectorsPerCluster;
+    const uint64_t sectors = clusters * m_geometry.sectorsPerCluster;
+    if (sector + sectors - 1 > std::numeric_limits<uint32_t>::max())
+        return rc::kNtfsTooLarge;
+    return LogRead(static_cast<uint32_t>(sector), buffer, static_cast<uint32_t>(sectors));
 }
 
 int NTFS_VOLUME::LoadCluster(uint32_t cluster, const std::byte *&out)
@@ -748,6 +784,21 @@ int NTFS_VOLUME::WalkIndex(NTFS_INDEX &index, const IndexVisitor &visit)
     return r == kStopWalk ? rc::kOk : r;
 }
 
+int NTFS_VOLUME::readSubNode(NTFS_INDEX &index, const IndexNode::Entry &entry, int depth,
+                             std::vector<uint64_t> &visited, EngineBuffer &block)
+{
+    if (index.allocation == nullptr)
+        return rc::kNtfsNoAllocation;
+    // A block met twice would make the walk repeat itself or never end.
+    if (depth >= kMaxIndexDepth ||
+        std::find(visited.begin(), visited.end(), entry.subNodeVcn) != visited.end())
+        return rc::kNtfsIndexLoop;
+    visited.push_back(entry.subNodeVcn);
+    if (const int r = block.allocate(index.blockBytes); r != rc::kOk)
+        return r;
+    return ReadIndexBlock(index, entry.subNodeVcn, block.span());
+}
+
 int NTFS_VOLUME::walkNode(NTFS_INDEX &index, IndexNode node, int depth, std::vector<uint64_t> &visited,
                           const IndexVisitor &visit)
 {
@@ -756,17 +807,8 @@ int NTFS_VOLUME::walkNode(NTFS_INDEX &index, IndexNode node, int depth, std::vec
         if (const int r = node.next(entry); r != rc::kOk)
             return r;
         if (entry.hasSubNode) {
-            if (index.allocation == nullptr)
-                return rc::kNtfsNoAllocation;
-            // A block met twice would make the walk repeat itself or never end.
-            if (depth >= kMaxIndexDepth ||
-                std::find(visited.begin(), visited.end(), entry.subNodeVcn) != visited.end())
-                return rc::kNtfsIndexLoop;
-            visited.push_back(entry.subNodeVcn);
             EngineBuffer block;
-            if (const int r = block.allocate(index.blockBytes); r != rc::kOk)
-                return r;
-            if (const int r = ReadIndexBlock(index, entry.subNodeVcn, block.span()); r != rc::kOk)
+            if (const int r = readSubNode(index, entry, depth, visited, block); r != rc::kOk)
                 return r;
             if (const int r = walkNode(index, IndexNode::forBlock(block.span()), depth + 1, visited, visit);
                 r != rc::kOk)
@@ -779,6 +821,53 @@ int NTFS_VOLUME::walkNode(NTFS_INDEX &index, IndexNode node, int depth, std::vec
             if (const int r = visit(entry, key); r != rc::kOk)
                 return r;
         }
+    }
+    return rc::kOk;
+}
+
+int NTFS_VOLUME::SeekIndex(NTFS_INDEX &index, std::u16string_view name, const IndexVisitor &visit)
+{
+    if (index.root == nullptr)
+        return rc::kNtfsNotOpen;
+    const auto record = index.root->HeaderRecordBytes();
+    if (!index.root->Header().residentValueInside(record.size()))
+        return rc::kNtfsResidentBeyondRecord;
+    std::vector<uint64_t> visited;
+    const int r =
+        seekNode(index, IndexNode::forRoot(index.root->Header().value(record)), 0, visited, name, visit);
+    return r == kStopWalk ? rc::kOk : r;
+}
+
+int NTFS_VOLUME::seekNode(NTFS_INDEX &index, IndexNode node, int depth, std::vector<uint64_t> &visited,
+                          std::u16string_view name, const IndexVisitor &visit)
+{
+    while (!node.done()) {
+        IndexNode::Entry entry;
+        if (const int r = node.next(entry); r != rc::kOk)
+            return r;
+        // The end entry sorts after every name.
+        int order = 1;
+        FileNameKey key;
+        if (!entry.key.empty()) {
+            if (const int r = parseFileNameKey(entry.key, key); r != rc::kOk)
+                return r;
+            order = CompareNames(key.name, name);
+            if (order < 0)
+                continue; // the entry and everything in its sub-node sort before the name
+        }
+        if (entry.hasSubNode) {
+            EngineBuffer block;
+            if (const int r = readSubNode(index, entry, depth, visited, block); r != rc::kOk)
+                return r;
+            if (const int r =
+                    seekNode(index, IndexNode::forBlock(block.span()), depth + 1, visited, name, visit);
+                r != rc::kOk)
+                return r;
+        }
+        if (order > 0)
+            return rc::kOk;
+        if (const int r = visit(entry, key); r != rc::kOk)
+            return r;
     }
     return rc::kOk;
 }
@@ -815,7 +904,7 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
             IndexHold holdIndex(*this, index);
             // Names that differ only in case can stand side by side; the one spelled exactly as asked wins,
             // else the first one that matches without regard to case.
-            const int r = WalkIndex(index, [&](const IndexNode::Entry &entry, const FileNameKey &key) {
+            const IndexVisitor match = [&](const IndexNode::Entry &entry, const FileNameKey &key) {
                 if (!sameName(key.name, component))
                     return rc::kOk;
                 if (!found || key.name == component) {
@@ -823,7 +912,12 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
                     foundRecord = entry.recordNumber;
                 }
                 return key.name == component ? kStopWalk : rc::kOk;
-            });
+            };
+            // The index is sorted, so a search finds the name along one path of blocks. A volume sorted by
+            // another case table than ours could hide it from the search; the whole index is walked then.
+            int r = SeekIndex(index, component, match);
+            if (r == rc::kOk && !found)
+                r = WalkIndex(index, match);
             if (r != rc::kOk)
                 return r;
         }
@@ -922,7 +1016,8 @@ int NTFS_VOLUME::NtfsReadFile(NtfsFileHandle *handle, void *buffer, uint32_t cou
 {
     if (!ownsHandle(handle) || handle->data == nullptr)
         return rc::kNtfsNotOpen;
-    if (const int r = ReadAttribute(handle->data, handle->position, buffer, count); r != rc::kOk)
+    if (const int r = readAttribute(handle->data, handle->position, buffer, count, ClusterReads::Direct);
+        r != rc::kOk)
         return r;
     handle->position += count;
     return rc::kOk;

@@ -91,6 +91,9 @@ public:
     static constexpr int kStopWalk = -1;
     using IndexVisitor = std::function<int(const ntfs::IndexNode::Entry &, const ntfs::FileNameKey &)>;
     int WalkIndex(NTFS_INDEX &index, const IndexVisitor &visit);
+    // Visits, in key order, the entries whose names equal name by CompareNames, reading only the blocks on
+    // the way to them; an index sorted otherwise than by CompareNames may hide entries from it.
+    int SeekIndex(NTFS_INDEX &index, std::u16string_view name, const IndexVisitor &visit);
     // The record of the path's last component and of its parent directory.
     int LookupPath(const char *path, uint32_t &record, uint32_t &parent);
 
@@ -117,11 +120,25 @@ private:
     int loadExtension(const NTFS_FRS &base, const ntfs::AttributeListEntry &entry, EngineBuffer &buffer,
                       ntfs::FileRecord &parsed);
     int decodeRuns(const NTFS_FRS &frs, NTFS_ATTRIBUTE &attribute);
+    // Whether whole clusters of a non-resident read may bypass the cluster cache.
+    enum class ClusterReads
+    {
+        Cached,
+        Direct,
+    };
+    int readAttribute(NTFS_ATTRIBUTE *attribute, uint64_t offset, void *buffer, uint32_t count,
+                      ClusterReads reads);
     int readNonResident(const ntfs::AttributeHeader &header, const NTFS_RUNLIST &runs, uint64_t offset,
-                        std::byte *buffer, size_t count);
+                        std::byte *buffer, size_t count, ClusterReads reads);
+    // Reads clusters whole clusters from cluster on into buffer, past the cluster cache.
+    int readClusters(uint64_t cluster, uint64_t clusters, std::byte *buffer);
     int readAttributeInto(NTFS_ATTRIBUTE *attribute, EngineBuffer &target, uint64_t bytes);
+    int readSubNode(NTFS_INDEX &index, const ntfs::IndexNode::Entry &entry, int depth,
+                    std::vector<uint64_t> &visited, EngineBuffer &block);
     int walkNode(NTFS_INDEX &index, ntfs::IndexNode node, int depth, std::vector<uint64_t> &visited,
                  const IndexVisitor &visit);
+    int seekNode(NTFS_INDEX &index, ntfs::IndexNode node, int depth, std::vector<uint64_t> &visited,
+                 std::u16string_view name, const IndexVisitor &visit);
     bool ownsHandle(const NtfsFileHandle *handle) const;
 
     std::array<std::byte, 512> m_bootSector{};

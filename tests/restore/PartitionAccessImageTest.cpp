@@ -60,6 +60,34 @@ void expectRandomReadsMatch(PARTITION_ACCESS &access, const Bytes &raw, uint32_t
     }
 }
 
+// A file reader's pattern: a run of consecutive reads of up to 256 sectors going forward, each followed by a
+// short read somewhere else (a table or a directory), so the forward run keeps crossing cache buffers that
+// the short reads have moved the stream away from.
+void expectInterleavedReadsMatch(PARTITION_ACCESS &access, const Bytes &raw, uint32_t seed, int runs)
+{
+    std::mt19937 rng(seed);
+    const uint32_t spb = access.SectorsPerBlock();
+    const uint32_t blocks = static_cast<uint32_t>(raw.size() / 512 / spb);
+    auto stored = [&](uint32_t b) { return access.StateMap().IsSet(b); };
+    auto expectRead = [&](uint32_t sector, uint32_t count) {
+        Bytes got(size_t{count} * 512, 0);
+        ASSERT_EQ(access.ReadSectors(sector, got.data(), count), 0) << sector << " + " << count;
+        ASSERT_TRUE(std::equal(got.begin(), got.end(), raw.begin() + size_t{sector} * 512))
+            << sector << " + " << count;
+    };
+    for (int i = 0; i < runs; ++i) {
+        test::RandomRead forward = test::randomRead(rng, blocks, spb, stored, 2048);
+        for (uint32_t done = 0; done < forward.count;) {
+            const uint32_t step =
+                std::min(forward.count - done, std::uniform_int_distribution<uint32_t>(1, 256)(rng));
+            ASSERT_NO_FATAL_FAILURE(expectRead(forward.sector + done, step));
+            done += step;
+            const test::RandomRead aside = test::randomRead(rng, blocks, spb, stored, 8);
+            ASSERT_NO_FATAL_FAILURE(expectRead(aside.sector, aside.count));
+        }
+    }
+}
+
 struct VolumeCase
 {
     const char *volume;
@@ -95,13 +123,33 @@ TEST_P(RealVolumeTest, SectorsMatchTheRawVolumeWithAndWithoutASavedIndex)
     ImageStorePtr store = openImage(image);
     ASSERT_TRUE(store);
     PARTITION_ACCESS access;
-    ASSERT_EQ(access.Open(store.get(), ""), 0);
+    ASSERT_EQ(access.OpenSectors(store.get(), ""), 0);
+    if (c.compression != 0) {
+        // Reading the last stored sector walks the whole stream, passing over what it does not need.
+        // Every checkpoint must then name where its block really begins: in our stream a block begins
+        // after all the stored blocks before it.
+        const uint32_t last = access.LastUsedBlock();
+        const uint32_t spb = access.SectorsPerBlock();
+        Bytes sector(512);
+        ASSERT_EQ(access.ReadSectors(last * spb, sector.data(), 1), 0);
+        const auto at = static_cast<std::ptrdiff_t>(size_t{last} * spb * 512);
+        ASSERT_TRUE(std::equal(sector.begin(), sector.end(), raw.begin() + at));
+        const index::ImageIndex &built = access.Index();
+        for (uint32_t i = 0; i <= built.lastIndexEntry; ++i) {
+            const index::Checkpoint point = built.At(i);
+            EXPECT_EQ(point.position + point.blockOffset,
+                      access.StateMap().CountSet(0, point.firstBlock) * spb * 512)
+                << "checkpoint " << i;
+        }
+    }
+    ASSERT_EQ(access.MountVolume(), 0);
     ASSERT_EQ(access.ListDirectoryFrom("\\"), 0);
     EXPECT_GT(access.GetDirList()->GetCount(), 0);
 
     EXPECT_EQ((access.Flags() & kFlagSpanned) != 0, c.split);
     EXPECT_EQ((access.Flags() & kFlagCompressed) != 0, c.compression != 0);
     expectRandomReadsMatch(access, raw, 1, 1000);
+    expectInterleavedReadsMatch(access, raw, 4, 100);
 
     if (c.compression == 0 && !c.split) {
         EXPECT_TRUE(access.CheckIndexFile(""));
@@ -117,6 +165,7 @@ TEST_P(RealVolumeTest, SectorsMatchTheRawVolumeWithAndWithoutASavedIndex)
         EXPECT_GT(access.Index().lastIndexEntry, 0u);
     }
     expectRandomReadsMatch(access, raw, 2, 1000);
+    expectInterleavedReadsMatch(access, raw, 5, 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,6 +208,63 @@ TEST(StoredBlocksTest, UnstoredBlocksAndTheEndOnACompressedImage)
     EXPECT_EQ(access.ReadSectors(190 * 8, buffer.data(), 1), rc::kBeyondEnd);
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0x33; }));
     expectRandomReadsMatch(access, raw, 3, 1000);
+    expectInterleavedReadsMatch(access, raw, 6, 100);
+}
+
+TEST(StoredBlocksTest, ReadsGoOnRightAfterTheStreamIsReset)
+{
+    test::TempDir dir;
+    const std::string image = dir.file("reset.zbi");
+    test::PartitionSpec spec;
+    spec.sectorCount = 8 * 400;
+    spec.compression = 301;
+    spec.compressible = true;
+    spec.storedBlocks.assign(400, true);
+    {
+        uint32_t error = 0;
+        ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
+        ASSERT_TRUE(store);
+        ASSERT_EQ(test::addPartition(*store, spec), 0);
+    }
+    const Bytes raw = test::volumeBytes(spec);
+    ImageStorePtr store = openImage(image);
+    PARTITION_ACCESS access;
+    ASSERT_EQ(access.OpenSectors(store.get(), ""), 0);
+    // The first read leaves the stream right behind the buffer it decoded; after the reset a read that runs
+    // on past that buffer must not take the stream's start for what follows it.
+    Bytes got(512 * 512, 0);
+    ASSERT_EQ(access.ReadSectors(0, got.data(), 64), 0);
+    ASSERT_EQ(access.ResetStream(), 0);
+    ASSERT_EQ(access.ReadSectors(64, got.data(), 512), 0);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), raw.begin() + 64 * 512));
+}
+
+TEST(StoredBlocksTest, ARangeWithAMissingBlockInsideIsRefused)
+{
+    for (uint32_t compression : {0u, 208u}) {
+        test::TempDir dir;
+        const std::string image = dir.file("hole.zbi");
+        test::PartitionSpec spec;
+        spec.sectorCount = 8 * 64;
+        spec.compression = compression;
+        spec.storedBlocks.assign(64, true);
+        spec.storedBlocks[10] = false;
+        {
+            uint32_t error = 0;
+            ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
+            ASSERT_TRUE(store);
+            ASSERT_EQ(test::addPartition(*store, spec), 0);
+        }
+        const Bytes raw = test::volumeBytes(spec);
+        ImageStorePtr store = openImage(image);
+        PARTITION_ACCESS access;
+        ASSERT_EQ(access.OpenSectors(store.get(), ""), 0);
+        Bytes got(3 * 8 * 512, 0);
+        // Blocks 9 to 11 with 10 missing: the stored bytes of 11 would land where 10 belongs.
+        EXPECT_EQ(access.ReadSectors(9 * 8, got.data(), 3 * 8), rc::kBlockNotStored) << compression;
+        ASSERT_EQ(access.ReadSectors(11 * 8, got.data(), 3 * 8), 0) << compression;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), raw.begin() + 11 * 8 * 512)) << compression;
+    }
 }
 
 } // namespace

@@ -102,6 +102,21 @@ TEST_F(CacheRingTest, EvictsTheLeastRecentlyUsedAndKnowsTheCurrentNode)
     EXPECT_EQ(ring.LeastRecentlyUsed(), used[1]);
 }
 
+TEST_F(CacheRingTest, AMovedStreamLeavesNoNodeCurrentUntilTheNextFill)
+{
+    PA_CACHE *node = ring.LeastRecentlyUsed();
+    ASSERT_EQ(ring.MakeCurrent(node), 0);
+    node->firstBlock = node->lastBlock = 7;
+    ring.StreamMoved();
+    bool current = true;
+    EXPECT_EQ(ring.Lookup(7, &current), node);
+    EXPECT_FALSE(current);
+    // The hit touched the head, which must not make it current again.
+    EXPECT_FALSE(ring.IsCurrent(node));
+    ASSERT_EQ(ring.MakeCurrent(node), 0);
+    EXPECT_TRUE(ring.IsCurrent(node));
+}
+
 TEST_F(CacheRingTest, ClockRestartKeepsTheRingUsable)
 {
     ring.SetClock(kClockLimit);

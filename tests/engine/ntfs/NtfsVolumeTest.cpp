@@ -285,6 +285,47 @@ TEST(NtfsVolumeTest, ReadsSparseUninitializedAndHugeFiles)
     EXPECT_EQ(v->NtfsCloseFile(h), rc::kOk);
 }
 
+TEST(NtfsVolumeTest, ReadsFragmentedFilesInStepsOfAnySize)
+{
+    NtfsVolumeBuilder b;
+    // Three runs, the second one placed before the first, with a gap after each.
+    const uint32_t second = b.allocate(3);
+    b.allocate(2);
+    const uint32_t first = b.allocate(2);
+    b.allocate(1);
+    const uint32_t third = b.allocate(2);
+    const uint64_t size = 6 * 4096 + 1000;
+    const auto content = pattern(size, 5);
+    auto place = [&](uint32_t cluster, size_t from, size_t clusters) {
+        for (size_t i = 0; i < clusters; ++i) {
+            const size_t at = from + i * 4096;
+            const size_t n = std::min<size_t>(4096, size - at);
+            std::copy_n(content.begin() + static_cast<std::ptrdiff_t>(at), n,
+                        b.cluster(cluster + static_cast<uint32_t>(i)).begin());
+        }
+    };
+    place(first, 0, 2);
+    place(second, 2 * 4096, 3);
+    place(third, 5 * 4096, 2);
+    const uint32_t record = b.newRecord(false);
+    b.addNonResident(record, 0x80, u"", {{first, 2}, {second, 3}, {third, 2}}, size);
+    b.addEntry(5, u"pieces.bin", record, false, size, 1, NtfsVolumeBuilder::kDefaultTime);
+    Volume v(b.build());
+    ASSERT_EQ(v.mountResult, rc::kOk);
+    for (uint32_t step : {1u, 511u, 4096u, 5000u, 12288u, 65536u}) {
+        NtfsFileHandle *h = nullptr;
+        ASSERT_EQ(v->NtfsOpenFile("pieces.bin", &h), rc::kOk);
+        std::vector<std::byte> data(size);
+        for (uint64_t done = 0; done < size;) {
+            const auto n = static_cast<uint32_t>(std::min<uint64_t>(size - done, step));
+            ASSERT_EQ(v->NtfsReadFile(h, data.data() + done, n), rc::kOk) << step << " at " << done;
+            done += n;
+        }
+        EXPECT_EQ(data, content) << step;
+        EXPECT_EQ(v->NtfsCloseFile(h), rc::kOk);
+    }
+}
+
 TEST(NtfsVolumeTest, RefusesNegativeRunsAndCompressedData)
 {
     NtfsVolumeBuilder b;
@@ -481,9 +522,17 @@ TEST(NtfsVolumeTest, CachesClustersAndSurvivesRelease)
     ASSERT_EQ(v.mountResult, rc::kOk);
     std::vector<std::byte> data;
     ASSERT_EQ(v.read("data.bin", data), rc::kOk);
-    const uint64_t reads = v.source().reads();
+    // The records and the index come from the cluster cache the second time; the file's three clusters
+    // lie in one run and go straight into the caller's buffer in one read.
+    uint64_t reads = v.source().reads();
     ASSERT_EQ(v.read("data.bin", data), rc::kOk);
-    EXPECT_EQ(v.source().reads(), reads); // every cluster came from the cache
+    EXPECT_EQ(v.source().reads(), reads + 1);
+    EXPECT_EQ(data, pattern(3 * 4096, 2));
+    const std::byte *cluster = nullptr;
+    ASSERT_EQ(v->LoadCluster(0, cluster), rc::kOk);
+    reads = v.source().reads();
+    ASSERT_EQ(v->LoadCluster(0, cluster), rc::kOk);
+    EXPECT_EQ(v.source().reads(), reads);
 
     NtfsFileHandle *h = nullptr;
     ASSERT_EQ(v->NtfsOpenFile("data.bin", &h), rc::kOk);
