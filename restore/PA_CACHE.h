@@ -4,7 +4,8 @@
 // knows which blocks begin in it (firstBlock to lastBlock; an empty node matches no block) and where the
 // first of them begins. The ring keeps the nodes in a circle with a head; every use stamps a node with the
 // clock, so the node with the smallest stamp is the least recently used. The head whose stamp equals the
-// clock is "current": the data stream stands right behind its buffer.
+// clock is "current": the data stream stands right behind its buffer, unless the stream was moved by other
+// means since the head was filled (StreamMoved).
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -90,6 +91,8 @@ public:
     // Spreads a directory's index over blocks of `perBlock` entries below the root (else it stays in the
     // root).
     void useIndexAllocation(uint32_t directory, size_t perBlock) { m_perBlock[directory] = perBlock; }
+    // Sorts the directory's index backwards, as a volume collated by another case table might look.
+    void reverseIndexOrder(uint32_t directory) { m_reversed.insert(directory); }
 
     void addEntry(uint32_t directory, const std::u16string &name, uint32_t record, bool isDirectory,
                   uint64_t size, uint8_t nameSpace, uint64_t time)
@@ -362,6 +365,8 @@ private:
     {
         std::stable_sort(entries.begin(), entries.end(),
                          [](const Entry &a, const Entry &b) { return upper(a.name) < upper(b.name); });
+        if (m_reversed.count(dir) != 0)
+            std::reverse(entries.begin(), entries.end());
         std::vector<std::vector<std::byte>> rootEntries;
         size_t rootBytes = 0;
         for (const Entry &e : entries)
@@ -476,6 +481,7 @@ private:
     std::map<uint32_t, std::vector<std::function<void(std::span<std::byte>)>>> m_mutations;
     std::map<uint32_t, std::vector<Entry>> m_directories;
     std::map<uint32_t, size_t> m_perBlock;
+    std::set<uint32_t> m_reversed;
 };
 
 } // namespace imbrex::test

@@ -436,6 +436,32 @@ TEST(NtfsVolumeTest, WalksIndexBlocksInKeyOrder)
     EXPECT_EQ(data, bytes("file21.txt"));
 }
 
+TEST(NtfsVolumeTest, FindsNamesInAnIndexSortedOtherwise)
+{
+    for (bool reversed : {false, true}) {
+        NtfsVolumeBuilder b;
+        for (int i = 0; i < 12; ++i) {
+            const std::string name = "file" + std::to_string(10 + i) + ".txt";
+            b.addFile(5, std::u16string(name.begin(), name.end()), bytes(name));
+        }
+        b.useIndexAllocation(5, 3);
+        if (reversed)
+            b.reverseIndexOrder(5);
+        Volume v(b.build());
+        ASSERT_EQ(v.mountResult, rc::kOk);
+        for (int i = 0; i < 12; ++i) {
+            const std::string name = "file" + std::to_string(10 + i) + ".txt";
+            std::vector<std::byte> data;
+            ASSERT_EQ(v.read(("\\" + name).c_str(), data), rc::kOk) << name << (reversed ? " reversed" : "");
+            EXPECT_EQ(data, bytes(name));
+        }
+        std::vector<std::byte> data;
+        EXPECT_EQ(v.read("\\file09.txt", data), rc::kNtfsNameNotFound);
+        EXPECT_EQ(v.read("\\file15.tx", data), rc::kNtfsNameNotFound);
+        EXPECT_EQ(v.read("\\zzz", data), rc::kNtfsNameNotFound);
+    }
+}
+
 TEST(NtfsVolumeTest, RefusesIndexLoopsAndMissingAllocation)
 {
     // Every root entry of this index points to block 0, so a walk would read it again and again.
