@@ -5,6 +5,7 @@
 #include "PartitionRow.h"
 #include "StoreText.h"
 #include "common/ResultCodes.h"
+#include "platform/File.h"
 #include "translate/Translate.h"
 
 namespace imbrex::store {
@@ -44,9 +45,13 @@ void readImageModel(ImageStore &store, ImageModel &model)
 }
 
 ImageModel loadImageModel(const std::string &path, IMGSTORE_UI_CALLBACK *callback,
-                          const ImageStoreExports &exports)
+                          const ImageStoreExports &exports, MissingImage missing)
 {
     ImageModel model;
+    if (missing == MissingImage::Fail && !platform::fileExists(path)) {
+        model.error = rc::kNotFound;
+        return model;
+    }
     OpenedImageStore opened = OpenImageStore(path, kNoSplit, callback, exports);
     model.error = opened.error;
     model.readOnly = opened.readOnly;

@@ -24,11 +24,20 @@ struct ImageModel
     std::vector<uint32_t> spannedPartitions; // partitions whose selection reported 1812, in order
 };
 
+// What opening a path where no file exists does: make a new empty image there (opening a new image), or fail
+// with kNotFound (showing again an image that was open, which must not turn into an empty one when its file
+// has gone).
+enum class MissingImage
+{
+    Create,
+    Fail,
+};
+
 // Opens path with split size kNoSplit, notes every partition that reports being spanned when selected, resets
 // the selection, reads the image name and comment, and builds the row of every partition. Every selection is
 // released again, except one that reported being spanned.
 ImageModel loadImageModel(const std::string &path, IMGSTORE_UI_CALLBACK *callback,
-                          const ImageStoreExports &exports);
+                          const ImageStoreExports &exports, MissingImage missing = MissingImage::Create);
 
 inline ImageModel loadImageModel(const std::string &path, IMGSTORE_UI_CALLBACK *callback)
 {

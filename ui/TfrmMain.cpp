@@ -605,7 +605,7 @@ void TfrmMain::SetCurrentImageFile(int index)
 
 // ---- The open image ----
 
-bool TfrmMain::LoadImage(const QString &path)
+bool TfrmMain::LoadImage(const QString &path, store::MissingImage missing)
 {
     if (m_store) {
         const int error = m_store->Close();
@@ -622,7 +622,7 @@ bool TfrmMain::LoadImage(const QString &path)
     lstImage->setEnabled(false);
     lstImage->clear();
 
-    store::ImageModel model = store::loadImageModel(utf8(path), &m_callback, m_options.exports);
+    store::ImageModel model = store::loadImageModel(utf8(path), &m_callback, m_options.exports, missing);
     bool loaded = false;
     if (!model.store) {
         ShowMessageBox(this, store::openFailureMessage(utf8(path), model.error), MessageKind::Error);
@@ -650,9 +650,9 @@ bool TfrmMain::LoadImage(const QString &path)
     return loaded;
 }
 
-void TfrmMain::OpenImageFile(const QString &path)
+void TfrmMain::OpenImageFile(const QString &path, store::MissingImage missing)
 {
-    if (LoadImage(path))
+    if (LoadImage(path, missing))
         setTitle(TitleState::WithFile, QFileInfo(path).fileName());
     else
         setTitle(TitleState::Plain);
@@ -1072,7 +1072,7 @@ void TfrmMain::editPartitionText(bool name)
     }
     (void)m_store->ReleasePartition(1);
     QListWidgetItem *recent = lstRecentImages->currentItem();
-    OpenImageFile(recent ? recent->text() : m_currentImagePath);
+    OpenImageFile(recent ? recent->text() : m_currentImagePath, store::MissingImage::Fail);
     if (i < lstImage->count()) {
         lstImage->setCurrentRow(i);
         lstImage->clearSelection();
@@ -1156,7 +1156,7 @@ void TfrmMain::itmPartitionDeleteClick()
     }
     wait.hide();
     QListWidgetItem *recent = lstRecentImages->currentItem();
-    OpenImageFile(recent ? recent->text() : m_currentImagePath);
+    OpenImageFile(recent ? recent->text() : m_currentImagePath, store::MissingImage::Fail);
 }
 
 void TfrmMain::itmPartitionPropertiesClick()

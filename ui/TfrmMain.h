@@ -18,6 +18,7 @@
 #include "TfrmPassword.h"
 #include "controls/TColumnList.h"
 #include "controls/TPopupSpeedButton.h"
+#include "store/ImageModel.h"
 #include "store/OpenImageStore.h"
 #include "translate/LanguageList.h"
 
@@ -63,8 +64,10 @@ public:
     void setTargetDirectory(const QString &dir) { m_targetDirectory = dir; }
 
     // The open image.
-    bool LoadImage(const QString &path);
-    void OpenImageFile(const QString &path);
+    // A path where no file exists is made a new image, or with MissingImage::Fail reported as an image that
+    // cannot be opened (what showing the open image again after a change uses).
+    bool LoadImage(const QString &path, store::MissingImage missing = store::MissingImage::Create);
+    void OpenImageFile(const QString &path, store::MissingImage missing = store::MissingImage::Create);
     ImageStore *store() const { return m_store.get(); }
     QString currentImagePath() const { return m_currentImagePath; }
     void setCommandLineImage(const QString &path) { m_commandLineImage = path; }

@@ -1,6 +1,7 @@
 #include "store/ImageModel.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -131,6 +132,21 @@ TEST_F(ImageModelTest, FailedOpenGivesEmptyModelWithTheError)
     EXPECT_TRUE(model.comment.empty());
     EXPECT_TRUE(model.rows.empty());
     EXPECT_TRUE(m_store.calls.empty());
+}
+
+TEST_F(ImageModelTest, AMissingFileIsCreatedOrReportedAsTheCallerAsks)
+{
+    std::remove(m_path.c_str());
+    m_exports.createNew.store = &m_store;
+    ImageModel reported = loadImageModel(m_path, &m_callback, m_exports.exports(), MissingImage::Fail);
+    EXPECT_EQ(reported.store, nullptr);
+    EXPECT_EQ(reported.error, rc::kNotFound);
+    EXPECT_TRUE(m_exports.calls.empty()); // nothing was created
+
+    ImageModel created = load();
+    EXPECT_NE(created.store, nullptr);
+    ASSERT_EQ(m_exports.calls.size(), 1u);
+    EXPECT_EQ(m_exports.calls[0].name, "ImageStoreCreateNew");
 }
 
 TEST(ImageModelMessagesTest, TextsAreTranslatedThenFilled)

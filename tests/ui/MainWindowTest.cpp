@@ -1,25 +1,34 @@
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include <gtest/gtest.h>
 
+#include <QtCore/QMimeData>
 #include <QtCore/QSettings>
 #include <QtCore/QTimer>
+#include <QtGui/QDropEvent>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
 
 #include "common/ResultCodes.h"
+#include "store/PartitionRow.h"
 #include "tests/support/FakeStore.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/TempDir.h"
+#include "translate/LanguageList.h"
 #include "translate/Translate.h"
 #include "ui/MessageBox.h"
 #include "ui/ModalResult.h"
+#include "ui/TIvLanguageSelectDialog.h"
 #include "ui/TextChangeDialog.h"
 #include "ui/TfrmMain.h"
+#include "ui/TfrmProperties.h"
 
+namespace translate = imbrex::translate;
 using imbrex::test::FakePartition;
 using imbrex::test::FakeStore;
 using namespace imbrex::ui;
@@ -69,6 +78,15 @@ protected:
         return QString::fromStdString(path);
     }
 
+    // A window over the image store library itself, on real files.
+    std::unique_ptr<TfrmMain> makeLibraryWindow(translate::InterfaceLanguage *language = nullptr)
+    {
+        MainWindowOptions options;
+        options.programDir = QString::fromStdString(m_dir.path().string());
+        options.language = language;
+        return std::make_unique<TfrmMain>(options);
+    }
+
     std::unique_ptr<TfrmMain> makeWindow()
     {
         MainWindowOptions options;
@@ -89,6 +107,41 @@ protected:
         };
         options.programDir = QString::fromStdString(m_dir.path().string());
         return std::make_unique<TfrmMain>(options);
+    }
+
+    // An image of the library with partitions P1, P2, ... on disk.
+    QString makeLibraryImage(const std::string &name, int partitions)
+    {
+        const std::string path = m_dir.file(name);
+        uint32_t error = 0;
+        ImageStorePtr image(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
+        EXPECT_TRUE(image) << error;
+        for (int i = 1; image && i <= partitions; ++i) {
+            imbrex::test::PartitionSpec spec;
+            spec.name = "P" + std::to_string(i);
+            spec.seed = static_cast<uint32_t>(i);
+            EXPECT_EQ(imbrex::test::addPartition(*image, spec), 0);
+        }
+        if (image) {
+            EXPECT_EQ(image->Close(), 0);
+        }
+        return QString::fromStdString(path);
+    }
+
+    static std::string openFailure(const QString &path)
+    {
+        return "An error occurred while trying to open the file '" + path.toStdString() +
+               "'. Either it is not a Korvane Image file, it's corrupted, or the disk is not in the drive.";
+    }
+
+    // Answers the next modal dialog of type Dialog from the event loop.
+    template <typename Dialog> static void answerDialog(std::function<void(Dialog *)> answer)
+    {
+        QTimer::singleShot(0, [answer] {
+            auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            answer(dialog);
+        });
     }
 
     static void selectRows(TfrmMain &window, std::initializer_list<int> rows)
@@ -373,6 +426,78 @@ TEST_F(MainWindowTest, CaptionsAreTranslatedWhenTheWindowIsCreated)
     imbrex::setTranslator({});
     window->retranslate();
     EXPECT_EQ(window->mnuImage->title(), QStringLiteral("&Image"));
+}
+
+TEST_F(MainWindowTest, AnImageRemovedWhileOpenIsReportedWhenShownAgainAndNotMadeAnew)
+{
+    const QString path = makeLibraryImage("real.zbi", 3);
+    auto window = makeLibraryWindow();
+    window->OpenImageFile(path);
+    ASSERT_TRUE(window->store());
+    ASSERT_EQ(window->lstImage->count(), 3);
+    ASSERT_TRUE(std::filesystem::remove(path.toStdString()));
+
+    // Properties show what the open image holds.
+    selectRows(*window, {1});
+    answerDialog<TfrmProperties>([](TfrmProperties *dialog) {
+        EXPECT_EQ(dialog->findChild<QLabel *>(QStringLiteral("lblName"))->text(), QStringLiteral("P2"));
+        dialog->done(mrOk);
+    });
+    window->itmPartitionPropertiesClick();
+    EXPECT_TRUE(m_messages.empty());
+
+    // The rename has nowhere to go; showing the image again says so instead of making an empty image there.
+    answerDialog<TfrmPartitionName>([](TfrmPartitionName *dialog) {
+        dialog->setNewText(QStringLiteral("Renamed"));
+        dialog->done(mrOk);
+    });
+    window->itmPartitionNameClick();
+    EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+    EXPECT_FALSE(std::filesystem::exists(path.toStdString()));
+    EXPECT_FALSE(window->store());
+    EXPECT_EQ(window->lstImage->count(), 0);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01"));
+    EXPECT_FALSE(window->itmPartitionDelete->isEnabled());
+    EXPECT_EQ(window->lstRecentImages->item(0)->text(), path);
+
+    // With nothing open, Delete asks nothing.
+    m_messages.clear();
+    window->itmPartitionDeleteClick();
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, AnImageDamagedWhileOpenIsReportedByTheNextReload)
+{
+    for (const bool truncate : {false, true}) {
+        SCOPED_TRACE(truncate ? "truncated" : "overwritten");
+        const QString path = makeLibraryImage(truncate ? "short.zbi" : "garbled.zbi", 4);
+        auto window = makeLibraryWindow();
+        window->OpenImageFile(path);
+        ASSERT_EQ(window->lstImage->count(), 4);
+        const std::string file = path.toStdString();
+        if (truncate) {
+            std::filesystem::resize_file(file, 100);
+        } else {
+            const auto size = static_cast<size_t>(std::filesystem::file_size(file));
+            std::fstream(file, std::ios::binary | std::ios::in | std::ios::out) << std::string(size, 'Z');
+        }
+        m_messages.clear();
+
+        // Cancelled edits and a declined delete still show the image again, which fails in its words.
+        selectRows(*window, {0});
+        answerDialog<TfrmPartitionComment>([](TfrmPartitionComment *dialog) { dialog->done(mrCancel); });
+        window->itmPartitionCommentClick();
+        EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+        EXPECT_FALSE(window->store());
+        EXPECT_EQ(window->lstImage->count(), 0);
+
+        // Opened again from the recent list: the same message, and no commands on it.
+        m_messages.clear();
+        window->SetCurrentImageFile(0);
+        EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+        EXPECT_FALSE(window->itmPartitionDelete->isEnabled());
+        EXPECT_FALSE(window->itmImageName->isEnabled());
+    }
 }
 
 } // namespace
