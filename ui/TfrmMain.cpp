@@ -599,7 +599,7 @@ void TfrmMain::SetCurrentImageFile(int index)
     if (lstRecentImages->count() == 0)
         setTitle(TitleState::Plain);
     else
-        setTitle(TitleState::WithFile, tr8("(image file not available)"));
+        setTitle(TitleState::NotAvailable);
     UpdateMenus();
 }
 
@@ -682,6 +682,10 @@ void TfrmMain::setTitle(TitleState state, const QString &fill)
     case TitleState::WithFile:
         setWindowTitle(
             QString::fromStdString(store::translatedMessage("Imbrex File Editor 3.01 - %s", {utf8(fill)})));
+        break;
+    case TitleState::NotAvailable:
+        setWindowTitle(QString::fromStdString(store::translatedMessage(
+            "Imbrex File Editor 3.01 - %s", {Translate("(image file not available)")})));
         break;
     }
 }
@@ -832,6 +836,12 @@ void TfrmMain::retranslate()
     translate::translateWindow(mnuListPopup);
     translate::translateWindow(mnuImagePopup);
     setTitle(m_titleState, m_titleFill);
+    // The rows hold translated words (status, compression, file-system names): build them again. Setting the
+    // texts keeps the selection.
+    if (m_store)
+        for (int i = 0; i < lstImage->count(); ++i)
+            lstImage->item(i)->setText(
+                QString::fromStdString(store::buildPartitionRow(*m_store, static_cast<uint32_t>(i) + 1)));
     UpdateStatusBar();
 }
 

@@ -115,7 +115,8 @@ private:
     {
         Initial,
         Plain,
-        WithFile,
+        WithFile,     // with the open image's file name
+        NotAvailable, // the recent image could not be opened
     };
 
     void buildMenus();

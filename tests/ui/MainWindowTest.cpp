@@ -428,6 +428,55 @@ TEST_F(MainWindowTest, CaptionsAreTranslatedWhenTheWindowIsCreated)
     EXPECT_EQ(window->mnuImage->title(), QStringLiteral("&Image"));
 }
 
+TEST_F(MainWindowTest, ChoosingALanguageRebuildsTheRowsTheStatusBarAndTheTitle)
+{
+    translate::InterfaceLanguage language;
+    ASSERT_TRUE(language.open(IMBREX_APP_DIR "/translat.txt", IMBREX_APP_DIR "/language.txt").ok());
+    imbrex::setTranslator(
+        [&language](std::string_view text) { return language.dictionary().translateText(text); });
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 2, 301)};
+    m_store.partitions[1].kind = 1;
+    MainWindowOptions options;
+    options.exports.open = [this](const char *, uint32_t, uint32_t, IMGSTORE_UI_CALLBACK *,
+                                  uint32_t *error) -> ImageStore * {
+        *error = 0;
+        return &m_store;
+    };
+    options.language = &language;
+    TfrmMain window(options);
+    window.OpenImageFile(m_image);
+    auto field = [&](int row, int k) {
+        return imbrex::store::GetRowField(window.lstImage->item(row)->text().toStdString(), k);
+    };
+    ASSERT_EQ(field(0, 4), "Primary");
+    selectRows(window, {1});
+
+    answerDialog<TIvLanguageSelectDialog>([](TIvLanguageSelectDialog *dialog) {
+        dialog->findChild<QListWidget *>()->setCurrentRow(1); // Español
+        dialog->done(mrOk);
+    });
+    window.itmLanguageClick();
+    EXPECT_EQ(field(0, 4), "Primaria");
+    EXPECT_EQ(field(0, 7), "Ninguna");
+    EXPECT_EQ(field(1, 4), "Lógica");
+    EXPECT_EQ(field(1, 1), "B"); // names stay as stored
+    EXPECT_EQ(window.barPanels[0]->text(), QStringLiteral("Total 2 particiones"));
+    EXPECT_EQ(window.lstImage->currentRow(), 0); // and the selection starts again at the first row
+    EXPECT_EQ(window.lstImage->selectedItems().size(), 1);
+
+    // A title about an unavailable image follows the language too.
+    window.AddToRecentImages(QStringLiteral("/nonexistent/gone.zbi"));
+    window.SetCurrentImageFile(0);
+    const QString spanish = window.windowTitle();
+    EXPECT_TRUE(spanish.contains(QStringLiteral("no disponible"))) << spanish.toStdString();
+    answerDialog<TIvLanguageSelectDialog>([](TIvLanguageSelectDialog *dialog) {
+        dialog->findChild<QListWidget *>()->setCurrentRow(0);
+        dialog->done(mrOk);
+    });
+    window.itmLanguageClick();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Imbrex File Editor 3.01 - (image file not available)"));
+}
+
 TEST_F(MainWindowTest, AnImageRemovedWhileOpenIsReportedWhenShownAgainAndNotMadeAnew)
 {
     const QString path = makeLibraryImage("real.zbi", 3);
