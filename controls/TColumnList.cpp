@@ -177,6 +177,13 @@ void TColumnList::SetItemHeight(int height)
     doItemsLayout();
 }
 
+void TColumnList::startDrag(Qt::DropActions supportedActions)
+{
+    QListWidget::startDrag(supportedActions); // returns when the drag is over
+    if (m_onEndDrag)
+        m_onEndDrag(this);
+}
+
 void TColumnList::DrawItem(QPainter *painter, int index, const QRect &rect,
                            const QStyleOptionViewItem &option)
 {

@@ -44,6 +44,8 @@ public:
     // Called before (pre) and after the built-in drawing of a line.
     using DrawItemEvent = std::function<void(TColumnList *, int index, QPainter *, const QRect &,
                                              const QStyleOptionViewItem &)>;
+    // Called when a drag that started in the list has ended, dropped or not.
+    using EndDragEvent = std::function<void(TColumnList *)>;
 
     explicit TColumnList(QWidget *parent = nullptr);
 
@@ -74,12 +76,16 @@ public:
     void SetDisabledColor(const QColor &color);
     void SetOnPreDrawItem(DrawItemEvent event) { m_onPreDrawItem = std::move(event); }
     void SetOnDrawItem(DrawItemEvent event) { m_onDrawItem = std::move(event); }
+    void SetOnEndDrag(EndDragEvent event) { m_onEndDrag = std::move(event); }
     // Fixed line height in pixels.
     void SetItemHeight(int height);
     int ItemHeight() const { return m_itemHeight; }
 
     // Draws line index into rect: the fill, the columns, then the OnDrawItem event.
     void DrawItem(QPainter *painter, int index, const QRect &rect, const QStyleOptionViewItem &option);
+
+protected:
+    void startDrag(Qt::DropActions supportedActions) override;
 
 private:
     std::array<int, kColumnCount> m_positions;
@@ -91,6 +97,7 @@ private:
     int m_itemHeight = 16;
     DrawItemEvent m_onPreDrawItem;
     DrawItemEvent m_onDrawItem;
+    EndDragEvent m_onEndDrag;
 };
 
 } // namespace imbrex::controls

@@ -10,6 +10,7 @@
 #include <QtCore/QUrl>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QDesktopServices>
+#include <QtGui/QDropEvent>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
@@ -33,6 +34,7 @@
 #include "TfrmAbout.h"
 #include "TfrmDeletePartition.h"
 #include "TfrmProperties.h"
+#include "common/ResultCodes.h"
 #include "controls/TTransparentImage.h"
 #include "store/ImageModel.h"
 #include "store/MessageText.h"
@@ -358,6 +360,11 @@ void TfrmMain::buildLayout()
     lstImage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lstImage->SetOnDrawItem([this](controls::TColumnList *, int index, QPainter *painter, const QRect &rect,
                                    const QStyleOptionViewItem &) { drawPartitionRow(index, painter, rect); });
+    // Selected rows can be dragged onto a recent image, which copies them there; the rows stay.
+    lstImage->setDragEnabled(true);
+    lstImage->setDragDropMode(QAbstractItemView::DragOnly);
+    lstImage->setDefaultDropAction(Qt::CopyAction);
+    lstImage->SetOnEndDrag([this](controls::TColumnList *) { lstImageEndDrag(); });
     partitionsLabel->setBuddy(lstImage);
     listLayout->addWidget(hdrMain);
     listLayout->addWidget(lstImage, 1);
@@ -372,6 +379,9 @@ void TfrmMain::buildLayout()
     connect(lstImage, &QListWidget::itemDoubleClicked, this, &TfrmMain::itmPartitionFileRestoreDblClick);
     lstRecentImages->installEventFilter(this);
     lstRecentImages->viewport()->installEventFilter(this);
+    lstRecentImages->setAcceptDrops(true);
+    lstRecentImages->viewport()->setAcceptDrops(true);
+    lstRecentImages->setDropIndicatorShown(false);
     connect(lstRecentImages, &QListWidget::itemClicked, this, &TfrmMain::lstRecentImagesClick);
     connect(lstRecentImages, &QListWidget::itemDoubleClicked, this,
             &TfrmMain::itmPartitionFileRestoreDblClick);
@@ -899,6 +909,27 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         lstRecentImages->setFocus();
+    } else if (watched == lstRecentImages->viewport() &&
+               (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
+        // The list's own drop handling (inserting the dragged texts) never runs.
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (lstRecentImagesDragOver(drag->source(), drag->position().toPoint())) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    } else if (watched == lstRecentImages->viewport() && event->type() == QEvent::Drop) {
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (lstRecentImagesDragOver(drop->source(), drop->position().toPoint())) {
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            lstRecentImagesDragDrop(drop->position().toPoint());
+        } else {
+            drop->ignore();
+        }
+        return true;
     } else if (watched == lstRecentImages && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && lstRecentImages->count() > 0) {
@@ -946,6 +977,42 @@ void TfrmMain::lstRecentImagesMouseDown(QMouseEvent *event)
     mnuImagePopup->popup(event->globalPosition().toPoint());
 }
 
+bool TfrmMain::lstRecentImagesDragOver(const QObject *source, const QPoint &pos)
+{
+    if (source == nullptr || source->objectName() != QLatin1String("lstImage"))
+        return false;
+    int row = lstRecentImages->indexAt(pos).row(); // -1 below the last row
+    // At the top edge the row above is taken, so that the list scrolls up.
+    if (pos.y() <= 3 && row > 0)
+        --row;
+    if (row >= 0)
+        lstRecentImages->setCurrentRow(row);
+    return true;
+}
+
+void TfrmMain::lstRecentImagesDragDrop(const QPoint &pos)
+{
+    const int row = lstRecentImages->indexAt(pos).row();
+    if (row < 0)
+        return;
+    const QString target = lstRecentImages->item(row)->text();
+    if (copySelectedPartitionsTo(target) == rc::kOk) {
+        lstRecentImages->setCurrentRow(row);
+        OpenImageFile(target, store::MissingImage::Fail);
+    } else {
+        OpenImageFile(m_currentImagePath, store::MissingImage::Fail);
+    }
+}
+
+void TfrmMain::lstImageEndDrag()
+{
+    if (m_currentImagePath.isEmpty())
+        return;
+    const QListWidgetItem *current = lstRecentImages->currentItem();
+    if (current == nullptr || current->text().compare(m_currentImagePath, Qt::CaseInsensitive) != 0)
+        OpenImageFile(m_currentImagePath, store::MissingImage::Fail);
+}
+
 void TfrmMain::lstImageKeyDown(QKeyEvent *event)
 {
     UpdateMenus();
@@ -970,6 +1037,14 @@ void TfrmMain::lstRecentImagesClick()
 void TfrmMain::notAvailableYet()
 {
     ShowMessageBox(this, Translate("This command is not available yet."), MessageKind::Information);
+}
+
+// The copy needs the copy options window, which the program does not have yet: a drop says what the Copy
+// command says, and counts as cancelled.
+int TfrmMain::copySelectedPartitionsTo(const QString &)
+{
+    notAvailableYet();
+    return rc::kCancelled;
 }
 
 void TfrmMain::itmImageNewClick()

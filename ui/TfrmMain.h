@@ -105,6 +105,13 @@ public slots:
     void lstRecentImagesClick();
     void lstImageClick();
 
+    // Dragging partition rows onto a recent image. DragOver tells whether a drag from source may be dropped
+    // at pos in the recent list, and makes the row it points at current; DragDrop copies the selected
+    // partitions into the image of the row at pos; EndDrag shows the open image again in the recent list.
+    bool lstRecentImagesDragOver(const QObject *source, const QPoint &pos);
+    void lstRecentImagesDragDrop(const QPoint &pos);
+    void lstImageEndDrag();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -128,6 +135,7 @@ private:
     void lstRecentImagesMouseDown(QMouseEvent *event);
     void lstImageKeyDown(QKeyEvent *event);
     void notAvailableYet();
+    int copySelectedPartitionsTo(const QString &targetPath);
     void writeImageName();
     void editPartitionText(bool name);
     void placeOnScreen(bool centre);

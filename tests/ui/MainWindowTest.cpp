@@ -428,6 +428,84 @@ TEST_F(MainWindowTest, CaptionsAreTranslatedWhenTheWindowIsCreated)
     EXPECT_EQ(window->mnuImage->title(), QStringLiteral("&Image"));
 }
 
+TEST_F(MainWindowTest, PartitionRowsAreDraggedOntoARecentImageOnly)
+{
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 1)};
+    auto window = makeWindow();
+    window->show(); // lays the lists out
+    QApplication::processEvents();
+    const QString other = imagePath("b.zbi");
+    window->OpenImageFile(other);
+    window->OpenImageFile(m_image); // the recent list: a.zbi, b.zbi
+    EXPECT_TRUE(window->lstImage->dragEnabled());
+    EXPECT_EQ(window->lstImage->dragDropMode(), QAbstractItemView::DragOnly);
+    QListWidget *recent = window->lstRecentImages;
+    const QRect first = recent->visualItemRect(recent->item(0));
+    const QRect second = recent->visualItemRect(recent->item(1));
+    ASSERT_FALSE(second.isEmpty());
+    const QPoint belowTheRows(5, second.bottom() + 4);
+    ASSERT_LT(belowTheRows.y(), recent->viewport()->height());
+
+    // Over the list: only rows of lstImage are taken, and the row under the pointer becomes current.
+    QLabel stranger;
+    stranger.setObjectName(QStringLiteral("lblStranger"));
+    EXPECT_FALSE(window->lstRecentImagesDragOver(&stranger, second.center()));
+    EXPECT_FALSE(window->lstRecentImagesDragOver(nullptr, second.center()));
+    EXPECT_EQ(recent->currentRow(), 0);
+    EXPECT_TRUE(window->lstRecentImagesDragOver(window->lstImage, second.center()));
+    EXPECT_EQ(recent->currentRow(), 1);
+    EXPECT_TRUE(window->lstRecentImagesDragOver(window->lstImage, belowTheRows));
+    EXPECT_EQ(recent->currentRow(), 1);
+    EXPECT_TRUE(window->lstRecentImagesDragOver(window->lstImage, QPoint(5, first.top() + 1)));
+    EXPECT_EQ(recent->currentRow(), 0);
+
+    // At the top edge of a scrolled list the row above the pointer is taken.
+    for (int i = 0; i < 10; ++i)
+        window->AddToRecentImages(QStringLiteral("/x/%1.zbi").arg(i));
+    recent->scrollToBottom();
+    const int topRow = recent->indexAt(QPoint(5, 2)).row();
+    ASSERT_GT(topRow, 0);
+    EXPECT_TRUE(window->lstRecentImagesDragOver(window->lstImage, QPoint(5, 2)));
+    EXPECT_EQ(recent->currentRow(), topRow - 1);
+    recent->scrollToTop();
+    window->OpenImageFile(m_image);
+
+    // A drop copies through the Copy command's way, which is not there yet: the open image is shown again.
+    selectRows(*window, {0, 1});
+    m_store.calls.clear();
+    window->lstRecentImagesDragDrop(recent->visualItemRect(recent->item(1)).center());
+    EXPECT_EQ(m_messages, (std::vector<std::string>{"This command is not available yet."}));
+    EXPECT_FALSE(m_store.callsStartingWith("GetPartitionCount").empty());
+    EXPECT_EQ(window->currentImagePath(), m_image);
+    EXPECT_EQ(recent->currentItem()->text(), m_image);
+    m_messages.clear();
+    window->lstRecentImagesDragDrop(QPoint(5, recent->viewport()->height() + 40));
+    EXPECT_TRUE(m_messages.empty());
+
+    // A drag that ended elsewhere shows the open image in the recent list again.
+    recent->setCurrentRow(3);
+    m_store.calls.clear();
+    window->lstImageEndDrag();
+    EXPECT_EQ(recent->currentItem()->text(), m_image);
+    EXPECT_FALSE(m_store.callsStartingWith("GetPartitionCount").empty());
+    m_store.calls.clear();
+    window->lstImageEndDrag();
+    EXPECT_TRUE(m_store.callsStartingWith("GetPartitionCount").empty());
+
+    // Drags from outside the program (no source) are refused and insert nothing.
+    const int entries = recent->count();
+    QMimeData mime;
+    mime.setText(QStringLiteral("/x/dropped.zbi"));
+    QDragEnterEvent enter(second.center(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(recent->viewport(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    QDropEvent drop(QPointF(second.center()), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(recent->viewport(), &drop);
+    EXPECT_FALSE(drop.isAccepted());
+    EXPECT_EQ(recent->count(), entries);
+    EXPECT_TRUE(m_messages.empty());
+}
+
 TEST_F(MainWindowTest, ChoosingALanguageRebuildsTheRowsTheStatusBarAndTheTitle)
 {
     translate::InterfaceLanguage language;
