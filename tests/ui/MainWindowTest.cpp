@@ -428,6 +428,45 @@ TEST_F(MainWindowTest, CaptionsAreTranslatedWhenTheWindowIsCreated)
     EXPECT_EQ(window->mnuImage->title(), QStringLiteral("&Image"));
 }
 
+TEST_F(MainWindowTest, NoImageLeavesOnlyTheAlwaysAvailableCommandsAndGreyFields)
+{
+    auto window = makeWindow();
+    window->AddToRecentImages(QStringLiteral("/x/a.zbi"));
+    window->UpdateMenus();
+    for (QAction *on : {window->itmImageNew, window->itmImageOpen, window->itmImageExit, window->itmContents,
+                        window->itmAbout, window->itmImageRemoveEntry, window->itmImageClearList,
+                        window->itmRemoveEntry, window->itmClearList})
+        EXPECT_TRUE(on->isEnabled()) << on->objectName().toStdString();
+    for (QAction *off :
+         {window->itmImageClose, window->itmImageName, window->itmImageComment, window->itmImageSpan,
+          window->itmImageCombine, window->itmPartitionName, window->itmPartitionComment,
+          window->itmPartitionCopy, window->itmPartitionDelete, window->itmPartitionCompress,
+          window->itmPartitionUncompress, window->itmPartitionFileRestore, window->itmPartitionProperties})
+        EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+    const QColor grey = QApplication::palette().color(QPalette::Button);
+    EXPECT_EQ(window->edtImageName->palette().color(QPalette::Base), grey);
+    EXPECT_EQ(window->mmoImageComment->palette().color(QPalette::Base), grey);
+    EXPECT_EQ(window->edtImageName->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(MainWindowTest, ARecentListLoadedLongerThan64IsKeptUntilTheNextAddition)
+{
+    {
+        QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+        for (const char *key :
+             {"Left", "Top", "Width", "Height", "hdr0", "hdr1", "hdr2", "hdr3", "hdr4", "hdr5", "hdr6"})
+            settings.setValue(QString::fromLatin1(key), 100);
+        for (int i = 0; i < 70; ++i)
+            settings.setValue(QStringLiteral("Recent/%1").arg(i), QStringLiteral("/x/%1.zbi").arg(i));
+    }
+    auto window = makeWindow();
+    EXPECT_EQ(window->lstRecentImages->count(), 70);
+    window->AddToRecentImages(QStringLiteral("/x/NEW.zbi"));
+    EXPECT_EQ(window->lstRecentImages->count(), 64);
+    EXPECT_EQ(window->lstRecentImages->item(0)->text(), QStringLiteral("/x/NEW.zbi"));
+    EXPECT_EQ(window->lstRecentImages->item(63)->text(), QStringLiteral("/x/62.zbi"));
+}
+
 TEST_F(MainWindowTest, PartitionRowsAreDraggedOntoARecentImageOnly)
 {
     m_store.partitions = {partitionOf("A", 1), partitionOf("B", 1)};
