@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts the editor under Xvfb on a demo image and takes screenshots of the main window, the Partition
-# Properties window and the main window in Spanish.
+# Properties window, a partition row dropped onto the recent image, and the main window in Spanish.
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -38,6 +38,17 @@ shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the scre
         click:*) # click:X_Y clicks the screen at X, Y
             xy=${key#click:}
             xdotool mousemove "${xy%_*}" "${xy#*_}" click 1 ;;
+        drag:*) # drag:X1_Y1:X2_Y2 drags with the left button from X1, Y1 to X2, Y2
+            from=${key#drag:}
+            to=${from#*:}
+            from=${from%%:*}
+            xdotool mousemove "${from%_*}" "${from#*_}" mousedown 1
+            for step in 1 2 3 4 5 6 7 8; do
+                xdotool mousemove "$((${from%_*} + (${to%_*} - ${from%_*}) * step / 8))" \
+                    "$((${from#*_} + (${to#*_} - ${from#*_}) * step / 8))"
+                sleep 0.2
+            done
+            xdotool mouseup 1 ;;
         *) xdotool key --clearmodifiers "$key" ;;
         esac
         sleep 1
@@ -50,5 +61,7 @@ shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the scre
 shoot main C.UTF-8
 # The window opens centred at 620 x 464 on the 1024 x 768 screen: the first partition row is at 260, 437.
 shoot properties C.UTF-8 click:260_437 alt+Return
+# A partition row dragged onto the recent image at 300, 237.
+shoot drag C.UTF-8 drag:260_437:300_237
 shoot main-spanish es_ES.UTF-8
 echo "screenshots in $out"
