@@ -226,6 +226,7 @@ void NTFS_VOLUME::Release()
         slot.valid = false;
         slot.age = 0;
     }
+    m_lastDirectory.clear();
     m_mftBitmap.reset();
     m_clusterBitmap.reset();
     m_recordCount = 0;
@@ -887,11 +888,16 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
         text.erase(0, 1);
     const std::u16string wide = ansiToUtf16(text);
 
+    // Files are looked up directory by directory, so the directory of the previous lookup is where the next
+    // one most often begins.
+    const size_t lastSeparator = wide.rfind(u'\\');
+    const bool sameDirectory = lastSeparator != std::u16string::npos && m_lastDirectory.valid &&
+                               std::u16string_view(wide).substr(0, lastSeparator) == m_lastDirectory.path;
     NTFS_FRS *dir = nullptr;
-    if (const int r = LoadFrs(kRootRecord, dir); r != rc::kOk)
+    if (const int r = LoadFrs(sameDirectory ? m_lastDirectory.record : kRootRecord, dir); r != rc::kOk)
         return r;
     FrsHold holdDir(*this, dir);
-    size_t start = 0;
+    size_t start = sameDirectory ? lastSeparator + 1 : 0;
     for (;;) {
         const size_t end = std::min(wide.find(u'\\', start), wide.size());
         const std::u16string_view component(wide.data() + start, end - start);
@@ -926,6 +932,11 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
         if (end == wide.size()) {
             record = foundRecord;
             parent = dir->RecordNumber();
+            if (lastSeparator != std::u16string::npos && !sameDirectory) {
+                m_lastDirectory.path.assign(wide, 0, lastSeparator);
+                m_lastDirectory.record = parent;
+                m_lastDirectory.valid = true;
+            }
             return rc::kOk;
         }
         NTFS_FRS *next = nullptr;

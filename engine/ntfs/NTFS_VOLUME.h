@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -156,6 +157,14 @@ private:
     std::array<std::byte, 12> m_volumeInformation{};
     uint32_t m_recordCount = 0;
     std::vector<std::unique_ptr<NtfsFileHandle>> m_handles;
+    // The directory part of the last path looked up (as given, without the leading separator) and its record.
+    struct LastDirectory
+    {
+        std::u16string path;
+        uint32_t record = 0;
+        bool valid = false;
+        void clear() { *this = LastDirectory{}; }
+    } m_lastDirectory;
 };
 
 } // namespace imbrex::engine

@@ -462,6 +462,39 @@ TEST(NtfsVolumeTest, FindsNamesInAnIndexSortedOtherwise)
     }
 }
 
+TEST(NtfsVolumeTest, LookupsGoingFromDirectoryToDirectoryFindEachFileInItsOwn)
+{
+    // Same file names in directories whose names share a start, looked up in an order that keeps changing
+    // the directory, so a lookup that began in the previous one's directory would give the wrong file.
+    NtfsVolumeBuilder b;
+    const uint32_t a = b.addDirectory(5, u"a");
+    const uint32_t ab = b.addDirectory(a, u"b");
+    const uint32_t abc = b.addDirectory(a, u"bc");
+    b.addFile(ab, u"f.txt", bytes("a/b"));
+    b.addFile(abc, u"f.txt", bytes("a/bc"));
+    b.addFile(a, u"f.txt", bytes("a"));
+    b.addFile(5, u"f.txt", bytes("root"));
+    Volume v(b.build());
+    ASSERT_EQ(v.mountResult, rc::kOk);
+    const std::vector<std::pair<const char *, const char *>> lookups = {
+        {"\\a\\b\\f.txt", "a/b"},   {"\\a\\b\\f.txt", "a/b"}, {"\\a\\bc\\f.txt", "a/bc"},
+        {"\\A\\BC\\F.TXT", "a/bc"}, {"\\a\\f.txt", "a"},      {"\\f.txt", "root"},
+        {"\\a\\b\\f.txt", "a/b"}};
+    for (const auto &[path, content] : lookups) {
+        std::vector<std::byte> data;
+        ASSERT_EQ(v.read(path, data), rc::kOk) << path;
+        EXPECT_EQ(data, bytes(content)) << path;
+    }
+    std::vector<std::byte> data;
+    EXPECT_EQ(v.read("\\a\\b\\g.txt", data), rc::kNtfsNameNotFound);
+    EXPECT_EQ(v.read("\\a\\bc\\f.txt", data), rc::kOk);
+    EXPECT_EQ(data, bytes("a/bc"));
+    // A volume mounted again starts afresh.
+    ASSERT_EQ(v->Mount(), rc::kOk);
+    ASSERT_EQ(v.read("\\a\\b\\f.txt", data), rc::kOk);
+    EXPECT_EQ(data, bytes("a/b"));
+}
+
 TEST(NtfsVolumeTest, RefusesIndexLoopsAndMissingAllocation)
 {
     // Every root entry of this index points to block 0, so a walk would read it again and again.
