@@ -773,15 +773,24 @@ int NTFS_VOLUME::ReadIndexBlock(NTFS_INDEX &index, uint64_t vcn, std::span<std::
     return rc::kOk;
 }
 
-int NTFS_VOLUME::WalkIndex(NTFS_INDEX &index, const IndexVisitor &visit)
+int NTFS_VOLUME::rootNode(const NTFS_INDEX &index, std::optional<IndexNode> &node) const
 {
     if (index.root == nullptr)
         return rc::kNtfsNotOpen;
     const auto record = index.root->HeaderRecordBytes();
     if (!index.root->Header().residentValueInside(record.size()))
         return rc::kNtfsResidentBeyondRecord;
+    node.emplace(IndexNode::forRoot(index.root->Header().value(record)));
+    return rc::kOk;
+}
+
+int NTFS_VOLUME::WalkIndex(NTFS_INDEX &index, const IndexVisitor &visit)
+{
+    std::optional<IndexNode> root;
+    if (const int r = rootNode(index, root); r != rc::kOk)
+        return r;
     std::vector<uint64_t> visited;
-    const int r = walkNode(index, IndexNode::forRoot(index.root->Header().value(record)), 0, visited, visit);
+    const int r = walkNode(index, *root, 0, visited, visit);
     return r == kStopWalk ? rc::kOk : r;
 }
 
@@ -828,14 +837,11 @@ int NTFS_VOLUME::walkNode(NTFS_INDEX &index, IndexNode node, int depth, std::vec
 
 int NTFS_VOLUME::SeekIndex(NTFS_INDEX &index, std::u16string_view name, const IndexVisitor &visit)
 {
-    if (index.root == nullptr)
-        return rc::kNtfsNotOpen;
-    const auto record = index.root->HeaderRecordBytes();
-    if (!index.root->Header().residentValueInside(record.size()))
-        return rc::kNtfsResidentBeyondRecord;
+    std::optional<IndexNode> root;
+    if (const int r = rootNode(index, root); r != rc::kOk)
+        return r;
     std::vector<uint64_t> visited;
-    const int r =
-        seekNode(index, IndexNode::forRoot(index.root->Header().value(record)), 0, visited, name, visit);
+    const int r = seekNode(index, *root, 0, visited, name, visit);
     return r == kStopWalk ? rc::kOk : r;
 }
 

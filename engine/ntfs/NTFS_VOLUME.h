@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -134,6 +135,7 @@ private:
     // Reads clusters whole clusters from cluster on into buffer, past the cluster cache.
     int readClusters(uint64_t cluster, uint64_t clusters, std::byte *buffer);
     int readAttributeInto(NTFS_ATTRIBUTE *attribute, EngineBuffer &target, uint64_t bytes);
+    int rootNode(const NTFS_INDEX &index, std::optional<ntfs::IndexNode> &node) const;
     int readSubNode(NTFS_INDEX &index, const ntfs::IndexNode::Entry &entry, int depth,
                     std::vector<uint64_t> &visited, EngineBuffer &block);
     int walkNode(NTFS_INDEX &index, ntfs::IndexNode node, int depth, std::vector<uint64_t> &visited,

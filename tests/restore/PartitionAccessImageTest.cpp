@@ -88,6 +88,14 @@ void expectInterleavedReadsMatch(PARTITION_ACCESS &access, const Bytes &raw, uin
     }
 }
 
+void writeImage(const std::string &image, const test::PartitionSpec &spec)
+{
+    uint32_t error = 0;
+    ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
+    ASSERT_TRUE(store) << error;
+    ASSERT_EQ(test::addPartition(*store, spec), 0);
+}
+
 struct VolumeCase
 {
     const char *volume;
@@ -192,12 +200,7 @@ TEST(StoredBlocksTest, UnstoredBlocksAndTheEndOnACompressedImage)
     for (uint32_t b = 0; b < 200; ++b)
         if (b % 5 == 2 || b >= 190)
             spec.storedBlocks[b] = false;
-    {
-        uint32_t error = 0;
-        ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
-        ASSERT_TRUE(store);
-        ASSERT_EQ(test::addPartition(*store, spec), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(writeImage(image, spec));
     const Bytes raw = test::volumeBytes(spec);
     ImageStorePtr store = openImage(image);
     PARTITION_ACCESS access;
@@ -220,12 +223,7 @@ TEST(StoredBlocksTest, ReadsGoOnRightAfterTheStreamIsReset)
     spec.compression = 301;
     spec.compressible = true;
     spec.storedBlocks.assign(400, true);
-    {
-        uint32_t error = 0;
-        ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
-        ASSERT_TRUE(store);
-        ASSERT_EQ(test::addPartition(*store, spec), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(writeImage(image, spec));
     const Bytes raw = test::volumeBytes(spec);
     ImageStorePtr store = openImage(image);
     PARTITION_ACCESS access;
@@ -249,12 +247,7 @@ TEST(StoredBlocksTest, ARangeWithAMissingBlockInsideIsRefused)
         spec.compression = compression;
         spec.storedBlocks.assign(64, true);
         spec.storedBlocks[10] = false;
-        {
-            uint32_t error = 0;
-            ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
-            ASSERT_TRUE(store);
-            ASSERT_EQ(test::addPartition(*store, spec), 0);
-        }
+        ASSERT_NO_FATAL_FAILURE(writeImage(image, spec));
         const Bytes raw = test::volumeBytes(spec);
         ImageStorePtr store = openImage(image);
         PARTITION_ACCESS access;
