@@ -358,6 +358,8 @@ void ZbiImageStore::clearSelection()
     for (DecodedChunk &chunk : m_decodedChunks)
         chunk.index = UINT64_MAX;
     m_lastRecord = UINT64_MAX;
+    m_lastMiss = UINT64_MAX;
+    ++m_readGeneration;
     m_writeFill = 0;
     m_writeBehind.clear();
     m_encoder.reset();
@@ -793,7 +795,17 @@ int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **
     if (int e = ensureKey())
         return e;
     slot->index = UINT64_MAX;
-    if (familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy) {
+    const bool legacy = familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy;
+    const bool forward = index == m_lastMiss + 1;
+    m_lastMiss = index;
+    if (!legacy && m_ahead.take(m_readGeneration, index, slot->bytes)) {
+        slot->index = index;
+        slot->stamp = ++m_decodedClock;
+        *out = &slot->bytes;
+        decodeAhead(index + 1);
+        return rc::kOk;
+    }
+    if (legacy) {
         // One stream from the start: going back means decoding again from chunk 0.
         if (index < m_decoder.nextStreamChunk())
             m_decoder.resetStream();
@@ -806,7 +818,38 @@ int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **
     slot->index = index;
     slot->stamp = ++m_decodedClock;
     *out = &slot->bytes;
+    if (!legacy && forward)
+        decodeAhead(index + 1);
     return rc::kOk;
+}
+
+void ZbiImageStore::decodeAhead(uint64_t index)
+{
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    if (index >= p.chunkCount || m_ahead.busy())
+        return;
+    for (const DecodedChunk &chunk : m_decodedChunks)
+        if (chunk.index == index)
+            return;
+    // A record that cannot be read or checked is left to the reader, who will report it.
+    ChunkHeader h;
+    if (readRecord(index, &h) != rc::kOk)
+        return;
+    // Plain chunks cost no more to copy on this thread than to hand over.
+    if ((h.codec & kCodecMask) == kCodecPlain && !(h.codec & kCodecEncrypted))
+        return;
+    DecodeAhead::Job job;
+    job.generation = m_readGeneration;
+    job.index = index;
+    job.codec = h.codec & kCodecMask;
+    job.decodedLength = h.decodedLength;
+    if (h.codec & kCodecEncrypted) {
+        if (!m_key)
+            return;
+        job.key = m_key;
+        std::memcpy(job.salt.data(), p.salt, job.salt.size());
+    }
+    m_ahead.start(job, m_recordBytes.subspan(kChunkHeaderSize));
 }
 
 int ZbiImageStore::SeekData(uint32_t positionLow, uint32_t positionHigh)

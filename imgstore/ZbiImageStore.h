@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ChunkCodec.h"
+#include "DecodeAhead.h"
 #include "IMGSTORE_UI_CALLBACK.h"
 #include "ImageFile.h"
 #include "ImageStore.h"
@@ -156,6 +157,8 @@ private:
     int readRecord(uint64_t index, ChunkHeader *header);
     int decodeChunk(uint64_t index, std::vector<std::byte> &out);
     int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
+    // Hands chunk index to the decode-ahead worker when the reader is going forward.
+    void decodeAhead(uint64_t index);
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
     int flushWriteBehind();
     int storeChunk(std::span<const std::byte> plain);
@@ -206,6 +209,9 @@ private:
     };
     std::array<DecodedChunk, 64> m_decodedChunks; // 4 MiB
     uint64_t m_decodedClock = 0;
+    uint64_t m_lastMiss = UINT64_MAX; // the chunk decoded last, to tell forward reading from jumps
+    uint64_t m_readGeneration = 0;    // changes whenever what the decoded chunks belong to changes
+    DecodeAhead m_ahead;
     uint64_t m_lastRecord = UINT64_MAX;   // the record read last, to tell forward reading from jumps
     std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData
     size_t m_writeFill = 0;
