@@ -4,7 +4,12 @@
 # Kit's `tsk_recover` when installed). An NTFS volume is filled through an ntfs-3g mount, which needs FUSE. Prints seconds, MiB/s of file data and the ratio to the faster peer (target:
 # uncompressed >= 1.0, Low >= 0.8), and zbitool's peak memory.
 #
-# Usage: bench/extract.sh [BUILD_DIR] [SIZE_MIB] [fat32|ntfs]
+# The restored trees are written under OUT_DIR, by default /dev/shm when it is a tmpfs with room: on a
+# virtual disk the write-back of one tool's gigabyte lands in the next tool's time and the ranking changes
+# from run to run; in memory what is measured is each tool's own work. OUT_DIR=somewhere-on-disk measures
+# with the disk.
+#
+# Usage: [OUT_DIR=DIR] bench/extract.sh [BUILD_DIR] [SIZE_MIB] [fat32|ntfs]
 set -euo pipefail
 build=${1:-build}
 size_mib=${2:-1024}
@@ -32,19 +37,32 @@ fi
 "$zbitool" create "$work/low.zbi" "$work/raw.img" --compression low > /dev/null
 
 now() { date +%s.%N; }
-# Every run writes into a directory of its own and nothing is deleted until the end: deleting a large tree
-# slows the next file creations on some file systems, which would favour whoever runs first. The tools take
-# turns, three rounds, and each keeps its best time.
+# On disk every run writes into a directory of its own and nothing is deleted until the end: deleting a large
+# tree slows the next file creations on some file systems, which would favour whoever runs first. The tools
+# take turns, three rounds, and each keeps its best time.
 declare -A best
 tools=(7z none low)
 [ "$kind" = fat32 ] && tools+=(mcopy)
 command -v tsk_recover > /dev/null && tools+=(tsk)
+out_root=${OUT_DIR:-}
+drop_each=no
+if [ -z "$out_root" ]; then
+    out_root=$work
+    if [ "$(stat -f -c %T /dev/shm 2> /dev/null)" = tmpfs ] &&
+        [ "$(df --output=avail -k /dev/shm | tail -1)" -gt $((size_mib * 2 * 1024)) ]; then
+        out_root=$(mktemp -d /dev/shm/imbrex-bench-XXXXXX)
+        drop_each=yes
+        trap 'rm -rf "$work" "$out_root"' EXIT
+    fi
+fi
+echo "restoring into $out_root"
 round_dir=0
 for round in 1 2 3; do
     for tool in "${tools[@]}"; do
         round_dir=$((round_dir + 1))
-        out="$work/out$round_dir"
+        out="$out_root/out$round_dir"
         mkdir "$out"
+        sync # what earlier runs left to write back must not slow this one
         t0=$(now)
         case $tool in
         mcopy) mcopy -s -n -i "$work/raw.img" ::/ "$out/" > /dev/null 2>&1 || true ;;
@@ -57,6 +75,8 @@ for round in 1 2 3; do
         t=$(echo "$t1 - $t0" | bc -l)
         if [ -z "${best[$tool]:-}" ] || (( $(echo "$t < ${best[$tool]}" | bc -l) )); then best[$tool]=$t; fi
         [ "$tool" = none ] && [ -z "${data:-}" ] && data=$(du -sb "$out" | cut -f1)
+        # In memory a tree is dropped at once (there is no inode reuse to slow the next tool down).
+        [ "$drop_each" = yes ] && rm -rf "$out"
     done
 done
 t_none=${best[none]}

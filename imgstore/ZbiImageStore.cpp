@@ -783,7 +783,12 @@ int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **
     // Sixty-four decoded chunks (4 MiB) are kept: readers of a volume go back and forth between its tables
     // and its data.
     DecodedChunk *slot = &m_decodedChunks[0];
+    // A reader going forward has the chunk before this one at hand, even when it looked at other places (a
+    // volume's tables) in between.
+    bool forward = index == m_lastMiss + 1;
     for (DecodedChunk &chunk : m_decodedChunks) {
+        if (index > 0 && chunk.index == index - 1)
+            forward = true;
         if (chunk.index == index) {
             chunk.stamp = ++m_decodedClock;
             *out = &chunk.bytes;
@@ -796,7 +801,6 @@ int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **
         return e;
     slot->index = UINT64_MAX;
     const bool legacy = familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy;
-    const bool forward = index == m_lastMiss + 1;
     m_lastMiss = index;
     if (!legacy && m_ahead.take(m_readGeneration, index, slot->bytes)) {
         slot->index = index;
