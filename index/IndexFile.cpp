@@ -48,6 +48,18 @@ int writeLe32(File &file, uint64_t offset, uint32_t value)
 }
 
 // Checks the file header against the image and reads the partition's pointer-table entry.
+// Where the pointer-table entry of the store's current partition lies, in a file of info.partitionCount.
+int locateTableEntry(ImageStore &store, HeaderInfo &info)
+{
+    uint32_t number = 0;
+    if (int e = store.GetPartitionNumber(&number))
+        return e;
+    if (number == 0 || number > info.partitionCount)
+        return rc::kIndexMismatch;
+    info.tableEntryOffset = kFileHeaderBytes + uint64_t{4} * (number - 1);
+    return rc::kOk;
+}
+
 int checkHeader(File &file, ImageStore &store, HeaderInfo &info)
 {
     std::array<std::byte, kFileHeaderBytes> header;
@@ -63,12 +75,8 @@ int checkHeader(File &file, ImageStore &store, HeaderInfo &info)
     info.partitionCount = loadLe32(header, 12);
     if (loadLe32(header, 8) != imageId || info.partitionCount != store.GetPartitionCount())
         return rc::kIndexMismatch;
-    uint32_t number = 0;
-    if (int e = store.GetPartitionNumber(&number))
+    if (int e = locateTableEntry(store, info))
         return e;
-    if (number == 0 || number > info.partitionCount)
-        return rc::kIndexMismatch;
-    info.tableEntryOffset = kFileHeaderBytes + uint64_t{4} * (number - 1);
     std::array<std::byte, 4> entry;
     if (int e = readExactly(file, info.tableEntryOffset, entry))
         return e;
@@ -240,12 +248,8 @@ int openForSaving(const std::string &path, ImageStore &store, File &file, Header
     if (int e = store.GetImageId(&imageId))
         return e;
     info.partitionCount = store.GetPartitionCount();
-    uint32_t number = 0;
-    if (int e = store.GetPartitionNumber(&number))
+    if (int e = locateTableEntry(store, info))
         return e;
-    if (number == 0 || number > info.partitionCount)
-        return rc::kIndexMismatch;
-    info.tableEntryOffset = kFileHeaderBytes + uint64_t{4} * (number - 1);
 
     std::array<std::byte, kFileHeaderBytes> header{};
     storeLe32(header, 0, kIndexFileSignature);

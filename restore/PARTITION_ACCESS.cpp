@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "common/ResultCodes.h"
 #include "index/IndexFile.h"
@@ -286,9 +287,10 @@ int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOf
     std::byte *buffer = node.buffer.data();
     uint32_t got = 0;
     bool skipped = false;
+    std::optional<ChunkBlocks> ahead; // the blocks of a whole fill, when worked out before reading
     if (wantedOffset && wanted >= firstBlock) {
-        const ChunkBlocks ahead = blocksBeginningIn(firstBlock, firstOffset, kFillBytes, wanted);
-        if (ahead.wantedOffset == UINT64_MAX && ahead.next <= wanted) {
+        ahead = blocksBeginningIn(firstBlock, firstOffset, kFillBytes, wanted);
+        if (ahead->wantedOffset == UINT64_MAX && ahead->next <= wanted) {
             const int e = store.SkipData(kFillBytes, &got);
             if (e != rc::kOk && e != rc::kNotSupported)
                 return e;
@@ -319,7 +321,8 @@ int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOf
         return rc::kStreamEnded;
     const uint64_t position = store.GetDataPosition();
 
-    const ChunkBlocks walk = blocksBeginningIn(firstBlock, firstOffset, got, wanted);
+    const ChunkBlocks walk =
+        ahead && got == kFillBytes ? *ahead : blocksBeginningIn(firstBlock, firstOffset, got, wanted);
     if (wantedOffset && walk.wantedOffset != UINT64_MAX)
         *wantedOffset = walk.wantedOffset;
     node.streamPosition = position;

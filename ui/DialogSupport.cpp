@@ -1,5 +1,9 @@
 #include "DialogSupport.h"
 
+#include <QtWidgets/QFrame>
+
+#include "ModalResult.h"
+
 namespace imbrex::ui {
 
 void centreOver(QWidget *window, const QWidget *owner)
@@ -30,6 +34,27 @@ QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &
     button->setObjectName(QString::fromLatin1(name));
     QObject::connect(button, &QPushButton::clicked, dialog, [dialog, result] { dialog->done(result); });
     return button;
+}
+
+QVBoxLayout *addRaisedPanel(QDialog *dialog, QVBoxLayout *outer)
+{
+    auto *panel = new QFrame(dialog);
+    panel->setObjectName(QStringLiteral("pnlMain"));
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Raised);
+    outer->addWidget(panel);
+    return new QVBoxLayout(panel);
+}
+
+void addCentredOkButton(QDialog *dialog, QVBoxLayout *outer, const QString &caption)
+{
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    QPushButton *ok = makeResultButton(dialog, "btnOK", caption, mrOk);
+    ok->setDefault(true);
+    buttons->addWidget(ok);
+    buttons->addStretch();
+    outer->addLayout(buttons);
 }
 
 } // namespace imbrex::ui

@@ -1,6 +1,7 @@
 // Small pieces every dialog of the program uses.
 #pragma once
 
+#include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QPushButton>
 
@@ -14,5 +15,11 @@ std::string toStoreText(const QString &text, size_t maxBytes);
 
 // A push button that closes dialog with result when pressed.
 QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &caption, int result);
+
+// A raised panel "pnlMain" added to outer; returns the layout its controls go into.
+QVBoxLayout *addRaisedPanel(QDialog *dialog, QVBoxLayout *outer);
+
+// A default button "btnOK" closing dialog with mrOk, centred in a row of its own at the end of outer.
+void addCentredOkButton(QDialog *dialog, QVBoxLayout *outer, const QString &caption);
 
 } // namespace imbrex::ui

@@ -65,13 +65,7 @@ TfrmAbout::TfrmAbout(QWidget *owner, const QString &programFile) : QDialog(owner
     time->setProperty("imbrexValue", true);
     outer->addWidget(date);
     outer->addWidget(time);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    QPushButton *ok = makeResultButton(this, "btnOK", QStringLiteral("OK"), mrOk);
-    ok->setDefault(true);
-    buttons->addWidget(ok);
-    buttons->addStretch();
-    outer->addLayout(buttons);
+    addCentredOkButton(this, outer, QStringLiteral("OK"));
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     translate::translateWindow(this);
     centreOver(this, owner);

@@ -1,9 +1,9 @@
 #include "TfrmDeletePartition.h"
 
-#include <QtWidgets/QFrame>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QVBoxLayout>
 
+#include "DialogSupport.h"
 #include "translate/WidgetTranslator.h"
 
 namespace imbrex::ui {
@@ -14,16 +14,10 @@ TfrmDeletePartition::TfrmDeletePartition(QWidget *owner)
     setObjectName(QStringLiteral("TfrmDeletePartition"));
     setWindowTitle(QStringLiteral("Delete Partition"));
     auto *outer = new QVBoxLayout(this);
-    auto *panel = new QFrame(this);
-    panel->setObjectName(QStringLiteral("pnlMain"));
-    panel->setFrameShape(QFrame::Panel);
-    panel->setFrameShadow(QFrame::Raised);
-    auto *inner = new QVBoxLayout(panel);
-    auto *action =
-        new QLabel(QStringLiteral("Deleting ... please wait. This could take several minutes."), panel);
+    QVBoxLayout *inner = addRaisedPanel(this, outer);
+    auto *action = new QLabel(QStringLiteral("Deleting ... please wait. This could take several minutes."));
     action->setObjectName(QStringLiteral("lblAction"));
     inner->addWidget(action);
-    outer->addWidget(panel);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     translate::translateWindow(this);
 }

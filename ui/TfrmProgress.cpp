@@ -4,10 +4,10 @@
 #include <QtGui/QCloseEvent>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
-#include <QtWidgets/QFrame>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QVBoxLayout>
 
+#include "DialogSupport.h"
 #include "translate/WidgetTranslator.h"
 
 namespace imbrex::ui {
@@ -19,25 +19,21 @@ TfrmProgress::TfrmProgress(QWidget *owner, int32_t steps)
     setObjectName(QStringLiteral("TfrmProgress"));
     setWindowTitle(QStringLiteral("Progress"));
     auto *outer = new QVBoxLayout(this);
-    auto *panel = new QFrame(this);
-    panel->setObjectName(QStringLiteral("pnlMain"));
-    panel->setFrameShape(QFrame::Panel);
-    panel->setFrameShadow(QFrame::Raised);
-    auto *inner = new QVBoxLayout(panel);
-    m_action = new QLabel(QStringLiteral("Action..."), panel);
+    QVBoxLayout *inner = addRaisedPanel(this, outer);
+    m_action = new QLabel(QStringLiteral("Action..."));
     m_action->setObjectName(QStringLiteral("lblAction"));
     m_action->setProperty("imbrexValue", true);
     m_action->setMinimumWidth(320);
-    m_bar = new QProgressBar(panel);
+    m_bar = new QProgressBar;
     m_bar->setObjectName(QStringLiteral("prgBar"));
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
-    m_percent = new QLabel(QStringLiteral("0%"), panel);
+    m_percent = new QLabel(QStringLiteral("0%"));
     m_percent->setObjectName(QStringLiteral("lblPercent"));
     m_percent->setProperty("imbrexValue", true);
     m_percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    auto *cancel = new QPushButton(QStringLiteral("&Cancel"), panel);
+    auto *cancel = new QPushButton(QStringLiteral("&Cancel"));
     cancel->setObjectName(QStringLiteral("btnCancel"));
     cancel->setCursor(Qt::ArrowCursor);
     connect(cancel, &QPushButton::clicked, this, [this] { m_cancelled = true; });
@@ -45,7 +41,6 @@ TfrmProgress::TfrmProgress(QWidget *owner, int32_t steps)
     inner->addWidget(m_bar);
     inner->addWidget(m_percent);
     inner->addWidget(cancel, 0, Qt::AlignHCenter);
-    outer->addWidget(panel);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     translate::translateWindow(this);
     adjustSize();

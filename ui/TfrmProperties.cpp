@@ -68,13 +68,7 @@ TfrmProperties::TfrmProperties(QWidget *owner, ImageStore &store, uint32_t numbe
         ++row;
     }
     grid->setColumnMinimumWidth(1, 260);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    QPushButton *ok = makeResultButton(this, "btnOK", QStringLiteral("&OK"), mrOk);
-    ok->setDefault(true);
-    buttons->addWidget(ok);
-    buttons->addStretch();
-    outer->addLayout(buttons);
+    addCentredOkButton(this, outer, QStringLiteral("&OK"));
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     translate::translateWindow(this);
     centreOver(this, owner);
