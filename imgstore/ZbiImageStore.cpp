@@ -354,7 +354,7 @@ void ZbiImageStore::clearSelection()
     m_bitmapLoaded = false;
     m_position = 0;
     m_rawChunk = 0;
-    m_windowBase = UINT64_MAX;
+    invalidateWindow();
     for (DecodedChunk &chunk : m_decodedChunks)
         chunk.index = UINT64_MAX;
     m_lastRecord = UINT64_MAX;
@@ -714,51 +714,73 @@ bool ZbiImageStore::recordFits(const PartitionRecord &p, uint32_t codec)
 
 int ZbiImageStore::fillWindow(uint64_t offset, bool sequential)
 {
-    // Records of a partition lie one after another, so while the reader goes forward one large read serves
-    // many of them; a reader that jumps about gets just the record it asked for.
-    m_window.resize(sequential ? kReadWindow : kMaxChunkRecord);
+    // Records of a partition lie one after another, so a reader going forward gets more of them read ahead
+    // the longer it goes on; a reader that jumps about gets just the record it asked for.
+    if (!m_window)
+        m_window = std::make_unique_for_overwrite<std::byte[]>(kReadWindow);
+    size_t want = kMaxChunkRecord;
+    if (sequential)
+        want = std::min<size_t>(kReadWindow, kMaxChunkRecord * (size_t{1} + m_forwardRecords));
     size_t got = 0;
-    m_windowBase = UINT64_MAX;
-    if (int e = m_file.readAt(offset, m_window, &got))
+    invalidateWindow();
+    if (int e = m_file.readAt(offset, std::span(m_window.get(), want), &got))
         return e;
-    m_window.resize(got);
+    m_windowLength = got;
     m_windowBase = offset;
     return rc::kOk;
 }
 
+void ZbiImageStore::invalidateWindow()
+{
+    m_windowBase = UINT64_MAX;
+    m_windowLength = 0;
+    m_checkedRecord = UINT64_MAX;
+}
+
 bool ZbiImageStore::inWindow(uint64_t offset, size_t length) const
 {
-    return m_windowBase != UINT64_MAX && offset >= m_windowBase && offset - m_windowBase <= m_window.size() &&
-           length <= m_window.size() - (offset - m_windowBase);
+    return m_windowBase != UINT64_MAX && offset >= m_windowBase && offset - m_windowBase <= m_windowLength &&
+           length <= m_windowLength - (offset - m_windowBase);
 }
 
 int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
 {
+    // The look-ahead reads a record and the reader asks for it again: it was checked then.
+    if (index == m_checkedRecord) {
+        *header = m_checkedHeader;
+        return rc::kOk;
+    }
+    m_checkedRecord = UINT64_MAX;
     const PartitionRecord &p = m_catalog.partitions[m_selected];
     uint64_t offset = m_chunkOffsets[index];
     bool sequential = index == m_lastRecord + 1;
+    m_forwardRecords = sequential ? std::min<uint32_t>(m_forwardRecords + 1, 1024) : 0;
     m_lastRecord = index;
     if (!inWindow(offset, kChunkHeaderSize))
         if (int e = fillWindow(offset, sequential))
             return e;
     if (!inWindow(offset, kChunkHeaderSize))
         return rc::kDataDamaged;
+    auto window = std::span<const std::byte>(m_window.get(), m_windowLength);
     auto at = static_cast<size_t>(offset - m_windowBase);
     ChunkHeader h;
-    if (int e = parseChunkHeader(std::span(m_window).subspan(at), &h))
+    if (int e = parseChunkHeader(window.subspan(at), &h))
         return e;
     if (!inWindow(offset, kChunkHeaderSize + h.payloadLength)) {
         if (int e = fillWindow(offset, sequential))
             return e;
+        window = std::span<const std::byte>(m_window.get(), m_windowLength);
         at = 0;
         if (!inWindow(offset, kChunkHeaderSize + h.payloadLength))
             return rc::kDataDamaged;
     }
-    m_recordBytes = std::span<const std::byte>(m_window).subspan(at, kChunkHeaderSize + h.payloadLength);
+    m_recordBytes = window.subspan(at, kChunkHeaderSize + h.payloadLength);
     if (h.index != index || h.decodedLength != chunkLength(p, index) || !recordFits(p, h.codec))
         return rc::kDataDamaged;
     if (!verifyChunk(m_recordBytes, m_recordBytes.subspan(kChunkHeaderSize), h.checksum))
         return rc::kDataDamaged;
+    m_checkedRecord = index;
+    m_checkedHeader = h;
     *header = h;
     return rc::kOk;
 }
@@ -831,6 +853,9 @@ void ZbiImageStore::decodeAhead(uint64_t index)
 {
     const PartitionRecord &p = m_catalog.partitions[m_selected];
     if (index >= p.chunkCount || m_ahead.busy())
+        return;
+    // Nothing to decode in a partition of plain chunks; the record need not even be read.
+    if (familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted))
         return;
     for (const DecodedChunk &chunk : m_decodedChunks)
         if (chunk.index == index)

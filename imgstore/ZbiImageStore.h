@@ -153,6 +153,7 @@ private:
     void applyKey(uint64_t index, std::span<std::byte> data) const;
     static bool recordFits(const PartitionRecord &p, uint32_t codec);
     int fillWindow(uint64_t offset, bool sequential);
+    void invalidateWindow();
     bool inWindow(uint64_t offset, size_t length) const;
     int readRecord(uint64_t index, ChunkHeader *header);
     int decodeChunk(uint64_t index, std::vector<std::byte> &out);
@@ -198,9 +199,13 @@ private:
     bool m_bitmapLoaded = false;
     uint64_t m_position = 0;
     uint64_t m_rawChunk = 0;
-    std::vector<std::byte> m_window; // file bytes from m_windowBase on, read ahead for the records
+    std::unique_ptr<std::byte[]> m_window; // file bytes from m_windowBase on, read ahead for the records
+    size_t m_windowLength = 0;
     uint64_t m_windowBase = UINT64_MAX;
-    std::span<const std::byte> m_recordBytes; // the record readRecord checked, inside m_window
+    uint32_t m_forwardRecords = 0;            // records read one after another, to size the read ahead
+    std::span<const std::byte> m_recordBytes; // the record readRecord checked last, inside m_window
+    uint64_t m_checkedRecord = UINT64_MAX;    // its index while m_recordBytes still holds it
+    ChunkHeader m_checkedHeader;
     struct DecodedChunk
     {
         uint64_t index = UINT64_MAX;
