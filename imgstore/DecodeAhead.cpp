@@ -1,11 +1,30 @@
 #include "DecodeAhead.h"
 
-#include <unistd.h>
+#include <atomic>
+#include <pthread.h>
 
 #include "ChunkCodec.h"
 #include "common/ResultCodes.h"
 
 namespace imbrex::zbi {
+
+namespace {
+
+// Counts forks in this process's line: a worker belongs to the process whose count it was started under.
+// (Asking for the process id instead costs a system call on every look at the worker.)
+std::atomic<uint64_t> g_forks{0};
+
+uint64_t forkCount()
+{
+    static const bool registered = [] {
+        pthread_atfork(nullptr, nullptr, [] { g_forks.fetch_add(1, std::memory_order_relaxed); });
+        return true;
+    }();
+    (void)registered;
+    return g_forks.load(std::memory_order_relaxed);
+}
+
+} // namespace
 
 DecodeAhead::~DecodeAhead()
 {
@@ -25,15 +44,43 @@ DecodeAhead::~DecodeAhead()
 
 bool DecodeAhead::workerHere() const
 {
-    return m_worker.joinable() && m_workerProcess == getpid();
+    return m_worker.joinable() && m_workerFork == forkCount();
 }
 
-bool DecodeAhead::busy()
+DecodeAhead::Slot *DecodeAhead::find(uint64_t generation, uint64_t index)
+{
+    for (Slot &slot : m_slots)
+        if (slot.state != State::Free && slot.job.generation == generation && slot.job.index == index)
+            return &slot;
+    return nullptr;
+}
+
+DecodeAhead::Slot *DecodeAhead::oldest(State state)
+{
+    Slot *found = nullptr;
+    for (Slot &slot : m_slots)
+        if (slot.state == state && (!found || slot.order < found->order))
+            found = &slot;
+    return found;
+}
+
+DecodeAhead::Slot *DecodeAhead::nextToRun()
+{
+    Slot *found = nullptr;
+    for (Slot &slot : m_slots)
+        if (slot.state == State::Queued &&
+            (!found || slot.job.request > found->job.request ||
+             (slot.job.request == found->job.request && slot.job.index < found->job.index)))
+            found = &slot;
+    return found;
+}
+
+bool DecodeAhead::holds(uint64_t generation, uint64_t index)
 {
     if (!workerHere())
         return false;
     std::lock_guard lock(m_mutex);
-    return m_state == State::Pending;
+    return find(generation, index) != nullptr;
 }
 
 bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
@@ -42,7 +89,7 @@ bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
         return false;
     if (!m_worker.joinable()) {
         try {
-            m_workerProcess = getpid();
+            m_workerFork = forkCount();
             m_worker = std::thread([this] { run(); });
         } catch (...) {
             return false; // no thread: every chunk is decoded by the reader
@@ -50,11 +97,21 @@ bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
     }
     {
         std::lock_guard lock(m_mutex);
-        if (m_state == State::Pending)
-            return false;
-        m_job = job;
-        m_payload.assign(payload.begin(), payload.end());
-        m_state = State::Pending;
+        if (find(job.generation, job.index))
+            return true;
+        for (Slot &slot : m_slots)
+            if (slot.state != State::Running && slot.job.generation != job.generation)
+                slot.state = State::Free;
+        // One worker: at most one slot is running, so there is always one to take.
+        Slot *slot = oldest(State::Free);
+        if (!slot)
+            slot = oldest(State::Queued);
+        if (!slot)
+            slot = oldest(State::Done);
+        slot->job = job;
+        slot->payload.assign(payload.begin(), payload.end());
+        slot->order = ++m_order;
+        slot->state = State::Queued;
     }
     m_changed.notify_all();
     return true;
@@ -65,14 +122,37 @@ bool DecodeAhead::take(uint64_t generation, uint64_t index, std::vector<std::byt
     if (!workerHere())
         return false;
     std::unique_lock lock(m_mutex);
-    if (m_state == State::Idle || m_job.generation != generation || m_job.index != index)
+    Slot *slot = find(generation, index);
+    if (!slot)
         return false;
-    m_changed.wait(lock, [this] { return m_state != State::Pending; });
-    m_state = State::Idle;
-    if (m_result != rc::kOk)
+    if (slot->state == State::Queued) {
+        slot->state = State::Free;
         return false;
-    out.swap(m_decoded);
+    }
+    m_changed.wait(lock, [slot] { return slot->state != State::Running; });
+    slot->state = State::Free;
+    if (slot->result != rc::kOk)
+        return false;
+    out.swap(slot->decoded);
     return true;
+}
+
+bool DecodeAhead::takeAnyDone(uint64_t generation, uint64_t *index, std::vector<std::byte> &out)
+{
+    if (!workerHere())
+        return false;
+    std::lock_guard lock(m_mutex);
+    for (Slot &slot : m_slots) {
+        if (slot.state != State::Done || slot.job.generation != generation)
+            continue;
+        slot.state = State::Free;
+        if (slot.result != rc::kOk)
+            continue;
+        *index = slot.job.index;
+        out.swap(slot.decoded);
+        return true;
+    }
+    return false;
 }
 
 void DecodeAhead::run()
@@ -80,24 +160,25 @@ void DecodeAhead::run()
     ChunkDecoder decoder;
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [this] { return m_stop || m_state == State::Pending; });
+        Slot *slot = nullptr;
+        m_changed.wait(lock, [this, &slot] { return m_stop || (slot = nextToRun()) != nullptr; });
         if (m_stop)
             return;
-        // The job's buffers belong to the worker while it is pending.
-        const Job job = m_job;
+        slot->state = State::Running;
+        const Job job = slot->job;
         lock.unlock();
         if (job.key)
-            applyKeystream(*job.key, job.salt, job.index, m_payload);
+            applyKeystream(*job.key, job.salt, job.index, slot->payload);
         int result = rc::kOk;
         try {
-            m_decoded.resize(job.decodedLength);
-            result = decoder.decode(job.codec, job.index, m_payload, m_decoded);
+            slot->decoded.resize(job.decodedLength);
+            result = decoder.decode(job.codec, job.index, slot->payload, slot->decoded);
         } catch (...) {
             result = rc::kOutOfMemory;
         }
         lock.lock();
-        m_result = result;
-        m_state = State::Done;
+        slot->result = result;
+        slot->state = State::Done;
         m_changed.notify_all();
     }
 }

@@ -1,19 +1,19 @@
-// DecodeAhead: decodes one chunk on a second thread while the reader works through the chunk before it.
+// DecodeAhead: decodes chunks on a second thread while the reader works through others.
 //
-// A reader going forward through a compressed partition spends about as long decoding each chunk as it does
-// using it; handing the next chunk to a worker lets the two overlap. The worker holds one job at a time and
-// works only on bytes handed to it (a copy of the record's payload and, for a protected partition, of the
-// key), so it never touches the store. Its result is only a head start: whoever takes a job that failed
-// decodes the chunk again itself and reports what that gives.
+// A reader of a compressed partition spends about as long decoding each chunk as it does using it; handing
+// the chunks it will want next to a worker lets the two overlap. The worker holds a few jobs and works
+// through them in the order they came, each only on bytes handed to it (a copy of the record's payload and,
+// for a protected partition, of the key), so it never touches the store. Its results are only a head start:
+// whoever takes a job that failed decodes the chunk again itself and reports what that gives.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <span>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -24,9 +24,12 @@ namespace imbrex::zbi {
 class DecodeAhead
 {
 public:
+    static constexpr size_t kSlots = 8;
+
     struct Job
     {
         uint64_t generation = 0; // the store's read state the job belongs to
+        uint64_t request = 0;    // jobs of a later request go first, and of one request the lower index
         uint64_t index = 0;
         uint32_t codec = 0; // codec id without the encryption bit
         uint32_t decodedLength = 0;
@@ -39,34 +42,52 @@ public:
     DecodeAhead(const DecodeAhead &) = delete;
     DecodeAhead &operator=(const DecodeAhead &) = delete;
 
-    // Whether a job is still being decoded; a new one can be started only when not.
-    bool busy();
-    // Starts decoding payload as job; false (and nothing started) while busy or when the worker cannot run.
+    // Whether chunk index of generation waits, is being decoded or is decoded and not taken yet.
+    bool holds(uint64_t generation, uint64_t index);
+    // Queues payload for decoding as job; false when the worker cannot run. Jobs of another generation that
+    // have not begun are dropped; when every slot is taken, the oldest job not begun (or else the oldest
+    // decoded one) makes room.
     bool start(const Job &job, std::span<const std::byte> payload);
-    // When the last job started is chunk index of generation and decoded without error: waits for it if it
-    // is still running, moves its bytes into out and returns true. Otherwise returns false.
+    // When chunk index of generation is decoded without error, or is being decoded and then is: moves its
+    // bytes into out and returns true. A job the worker has not begun is dropped (the reader decodes it
+    // sooner itself than it would wait behind the others) and false returned, as for a failed or unknown one.
     bool take(uint64_t generation, uint64_t index, std::vector<std::byte> &out);
+    // Moves the bytes of some job of generation that decoded without error into out and returns true with
+    // its chunk's index; false when there is none (jobs that failed are dropped on the way).
+    bool takeAnyDone(uint64_t generation, uint64_t *index, std::vector<std::byte> &out);
 
 private:
+    enum class State
+    {
+        Free,
+        Queued,
+        Running,
+        Done,
+    };
+    struct Slot
+    {
+        State state = State::Free;
+        uint64_t order = 0; // when it was queued
+        Job job;
+        std::vector<std::byte> payload; // the worker's while Running
+        std::vector<std::byte> decoded; // the worker's while Running
+        int result = 0;
+    };
+
     void run();
     // The worker exists only in the process that started it (a forked child has none).
     bool workerHere() const;
+    Slot *find(uint64_t generation, uint64_t index);
+    Slot *oldest(State state);
+    Slot *nextToRun();
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::thread m_worker;
-    pid_t m_workerProcess = 0;
+    uint64_t m_workerFork = 0; // the fork count of the process that started the worker
     bool m_stop = false;
-    enum class State
-    {
-        Idle,
-        Pending,
-        Done,
-    } m_state = State::Idle;
-    Job m_job;
-    std::vector<std::byte> m_payload;
-    std::vector<std::byte> m_decoded;
-    int m_result = 0;
+    std::array<Slot, kSlots> m_slots;
+    uint64_t m_order = 0;
 };
 
 } // namespace imbrex::zbi

@@ -17,6 +17,7 @@ namespace {
 constexpr uint32_t kMinimumBufferSize = 69632; // one chunk record, rounded up to 4 KiB
 constexpr size_t kWriteBehindSize = 1 << 20;
 constexpr size_t kReadWindow = 1 << 20;
+constexpr uint64_t kDecodeAheadDepth = 3; // chunks handed to the worker ahead of a reader going forward
 
 std::string clampText(const char *text, size_t maxLength)
 {
@@ -800,66 +801,105 @@ int ZbiImageStore::decodeChunk(uint64_t index, std::vector<std::byte> &out)
     return m_decoder.decode(h.codec & kCodecMask, index, payload, out);
 }
 
-int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **out)
+ZbiImageStore::DecodedChunk *ZbiImageStore::cachedChunk(uint64_t index)
 {
-    // Sixty-four decoded chunks (4 MiB) are kept: readers of a volume go back and forth between its tables
-    // and its data.
+    for (DecodedChunk &chunk : m_decodedChunks)
+        if (chunk.index == index)
+            return &chunk;
+    return nullptr;
+}
+
+ZbiImageStore::DecodedChunk *ZbiImageStore::leastRecentChunk()
+{
     DecodedChunk *slot = &m_decodedChunks[0];
-    // A reader going forward has the chunk before this one at hand, even when it looked at other places (a
-    // volume's tables) in between.
-    bool forward = index == m_lastMiss + 1;
-    for (DecodedChunk &chunk : m_decodedChunks) {
-        if (index > 0 && chunk.index == index - 1)
-            forward = true;
-        if (chunk.index == index) {
-            chunk.stamp = ++m_decodedClock;
-            *out = &chunk.bytes;
-            return rc::kOk;
-        }
+    for (DecodedChunk &chunk : m_decodedChunks)
         if (chunk.stamp < slot->stamp)
             slot = &chunk;
+    slot->index = UINT64_MAX;
+    return slot;
+}
+
+void ZbiImageStore::collectDecodedAhead()
+{
+    // What the worker decoded on speculation is kept like any chunk: the reader may come back to it later.
+    for (;;) {
+        DecodedChunk *slot = leastRecentChunk();
+        uint64_t index = 0;
+        if (!m_ahead.takeAnyDone(m_readGeneration, &index, slot->bytes))
+            return;
+        if (cachedChunk(index))
+            continue;
+        slot->index = index;
+        slot->stamp = ++m_decodedClock;
+    }
+}
+
+int ZbiImageStore::decodeIntoCache(uint64_t index, DecodedChunk **out)
+{
+    DecodedChunk *slot = leastRecentChunk();
+    if (!m_ahead.take(m_readGeneration, index, slot->bytes))
+        if (int e = decodeChunk(index, slot->bytes))
+            return e;
+    slot->index = index;
+    slot->stamp = ++m_decodedClock;
+    *out = slot;
+    return rc::kOk;
+}
+
+int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **out)
+{
+    // 256 decoded chunks (16 MiB) are kept: readers of a volume go back and forth between its tables and its
+    // data, and files restored in name order lie all over the volume.
+    if (DecodedChunk *chunk = cachedChunk(index)) {
+        chunk->stamp = ++m_decodedClock;
+        *out = &chunk->bytes;
+        return rc::kOk;
     }
     if (int e = ensureKey())
         return e;
-    slot->index = UINT64_MAX;
-    const bool legacy = familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy;
-    m_lastMiss = index;
-    if (!legacy && m_ahead.take(m_readGeneration, index, slot->bytes)) {
+    if (familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy) {
+        // One stream from the start: going back means decoding again from chunk 0.
+        DecodedChunk *slot = leastRecentChunk();
+        if (index < m_decoder.nextStreamChunk())
+            m_decoder.resetStream();
+        for (uint64_t i = m_decoder.nextStreamChunk(); i <= index; ++i)
+            if (int e = decodeChunk(i, slot->bytes))
+                return e;
         slot->index = index;
         slot->stamp = ++m_decodedClock;
         *out = &slot->bytes;
-        decodeAhead(index + 1);
         return rc::kOk;
     }
-    if (legacy) {
-        // One stream from the start: going back means decoding again from chunk 0.
-        if (index < m_decoder.nextStreamChunk())
-            m_decoder.resetStream();
-        for (uint64_t i = m_decoder.nextStreamChunk(); i < index; ++i)
-            if (int e = decodeChunk(i, slot->bytes))
-                return e;
+    collectDecodedAhead();
+    if (DecodedChunk *chunk = cachedChunk(index)) {
+        chunk->stamp = ++m_decodedClock;
+        *out = &chunk->bytes;
+        return rc::kOk;
     }
-    if (int e = decodeChunk(index, slot->bytes))
+    DecodedChunk *slot = nullptr;
+    if (int e = decodeIntoCache(index, &slot))
         return e;
-    slot->index = index;
-    slot->stamp = ++m_decodedClock;
     *out = &slot->bytes;
-    if (!legacy && forward)
-        decodeAhead(index + 1);
+    // Whatever brought the reader here (a file's data, a volume's tables), it most often reads on; one that
+    // came here from the chunk before is reading a long stretch, and with several chunks in hand the worker
+    // need not wait for the reader between them.
+    const bool forward = index == m_lastMiss + 1;
+    m_lastMiss = index;
+    const uint64_t depth = forward ? kDecodeAheadDepth : 1;
+    ++m_aheadRequest;
+    for (uint64_t next = index + 1; next <= index + depth; ++next)
+        decodeAhead(next);
     return rc::kOk;
 }
 
 void ZbiImageStore::decodeAhead(uint64_t index)
 {
     const PartitionRecord &p = m_catalog.partitions[m_selected];
-    if (index >= p.chunkCount || m_ahead.busy())
+    if (index >= p.chunkCount || m_ahead.holds(m_readGeneration, index) || cachedChunk(index))
         return;
     // Nothing to decode in a partition of plain chunks; the record need not even be read.
     if (familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted))
         return;
-    for (const DecodedChunk &chunk : m_decodedChunks)
-        if (chunk.index == index)
-            return;
     // A record that cannot be read or checked is left to the reader, who will report it.
     ChunkHeader h;
     if (readRecord(index, &h) != rc::kOk)
@@ -869,6 +909,7 @@ void ZbiImageStore::decodeAhead(uint64_t index)
         return;
     DecodeAhead::Job job;
     job.generation = m_readGeneration;
+    job.request = m_aheadRequest;
     job.index = index;
     job.codec = h.codec & kCodecMask;
     job.decodedLength = h.decodedLength;

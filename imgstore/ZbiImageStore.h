@@ -158,6 +158,13 @@ private:
     int readRecord(uint64_t index, ChunkHeader *header);
     int decodeChunk(uint64_t index, std::vector<std::byte> &out);
     int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
+    struct DecodedChunk;
+    DecodedChunk *cachedChunk(uint64_t index);
+    // Emptied for reuse.
+    DecodedChunk *leastRecentChunk();
+    void collectDecodedAhead();
+    // Into the least recently used slot, from the worker when it has the chunk.
+    int decodeIntoCache(uint64_t index, DecodedChunk **out);
     // Hands chunk index to the decode-ahead worker when the reader is going forward.
     void decodeAhead(uint64_t index);
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
@@ -212,10 +219,11 @@ private:
         uint64_t stamp = 0;
         std::vector<std::byte> bytes;
     };
-    std::array<DecodedChunk, 64> m_decodedChunks; // 4 MiB
+    std::array<DecodedChunk, 256> m_decodedChunks; // 16 MiB
     uint64_t m_decodedClock = 0;
-    uint64_t m_lastMiss = UINT64_MAX; // the chunk decoded last, to tell forward reading from jumps
     uint64_t m_readGeneration = 0;    // changes whenever what the decoded chunks belong to changes
+    uint64_t m_aheadRequest = 0;      // counts the reader's requests to the worker
+    uint64_t m_lastMiss = UINT64_MAX; // the chunk decoded last, to tell forward reading from jumps
     DecodeAhead m_ahead;
     uint64_t m_lastRecord = UINT64_MAX;   // the record read last, to tell forward reading from jumps
     std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData

@@ -162,6 +162,58 @@ TEST_P(Compression, RoundTripsAndResumesAnywhere)
 
 INSTANTIATE_TEST_SUITE_P(Codes, Compression, ::testing::Values(0u, 100u, 301u, 305u, 200u, 208u, 1u, 8u));
 
+// Readers of a volume go forward through files, jump to tables and back, and come back to chunks they read
+// long before; chunks decoded ahead on the second thread and kept for later must come back as exactly the
+// chunk asked for. The partition is larger than the decoded chunks kept (16 MiB), so chunks are also dropped
+// and decoded again.
+TEST(CompressionFamilies, ReadsGoingOnJumpingAndComingBackGiveTheStoredBytes)
+{
+    test::TempDir dir;
+    PartitionSpec spec;
+    spec.compressible = true;
+    spec.sectorCount = 48 * 2048; // 24 MiB
+    spec.sectorsPerBlock = 8;
+    for (const char *password : {"", "sesame"}) {
+        spec.compression = 100;
+        spec.password = password;
+        std::string path = dir.file(std::string("r") + password + ".zbi");
+        {
+            ImageStorePtr store = createImage(path);
+            ASSERT_EQ(test::addPartition(*store, spec), 0);
+        }
+        const std::vector<uint8_t> expected = test::storedStream(spec);
+        ImageStorePtr store = openReadOnly(path);
+        ASSERT_EQ(store->SelectPartition(1, 0), 0);
+        std::mt19937 random(7);
+        std::vector<uint8_t> buffer(2 * 65536);
+        uint64_t position = 0;
+        for (int step = 0; step < 600; ++step) {
+            switch (random() % 4) {
+            case 0: // a jump anywhere
+                position = random() % expected.size();
+                break;
+            case 1: // back a little, as to a table read before
+                position -= std::min<uint64_t>(position, random() % (3 * 65536));
+                break;
+            default: // on from where the last read ended
+                break;
+            }
+            if (position >= expected.size())
+                position = 0;
+            auto size = static_cast<uint32_t>(1 + random() % buffer.size());
+            ASSERT_EQ(store->SeekData(static_cast<uint32_t>(position), 0), 0);
+            uint32_t got = 0;
+            ASSERT_EQ(store->ReadData(buffer.data(), size, &got), 0);
+            ASSERT_EQ(got, std::min<uint64_t>(size, expected.size() - position));
+            ASSERT_TRUE(std::equal(buffer.begin(), buffer.begin() + got,
+                                   expected.begin() + static_cast<long>(position)))
+                << "password \"" << password << "\", step " << step << ", at " << position;
+            position += got;
+        }
+        EXPECT_EQ(store->ReleasePartition(1), 0);
+    }
+}
+
 TEST(CompressionFamilies, HighStoresLessThanLowWhichStoresLessThanNone)
 {
     test::TempDir dir;

@@ -1,6 +1,9 @@
 #include "imgstore/DecodeAhead.h"
 
+#include <chrono>
+#include <map>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #include <zstd.h>
@@ -37,7 +40,28 @@ DecodeAhead::Job zstdJob(uint64_t generation, uint64_t index, size_t length)
     return job;
 }
 
-TEST(DecodeAheadTest, HandsOverOnlyTheChunkItWasGivenAndOnlyWhenItDecoded)
+// Waits until the worker has decoded whatever it holds of generation and collects it by index. A test that
+// ran into the timeout fails on the missing chunks.
+std::map<uint64_t, std::vector<std::byte>> collect(DecodeAhead &ahead, uint64_t generation,
+                                                   std::initializer_list<uint64_t> indexes)
+{
+    std::map<uint64_t, std::vector<std::byte>> found;
+    for (int round = 0; round < 10000; ++round) {
+        uint64_t index = 0;
+        std::vector<std::byte> bytes;
+        while (ahead.takeAnyDone(generation, &index, bytes))
+            found[index] = std::move(bytes);
+        bool waiting = false;
+        for (uint64_t i : indexes)
+            waiting = waiting || ahead.holds(generation, i);
+        if (!waiting)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return found;
+}
+
+TEST(DecodeAheadTest, HandsOverEachChunkOnceWithItsOwnBytes)
 {
     const auto plain = text(65536);
     const auto frame = zstdFrame(plain);
@@ -46,18 +70,53 @@ TEST(DecodeAheadTest, HandsOverOnlyTheChunkItWasGivenAndOnlyWhenItDecoded)
     EXPECT_FALSE(ahead.take(1, 5, out)); // nothing started
 
     ASSERT_TRUE(ahead.start(zstdJob(1, 5, plain.size()), frame));
-    EXPECT_FALSE(ahead.take(2, 5, out)); // another generation: the store's state changed since
+    EXPECT_TRUE(ahead.holds(1, 5));
+    EXPECT_FALSE(ahead.holds(2, 5));     // another generation: the store's state changed since
     EXPECT_FALSE(ahead.take(1, 6, out)); // another chunk
-    ASSERT_TRUE(ahead.take(1, 5, out));
-    EXPECT_EQ(out, plain);
-    EXPECT_FALSE(ahead.take(1, 5, out)); // a job is handed over once
+    auto found = collect(ahead, 1, {5});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[5], plain);
+    EXPECT_FALSE(ahead.holds(1, 5)); // a job is handed over once
+    EXPECT_FALSE(ahead.take(1, 5, out));
 
     // A payload that does not decode is not handed over; the reader decodes it itself and reports it.
     auto damaged = frame;
     damaged[damaged.size() / 2] ^= std::byte{0x5A};
     damaged.resize(damaged.size() - 3);
     ASSERT_TRUE(ahead.start(zstdJob(1, 6, plain.size()), damaged));
-    EXPECT_FALSE(ahead.take(1, 6, out));
+    EXPECT_TRUE(collect(ahead, 1, {6}).empty());
+
+    // Taking a chunk gives its bytes, or nothing when the worker had not begun it: never another chunk's.
+    for (uint64_t index = 10; index < 30; ++index) {
+        auto mine = text(4096 + index);
+        ASSERT_TRUE(ahead.start(zstdJob(1, index, mine.size()), zstdFrame(mine)));
+        if (ahead.take(1, index, out))
+            EXPECT_EQ(out, mine) << index;
+        EXPECT_FALSE(ahead.holds(1, index));
+    }
+}
+
+TEST(DecodeAheadTest, MoreJobsThanSlotsDropSomeButNeverMixThemUp)
+{
+    DecodeAhead ahead;
+    std::map<uint64_t, std::vector<std::byte>> plains;
+    for (uint64_t index = 0; index < DecodeAhead::kSlots * 3; ++index) {
+        plains[index] = text(20000 + 1000 * index);
+        ASSERT_TRUE(ahead.start(zstdJob(7, index, plains[index].size()), zstdFrame(plains[index])));
+    }
+    auto found = collect(
+        ahead, 7, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23});
+    EXPECT_FALSE(found.empty());
+    EXPECT_LE(found.size(), DecodeAhead::kSlots + 1);
+    for (const auto &[index, bytes] : found)
+        EXPECT_EQ(bytes, plains[index]) << index;
+
+    // A job of a new generation drops what of the old one has not been decoded yet.
+    for (uint64_t index = 0; index < DecodeAhead::kSlots; ++index)
+        ASSERT_TRUE(ahead.start(zstdJob(7, index, plains[index].size()), zstdFrame(plains[index])));
+    ASSERT_TRUE(ahead.start(zstdJob(8, 100, plains[0].size()), zstdFrame(plains[0])));
+    EXPECT_LE(collect(ahead, 7, {0, 1, 2, 3, 4, 5, 6, 7}).size(), 1u); // the one running, if any
+    EXPECT_EQ(collect(ahead, 8, {100})[100], plains[0]);
 }
 
 TEST(DecodeAheadTest, DecryptsWithTheKeyItWasGiven)
@@ -78,9 +137,7 @@ TEST(DecodeAheadTest, DecryptsWithTheKeyItWasGiven)
     job.salt = salt;
     DecodeAhead ahead;
     ASSERT_TRUE(ahead.start(job, payload));
-    std::vector<std::byte> out;
-    ASSERT_TRUE(ahead.take(3, 42, out));
-    EXPECT_EQ(out, plain);
+    EXPECT_EQ(collect(ahead, 3, {42})[42], plain);
 }
 
 TEST(DecodeAheadTest, AForkedChildNeitherWaitsForNorUsesTheParentsWorker)
@@ -89,21 +146,20 @@ TEST(DecodeAheadTest, AForkedChildNeitherWaitsForNorUsesTheParentsWorker)
     const auto frame = zstdFrame(plain);
     DecodeAhead ahead;
     ASSERT_TRUE(ahead.start(zstdJob(1, 1, plain.size()), frame));
-    std::vector<std::byte> out;
-    ASSERT_TRUE(ahead.take(1, 1, out));
+    EXPECT_EQ(collect(ahead, 1, {1})[1], plain);
     ASSERT_TRUE(ahead.start(zstdJob(1, 2, plain.size()), frame));
     pid_t child = ::fork();
     if (child == 0) {
         std::vector<std::byte> mine;
-        const bool taken = ahead.take(1, 2, mine);
+        uint64_t index = 0;
+        const bool taken = ahead.take(1, 2, mine) || ahead.takeAnyDone(1, &index, mine) || ahead.holds(1, 2);
         const bool started = ahead.start(zstdJob(1, 3, plain.size()), frame);
         ::_exit(taken || started ? 1 : 0);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    ASSERT_TRUE(ahead.take(1, 2, out));
-    EXPECT_EQ(out, plain);
+    EXPECT_EQ(collect(ahead, 1, {2})[2], plain);
     // Left with a job running: the destructor stops and joins the worker.
     ASSERT_TRUE(ahead.start(zstdJob(1, 3, plain.size()), frame));
 }
