@@ -83,6 +83,17 @@ bool DecodeAhead::holds(uint64_t generation, uint64_t index)
     return find(generation, index) != nullptr;
 }
 
+bool DecodeAhead::renew(uint64_t generation, uint64_t index, uint64_t request)
+{
+    if (!workerHere())
+        return false;
+    std::lock_guard lock(m_mutex);
+    Slot *slot = find(generation, index);
+    if (slot && slot->state == State::Queued && request > slot->job.request)
+        slot->job.request = request;
+    return slot != nullptr;
+}
+
 bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
 {
     if (m_worker.joinable() && !workerHere())

@@ -44,6 +44,8 @@ public:
 
     // Whether chunk index of generation waits, is being decoded or is decoded and not taken yet.
     bool holds(uint64_t generation, uint64_t index);
+    // holds(), and a job still waiting moves up to request when that is later than its own.
+    bool renew(uint64_t generation, uint64_t index, uint64_t request);
     // Queues payload for decoding as job; false when the worker cannot run. Jobs of another generation that
     // have not begun are dropped; when every slot is taken, the oldest job not begun (or else the oldest
     // decoded one) makes room.

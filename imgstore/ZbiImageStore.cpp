@@ -713,15 +713,21 @@ bool ZbiImageStore::recordFits(const PartitionRecord &p, uint32_t codec)
            codecAllowed(familyOf(p.compression), codec & kCodecMask);
 }
 
-int ZbiImageStore::fillWindow(uint64_t offset, bool sequential)
+int ZbiImageStore::fillWindow(uint64_t index, bool sequential, size_t minimum)
 {
     // Records of a partition lie one after another, so a reader going forward gets more of them read ahead
-    // the longer it goes on; a reader that jumps about gets just the record it asked for.
+    // the longer it goes on; a reader that jumps about gets just the record it asked for. The chunk table
+    // tells where the records end; where it cannot (the last record, records not in order) the largest a
+    // record can be is read.
     if (!m_window)
         m_window = std::make_unique_for_overwrite<std::byte[]>(kReadWindow);
-    size_t want = kMaxChunkRecord;
-    if (sequential)
-        want = std::min<size_t>(kReadWindow, kMaxChunkRecord * (size_t{1} + m_forwardRecords));
+    const uint64_t offset = m_chunkOffsets[index];
+    const uint64_t records = sequential ? uint64_t{1} + m_forwardRecords : 1;
+    const uint64_t end = std::min<uint64_t>(index + records, m_chunkOffsets.size());
+    size_t want = std::min<size_t>(kReadWindow, kMaxChunkRecord * records);
+    if (end < m_chunkOffsets.size() && m_chunkOffsets[end] > offset && m_chunkOffsets[end] - offset <= want)
+        want = static_cast<size_t>(m_chunkOffsets[end] - offset);
+    want = std::clamp(want, std::min(minimum, kReadWindow), kReadWindow);
     size_t got = 0;
     invalidateWindow();
     if (int e = m_file.readAt(offset, std::span(m_window.get(), want), &got))
@@ -758,7 +764,7 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
     m_forwardRecords = sequential ? std::min<uint32_t>(m_forwardRecords + 1, 1024) : 0;
     m_lastRecord = index;
     if (!inWindow(offset, kChunkHeaderSize))
-        if (int e = fillWindow(offset, sequential))
+        if (int e = fillWindow(index, sequential, kChunkHeaderSize))
             return e;
     if (!inWindow(offset, kChunkHeaderSize))
         return rc::kDataDamaged;
@@ -768,7 +774,7 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
     if (int e = parseChunkHeader(window.subspan(at), &h))
         return e;
     if (!inWindow(offset, kChunkHeaderSize + h.payloadLength)) {
-        if (int e = fillWindow(offset, sequential))
+        if (int e = fillWindow(index, sequential, kChunkHeaderSize + h.payloadLength))
             return e;
         window = std::span<const std::byte>(m_window.get(), m_windowLength);
         at = 0;
@@ -895,7 +901,7 @@ int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **
 void ZbiImageStore::decodeAhead(uint64_t index)
 {
     const PartitionRecord &p = m_catalog.partitions[m_selected];
-    if (index >= p.chunkCount || m_ahead.holds(m_readGeneration, index) || cachedChunk(index))
+    if (index >= p.chunkCount || m_ahead.renew(m_readGeneration, index, m_aheadRequest) || cachedChunk(index))
         return;
     // Nothing to decode in a partition of plain chunks; the record need not even be read.
     if (familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted))

@@ -152,7 +152,8 @@ private:
     int ensureKey();
     void applyKey(uint64_t index, std::span<std::byte> data) const;
     static bool recordFits(const PartitionRecord &p, uint32_t codec);
-    int fillWindow(uint64_t offset, bool sequential);
+    // Reads from record index on, at least minimum bytes.
+    int fillWindow(uint64_t index, bool sequential, size_t minimum);
     void invalidateWindow();
     bool inWindow(uint64_t offset, size_t length) const;
     int readRecord(uint64_t index, ChunkHeader *header);
@@ -166,6 +167,7 @@ private:
     // Into the least recently used slot, from the worker when it has the chunk.
     int decodeIntoCache(uint64_t index, DecodedChunk **out);
     // Hands chunk index to the decode-ahead worker when the reader is going forward.
+    // Hands chunk index to the worker as part of the newest request.
     void decodeAhead(uint64_t index);
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
     int flushWriteBehind();

@@ -247,8 +247,8 @@ TEST(StoreFaults, PartitionsOfARunThatDiesBeforeItEndsAreNotKept)
         PartitionSpec first = partitionB();
         PartitionSpec second = partitionB();
         second.seed = 11;
-        bool added = store && test::addPartition(*store, first) == 0 && test::addPartition(*store, second) == 0 &&
-                     store->GetPartitionCount() == 4;
+        bool added = store && test::addPartition(*store, first) == 0 &&
+                     test::addPartition(*store, second) == 0 && store->GetPartitionCount() == 4;
         ::_exit(added ? 0 : 3); // dies with both partitions released but the run not ended
     }
     int status = 0;
