@@ -92,7 +92,10 @@ if [ -n "${best[tsk]:-}" ]; then
     (( $(echo "${best[tsk]} < $fastest" | bc -l) )) && fastest=${best[tsk]}
 fi
 mkdir "$work/peak"
-peak=$( { /usr/bin/time -f '%M' "$zbitool" extract "$work/low.zbi" 1 '\' -o "$work/peak" > /dev/null 2> /dev/null; } 2>&1 || true)
+peak=
+if /usr/bin/time -f '%M' -o "$work/peak.txt" "$zbitool" extract "$work/low.zbi" 1 '\' -o "$work/peak" > /dev/null 2>&1; then
+    peak=$(tail -1 "$work/peak.txt")
+fi
 
 mib=$(echo "$data / 1048576" | bc -l)
 printf 'data: %d MiB %s volume holding %.0f MiB of files\n' "$size_mib" "$kind" "$mib"
