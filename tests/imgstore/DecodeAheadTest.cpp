@@ -90,8 +90,9 @@ TEST(DecodeAheadTest, HandsOverEachChunkOnceWithItsOwnBytes)
     for (uint64_t index = 10; index < 30; ++index) {
         auto mine = text(4096 + index);
         ASSERT_TRUE(ahead.start(zstdJob(1, index, mine.size()), zstdFrame(mine)));
-        if (ahead.take(1, index, out))
+        if (ahead.take(1, index, out)) {
             EXPECT_EQ(out, mine) << index;
+        }
         EXPECT_FALSE(ahead.holds(1, index));
     }
 }
