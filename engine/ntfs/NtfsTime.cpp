@@ -20,7 +20,10 @@ bool NtfsFileTimeToDos(uint64_t fileTime, NtfsDosTime &out)
         unixSeconds > std::numeric_limits<std::time_t>::max())
         return false;
     const auto t = static_cast<std::time_t>(unixSeconds);
-    const std::tm *local = std::localtime(&t);
+    // localtime_r: std::localtime reads the time zone file again on every call (a listing converts three
+    // times per entry) and shares one result between threads.
+    std::tm parts{};
+    const std::tm *local = localtime_r(&t, &parts);
     if (local == nullptr)
         return false;
     const int year = local->tm_year + 1900;
