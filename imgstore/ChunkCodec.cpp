@@ -38,6 +38,31 @@ bool codecAllowed(CompressionFamily family, uint32_t codecId)
     return false;
 }
 
+bool codecFitsPartition(uint32_t codec, uint32_t compressionCode, bool encrypted)
+{
+    return (codec & ~(kCodecMask | kCodecEncrypted)) == 0 && encrypted == ((codec & kCodecEncrypted) != 0) &&
+           codecAllowed(familyOf(compressionCode), codec & kCodecMask);
+}
+
+int checkChunkRecord(std::span<const std::byte> bytes, const RecordExpectation &expected, ChunkHeader *header,
+                     std::span<const std::byte> *record)
+{
+    ChunkHeader h;
+    if (int e = parseChunkHeader(bytes, &h))
+        return e;
+    if (bytes.size() < kChunkHeaderSize || h.payloadLength > bytes.size() - kChunkHeaderSize)
+        return rc::kDataDamaged;
+    const auto whole = bytes.first(kChunkHeaderSize + h.payloadLength);
+    if (h.index != expected.index || h.decodedLength != expected.decodedLength ||
+        !codecFitsPartition(h.codec, expected.compressionCode, expected.encrypted))
+        return rc::kDataDamaged;
+    if (!verifyChunk(whole, whole.subspan(kChunkHeaderSize), h.checksum))
+        return rc::kDataDamaged;
+    *header = h;
+    *record = whole;
+    return rc::kOk;
+}
+
 struct ChunkEncoder::State
 {
     CompressionFamily family = CompressionFamily::None;

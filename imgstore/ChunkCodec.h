@@ -18,6 +18,8 @@
 #include <span>
 #include <vector>
 
+#include "ZbiFormat.h"
+
 namespace imbrex::zbi {
 
 enum class CompressionFamily
@@ -43,6 +45,22 @@ inline constexpr uint32_t kCodecEncrypted = 0x100;
 
 // True when a chunk with this codec id may appear in a partition of this family.
 bool codecAllowed(CompressionFamily family, uint32_t codecId);
+// Whether a record's codec (id and encryption bit) fits a partition stored with compressionCode.
+bool codecFitsPartition(uint32_t codec, uint32_t compressionCode, bool encrypted);
+
+// What a chunk record read from the file must be to be decoded as chunk index of its partition.
+struct RecordExpectation
+{
+    uint64_t index = 0;
+    uint32_t decodedLength = 0;
+    uint32_t compressionCode = 0;
+    bool encrypted = false;
+};
+// Checks the record at the start of bytes: its header, the chunk it names, its decoded length, a codec the
+// partition allows, a payload wholly within bytes and the checksum. 0 with *header and *record (the record's
+// bytes within bytes), or the error a damaged record gets.
+int checkChunkRecord(std::span<const std::byte> bytes, const RecordExpectation &expected, ChunkHeader *header,
+                     std::span<const std::byte> *record);
 
 // Encodes the chunks of one partition, in order.
 class ChunkEncoder

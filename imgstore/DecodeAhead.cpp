@@ -148,6 +148,22 @@ bool DecodeAhead::take(uint64_t generation, uint64_t index, std::vector<std::byt
     return true;
 }
 
+void DecodeAhead::drain()
+{
+    if (!workerHere())
+        return;
+    std::unique_lock lock(m_mutex);
+    for (Slot &slot : m_slots)
+        if (slot.state == State::Queued)
+            slot.state = State::Free;
+    m_changed.wait(lock, [this] {
+        for (const Slot &slot : m_slots)
+            if (slot.state == State::Running)
+                return false;
+        return true;
+    });
+}
+
 bool DecodeAhead::takeAnyDone(uint64_t generation, uint64_t *index, std::vector<std::byte> &out)
 {
     if (!workerHere())
@@ -166,6 +182,32 @@ bool DecodeAhead::takeAnyDone(uint64_t generation, uint64_t *index, std::vector<
     return false;
 }
 
+int DecodeAhead::decode(const Job &job, Slot &slot, ChunkDecoder &decoder)
+{
+    uint32_t codec = job.codec;
+    bool encrypted = job.key.has_value();
+    std::span<std::byte> payload(slot.payload);
+    if (job.file) {
+        slot.payload.resize(job.recordBytes);
+        size_t got = 0;
+        if (int e = job.file->readAt(job.fileOffset, slot.payload, &got))
+            return e;
+        ChunkHeader header;
+        std::span<const std::byte> record;
+        if (int e = checkChunkRecord(std::span(slot.payload).first(got), job.expected, &header, &record))
+            return e;
+        codec = header.codec & kCodecMask;
+        encrypted = (header.codec & kCodecEncrypted) != 0;
+        if (encrypted && !job.key)
+            return rc::kWrongPassword;
+        payload = std::span(slot.payload).subspan(kChunkHeaderSize, record.size() - kChunkHeaderSize);
+    }
+    if (encrypted)
+        applyKeystream(*job.key, job.salt, job.index, payload);
+    slot.decoded.resize(job.decodedLength);
+    return decoder.decode(codec, job.index, payload, slot.decoded);
+}
+
 void DecodeAhead::run()
 {
     ChunkDecoder decoder;
@@ -178,12 +220,9 @@ void DecodeAhead::run()
         slot->state = State::Running;
         const Job job = slot->job;
         lock.unlock();
-        if (job.key)
-            applyKeystream(*job.key, job.salt, job.index, slot->payload);
         int result = rc::kOk;
         try {
-            slot->decoded.resize(job.decodedLength);
-            result = decoder.decode(job.codec, job.index, slot->payload, slot->decoded);
+            result = decode(job, *slot, decoder);
         } catch (...) {
             result = rc::kOutOfMemory;
         }

@@ -1,10 +1,12 @@
 // DecodeAhead: decodes chunks on a second thread while the reader works through others.
 //
 // A reader of a compressed partition spends about as long decoding each chunk as it does using it; handing
-// the chunks it will want next to a worker lets the two overlap. The worker holds a few jobs and works
-// through them in the order they came, each only on bytes handed to it (a copy of the record's payload and,
-// for a protected partition, of the key), so it never touches the store. Its results are only a head start:
-// whoever takes a job that failed decodes the chunk again itself and reports what that gives.
+// the chunks it will want next to a worker lets the two overlap. The worker holds a few jobs and takes the
+// newest request first (what the reader asked for last is what it wants soonest). A job either carries a copy
+// of the record's payload or names where the record lies in the image's first file, which the worker then
+// reads and checks itself, so that the reader's thread does no reading for it. With a copy of the key for a
+// protected partition, the worker never touches the store. Its results are only a head start: whoever takes a
+// job that failed decodes the chunk again itself and reports what that gives.
 #pragma once
 
 #include <array>
@@ -17,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "ChunkCodec.h"
 #include "Keyring.h"
+#include "platform/File.h"
 
 namespace imbrex::zbi {
 
@@ -35,6 +39,13 @@ public:
         uint32_t decodedLength = 0;
         std::optional<PartitionKey> key; // set when the payload is encrypted
         Salt salt{};
+        // When set, the worker reads recordBytes at fileOffset of file (as much of them as there are) and
+        // takes the payload from the record found there, if it is the one expected; codec is then the
+        // record's. The file must stay open until the job is taken or dropped (see drain).
+        platform::File *file = nullptr;
+        uint64_t fileOffset = 0;
+        uint32_t recordBytes = 0;
+        RecordExpectation expected;
     };
 
     DecodeAhead() = default;
@@ -57,6 +68,9 @@ public:
     // Moves the bytes of some job of generation that decoded without error into out and returns true with
     // its chunk's index; false when there is none (jobs that failed are dropped on the way).
     bool takeAnyDone(uint64_t generation, uint64_t *index, std::vector<std::byte> &out);
+    // Drops every job not begun and waits for the one being decoded, if any: afterwards the worker reads
+    // no file of any job.
+    void drain();
 
 private:
     enum class State
@@ -77,6 +91,7 @@ private:
     };
 
     void run();
+    static int decode(const Job &job, Slot &slot, ChunkDecoder &decoder);
     // The worker exists only in the process that started it (a forked child has none).
     bool workerHere() const;
     Slot *find(uint64_t generation, uint64_t index);

@@ -45,6 +45,9 @@ public:
     void setCallback(IMGSTORE_UI_CALLBACK *callback) { m_callback = callback; }
 
     [[nodiscard]] int readAt(uint64_t address, std::span<std::byte> data, size_t *got);
+    // The first part's file when [address, address + length) lies wholly in it, with the offset there in
+    // *offset; nullptr otherwise. Another thread may read it with readAt while the image stays open.
+    platform::File *firstPartHolding(uint64_t address, size_t length, uint64_t *offset);
     [[nodiscard]] int writeAt(uint64_t address, std::span<const std::byte> data);
     // Makes every part written since the last sync durable.
     [[nodiscard]] int sync();

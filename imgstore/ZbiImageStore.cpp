@@ -360,6 +360,7 @@ void ZbiImageStore::clearSelection()
         chunk.index = UINT64_MAX;
     m_lastRecord = UINT64_MAX;
     m_lastMiss = UINT64_MAX;
+    m_ahead.drain();
     ++m_readGeneration;
     m_writeFill = 0;
     m_writeBehind.clear();
@@ -708,9 +709,18 @@ int ZbiImageStore::ensureChunkTable()
 
 bool ZbiImageStore::recordFits(const PartitionRecord &p, uint32_t codec)
 {
-    bool encrypted = (codec & kCodecEncrypted) != 0;
-    return (codec & ~(kCodecMask | kCodecEncrypted)) == 0 && encrypted == ((p.flags & kFlagEncrypted) != 0) &&
-           codecAllowed(familyOf(p.compression), codec & kCodecMask);
+    return codecFitsPartition(codec, p.compression, (p.flags & kFlagEncrypted) != 0);
+}
+
+RecordExpectation ZbiImageStore::expectedRecord(uint64_t index) const
+{
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    RecordExpectation expected;
+    expected.index = index;
+    expected.decodedLength = static_cast<uint32_t>(chunkLength(p, index));
+    expected.compressionCode = p.compression;
+    expected.encrypted = (p.flags & kFlagEncrypted) != 0;
+    return expected;
 }
 
 int ZbiImageStore::fillWindow(uint64_t index, bool sequential, size_t minimum)
@@ -758,7 +768,6 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
         return rc::kOk;
     }
     m_checkedRecord = UINT64_MAX;
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
     uint64_t offset = m_chunkOffsets[index];
     bool sequential = index == m_lastRecord + 1;
     m_forwardRecords = sequential ? std::min<uint32_t>(m_forwardRecords + 1, 1024) : 0;
@@ -781,11 +790,8 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
         if (!inWindow(offset, kChunkHeaderSize + h.payloadLength))
             return rc::kDataDamaged;
     }
-    m_recordBytes = window.subspan(at, kChunkHeaderSize + h.payloadLength);
-    if (h.index != index || h.decodedLength != chunkLength(p, index) || !recordFits(p, h.codec))
-        return rc::kDataDamaged;
-    if (!verifyChunk(m_recordBytes, m_recordBytes.subspan(kChunkHeaderSize), h.checksum))
-        return rc::kDataDamaged;
+    if (int e = checkChunkRecord(window.subspan(at), expectedRecord(index), &h, &m_recordBytes))
+        return e;
     m_checkedRecord = index;
     m_checkedHeader = h;
     *header = h;
@@ -906,6 +912,30 @@ void ZbiImageStore::decodeAhead(uint64_t index)
     // Nothing to decode in a partition of plain chunks; the record need not even be read.
     if (familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted))
         return;
+    DecodeAhead::Job job;
+    job.generation = m_readGeneration;
+    job.request = m_aheadRequest;
+    job.index = index;
+    job.decodedLength = static_cast<uint32_t>(chunkLength(p, index));
+    if (p.flags & kFlagEncrypted) {
+        if (!m_key)
+            return;
+        job.key = m_key;
+        std::memcpy(job.salt.data(), p.salt, job.salt.size());
+    }
+    // Where the chunk table tells the record's length and the record lies in the first file, the worker
+    // reads it itself; otherwise (other parts of a set may have to be asked for) it is read here.
+    const uint64_t offset = m_chunkOffsets[index];
+    const uint64_t next = index + 1 < p.chunkCount ? m_chunkOffsets[index + 1] : 0;
+    if (next > offset && next - offset <= kMaxChunkRecord) {
+        job.recordBytes = static_cast<uint32_t>(next - offset);
+        job.file = m_file.firstPartHolding(offset, job.recordBytes, &job.fileOffset);
+        if (job.file) {
+            job.expected = expectedRecord(index);
+            m_ahead.start(job, {});
+            return;
+        }
+    }
     // A record that cannot be read or checked is left to the reader, who will report it.
     ChunkHeader h;
     if (readRecord(index, &h) != rc::kOk)
@@ -913,18 +943,9 @@ void ZbiImageStore::decodeAhead(uint64_t index)
     // Plain chunks cost no more to copy on this thread than to hand over.
     if ((h.codec & kCodecMask) == kCodecPlain && !(h.codec & kCodecEncrypted))
         return;
-    DecodeAhead::Job job;
-    job.generation = m_readGeneration;
-    job.request = m_aheadRequest;
-    job.index = index;
     job.codec = h.codec & kCodecMask;
-    job.decodedLength = h.decodedLength;
-    if (h.codec & kCodecEncrypted) {
-        if (!m_key)
-            return;
-        job.key = m_key;
-        std::memcpy(job.salt.data(), p.salt, job.salt.size());
-    }
+    if (!(h.codec & kCodecEncrypted))
+        job.key.reset();
     m_ahead.start(job, m_recordBytes.subspan(kChunkHeaderSize));
 }
 

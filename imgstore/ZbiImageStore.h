@@ -152,6 +152,8 @@ private:
     int ensureKey();
     void applyKey(uint64_t index, std::span<std::byte> data) const;
     static bool recordFits(const PartitionRecord &p, uint32_t codec);
+    // What record index of the selected partition must be.
+    RecordExpectation expectedRecord(uint64_t index) const;
     // Reads from record index on, at least minimum bytes.
     int fillWindow(uint64_t index, bool sequential, size_t minimum);
     void invalidateWindow();

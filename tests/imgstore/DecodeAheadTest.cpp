@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "imgstore/ChunkCodec.h"
+#include "platform/File.h"
+#include "tests/support/TempDir.h"
 
 namespace imbrex::zbi {
 namespace {
@@ -118,6 +120,79 @@ TEST(DecodeAheadTest, MoreJobsThanSlotsDropSomeButNeverMixThemUp)
     ASSERT_TRUE(ahead.start(zstdJob(8, 100, plains[0].size()), zstdFrame(plains[0])));
     EXPECT_LE(collect(ahead, 7, {0, 1, 2, 3, 4, 5, 6, 7}).size(), 1u); // the one running, if any
     EXPECT_EQ(collect(ahead, 8, {100})[100], plains[0]);
+}
+
+// A record as the store writes it, after some bytes of something else.
+std::vector<std::byte> fileWithRecord(uint64_t index, const std::vector<std::byte> &plain, size_t before)
+{
+    const auto payload = zstdFrame(plain);
+    ChunkHeader header;
+    header.codec = kCodecZstd;
+    header.payloadLength = static_cast<uint32_t>(payload.size());
+    header.decodedLength = static_cast<uint32_t>(plain.size());
+    header.index = index;
+    std::vector<std::byte> bytes(before + kChunkHeaderSize);
+    encodeChunkHeader(header, payload, std::span(bytes).subspan(before));
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+TEST(DecodeAheadTest, ReadsAndChecksARecordItWasOnlyToldWhereToFind)
+{
+    test::TempDir dir;
+    const auto plain = text(65536);
+    auto bytes = fileWithRecord(9, plain, 100);
+    const auto recordBytes = static_cast<uint32_t>(bytes.size() - 100);
+    auto fileJob = [&](platform::File &file, uint64_t index, uint32_t expectedIndex) {
+        DecodeAhead::Job job = zstdJob(1, index, plain.size());
+        job.file = &file;
+        job.fileOffset = 100;
+        job.recordBytes = recordBytes;
+        job.expected.index = expectedIndex;
+        job.expected.decodedLength = static_cast<uint32_t>(plain.size());
+        job.expected.compressionCode = 100; // Low
+        return job;
+    };
+    auto write = [&](const std::vector<std::byte> &content) {
+        platform::File out;
+        ASSERT_EQ(out.createReplacing(dir.file("image")), 0);
+        ASSERT_EQ(out.writeAt(0, content), 0);
+    };
+    write(bytes);
+    platform::File file;
+    ASSERT_EQ(file.open(dir.file("image"), platform::FileAccess::Read), 0);
+    DecodeAhead ahead;
+    ASSERT_TRUE(ahead.start(fileJob(file, 9, 9), {}));
+    EXPECT_EQ(collect(ahead, 1, {9})[9], plain);
+
+    // The record found there is not the chunk asked for, or does not match its checksum, or the partition
+    // would not have stored it so: nothing is handed over.
+    ASSERT_TRUE(ahead.start(fileJob(file, 8, 8), {}));
+    EXPECT_TRUE(collect(ahead, 1, {8}).empty());
+    auto wrongFamily = fileJob(file, 9, 9);
+    wrongFamily.expected.compressionCode = 0; // a plain partition holds no compressed records
+    ASSERT_TRUE(ahead.start(wrongFamily, {}));
+    EXPECT_TRUE(collect(ahead, 1, {9}).empty());
+    bytes[bytes.size() - 5] ^= std::byte{1};
+    write(bytes);
+    ASSERT_TRUE(ahead.start(fileJob(file, 9, 9), {}));
+    EXPECT_TRUE(collect(ahead, 1, {9}).empty());
+    bytes.resize(bytes.size() - 10); // the file ends inside the record
+    write(bytes);
+    ASSERT_TRUE(ahead.start(fileJob(file, 9, 9), {}));
+    EXPECT_TRUE(collect(ahead, 1, {9}).empty());
+
+    // After a drain no job is waiting or being read, so the file may go.
+    for (uint64_t index = 0; index < DecodeAhead::kSlots; ++index)
+        ASSERT_TRUE(ahead.start(fileJob(file, index, 9), {}));
+    ahead.drain();
+    file.close();
+    uint64_t index = 0;
+    std::vector<std::byte> out;
+    while (ahead.takeAnyDone(1, &index, out)) {
+    }
+    for (uint64_t i = 0; i < DecodeAhead::kSlots; ++i)
+        EXPECT_FALSE(ahead.holds(1, i)) << i;
 }
 
 TEST(DecodeAheadTest, DecryptsWithTheKeyItWasGiven)
