@@ -217,10 +217,8 @@ int ImageFile::readAt(uint64_t address, std::span<std::byte> data, size_t *got)
 
 platform::File *ImageFile::firstPartHolding(uint64_t address, size_t length, uint64_t *offset)
 {
-    if (!m_first.isOpen() || partOf(address) != 1)
-        return nullptr;
     const Piece piece = pieceAt(address, length);
-    if (piece.part != 1 || piece.length != length)
+    if (!m_first.isOpen() || piece.part != 1 || piece.length != length)
         return nullptr;
     *offset = piece.offset;
     return &m_first;

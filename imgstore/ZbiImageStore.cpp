@@ -858,40 +858,44 @@ int ZbiImageStore::decodeIntoCache(uint64_t index, DecodedChunk **out)
     return rc::kOk;
 }
 
+bool ZbiImageStore::useCached(uint64_t index, const std::vector<std::byte> **out)
+{
+    DecodedChunk *chunk = cachedChunk(index);
+    if (chunk == nullptr)
+        return false;
+    chunk->stamp = ++m_decodedClock;
+    *out = &chunk->bytes;
+    return true;
+}
+
 int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **out)
 {
     // 256 decoded chunks (16 MiB) are kept: readers of a volume go back and forth between its tables and its
     // data, and files restored in name order lie all over the volume.
-    if (DecodedChunk *chunk = cachedChunk(index)) {
-        chunk->stamp = ++m_decodedClock;
-        *out = &chunk->bytes;
+    if (useCached(index, out))
         return rc::kOk;
-    }
     if (int e = ensureKey())
         return e;
-    if (familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy) {
+    const bool legacy = familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy;
+    if (legacy) {
         // One stream from the start: going back means decoding again from chunk 0.
-        DecodedChunk *slot = leastRecentChunk();
         if (index < m_decoder.nextStreamChunk())
             m_decoder.resetStream();
-        for (uint64_t i = m_decoder.nextStreamChunk(); i <= index; ++i)
-            if (int e = decodeChunk(i, slot->bytes))
+        DecodedChunk *scratch = leastRecentChunk();
+        for (uint64_t i = m_decoder.nextStreamChunk(); i < index; ++i)
+            if (int e = decodeChunk(i, scratch->bytes))
                 return e;
-        slot->index = index;
-        slot->stamp = ++m_decodedClock;
-        *out = &slot->bytes;
-        return rc::kOk;
-    }
-    collectDecodedAhead();
-    if (DecodedChunk *chunk = cachedChunk(index)) {
-        chunk->stamp = ++m_decodedClock;
-        *out = &chunk->bytes;
-        return rc::kOk;
+    } else {
+        collectDecodedAhead();
+        if (useCached(index, out))
+            return rc::kOk;
     }
     DecodedChunk *slot = nullptr;
     if (int e = decodeIntoCache(index, &slot))
         return e;
     *out = &slot->bytes;
+    if (legacy)
+        return rc::kOk;
     // Whatever brought the reader here (a file's data, a volume's tables), it most often reads on; one that
     // came here from the chunk before is reading a long stretch, and with several chunks in hand the worker
     // need not wait for the reader between them.
@@ -944,8 +948,6 @@ void ZbiImageStore::decodeAhead(uint64_t index)
     if ((h.codec & kCodecMask) == kCodecPlain && !(h.codec & kCodecEncrypted))
         return;
     job.codec = h.codec & kCodecMask;
-    if (!(h.codec & kCodecEncrypted))
-        job.key.reset();
     m_ahead.start(job, m_recordBytes.subspan(kChunkHeaderSize));
 }
 

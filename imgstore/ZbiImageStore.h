@@ -163,12 +163,13 @@ private:
     int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
     struct DecodedChunk;
     DecodedChunk *cachedChunk(uint64_t index);
+    // A cached chunk's bytes into *out, marked as used now; false when index is not cached.
+    bool useCached(uint64_t index, const std::vector<std::byte> **out);
     // Emptied for reuse.
     DecodedChunk *leastRecentChunk();
     void collectDecodedAhead();
     // Into the least recently used slot, from the worker when it has the chunk.
     int decodeIntoCache(uint64_t index, DecodedChunk **out);
-    // Hands chunk index to the decode-ahead worker when the reader is going forward.
     // Hands chunk index to the worker as part of the newest request.
     void decodeAhead(uint64_t index);
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);

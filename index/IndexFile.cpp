@@ -47,7 +47,6 @@ int writeLe32(File &file, uint64_t offset, uint32_t value)
     return writeAll(file, offset, bytes);
 }
 
-// Checks the file header against the image and reads the partition's pointer-table entry.
 // Where the pointer-table entry of the store's current partition lies, in a file of info.partitionCount.
 int locateTableEntry(ImageStore &store, HeaderInfo &info)
 {
@@ -60,6 +59,7 @@ int locateTableEntry(ImageStore &store, HeaderInfo &info)
     return rc::kOk;
 }
 
+// Checks the file header against the image and reads the partition's pointer-table entry.
 int checkHeader(File &file, ImageStore &store, HeaderInfo &info)
 {
     std::array<std::byte, kFileHeaderBytes> header;
