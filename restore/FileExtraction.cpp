@@ -137,7 +137,9 @@ int FileExtraction::run(const std::string &fileName, const std::string &sourceDi
         return result;
     }
     m_severalItems = true;
+    int step = 0;
     for (const RestoreItem &item : selected) {
+        m_questions.itemStep(++step);
         std::string source = directory + "\\" + item.name;
         std::string local = target + "/" + safeLocalName(item.name);
         m_questions.currentFile(source);
@@ -362,7 +364,12 @@ int FileExtraction::restoreDirectory(const RestoreItem *entry, const std::string
     bool processed = false;
     bool wantSubdirectories = true;
     bool fat = m_source.isFatVolume();
+    const auto count = static_cast<int>(entries.size());
+    if (count > 0)
+        m_questions.splitStep(count);
+    int index = -1;
     for (const engine::DirListEntry &listed : entries) {
+        m_questions.subStep(++index);
         if (listed.name == "." || listed.name == "..")
             continue;
         std::string childSource = source + "\\" + listed.name;
@@ -397,6 +404,8 @@ int FileExtraction::restoreDirectory(const RestoreItem *entry, const std::string
             break;
         }
     }
+    if (count > 0)
+        m_questions.joinStep(count);
     // An empty directory, or one whose subdirectories were all skipped, is still made.
     if (!processed && result == 0 && !m_cancel)
         result = ensureDirectory(withoutTrailingSeparator(target));

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Starts the editor under Xvfb on a demo image and takes screenshots of the main window, the Partition
-# Properties window, a partition row dropped onto the recent image, and the main window in Spanish.
+# Properties window, a partition row dropped onto the recent image, the main window in Spanish, and the File
+# Restore windows (the browser at the root and in a folder, the extraction halfway through a large file, the
+# replace question). Then it restores a whole folder with key presses and compares it with its source.
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -19,6 +21,14 @@ mkfs.fat -C -F 16 -n "DEMO DATA" "$work/fat16.img" 32768 > /dev/null
 mkfs.fat -C -F 32 -n "ARCHIVE" "$work/fat32.img" 70000 > /dev/null
 echo "Imbrex demo" > "$work/README.TXT"
 mcopy -i "$work/fat16.img" "$work/README.TXT" ::/
+# A tree to browse and restore: text files, a nested folder and a file of a few megabytes.
+tree="$work/tree"
+mkdir -p "$tree/Documents/Letters" "$tree/Pictures"
+printf 'Dear reader,\nthis file was restored from an image.\n' > "$tree/Documents/Letters/Letter to a friend.txt"
+printf 'Shopping: bread, milk, tea\n' > "$tree/Documents/list.txt"
+: > "$tree/Documents/empty.txt"
+head -c 3000000 /dev/urandom > "$tree/Pictures/holiday.raw"
+mcopy -s -i "$work/fat16.img" "$tree/Documents" "$tree/Pictures" ::/
 "$zbitool" create "$work/demo.zbi" "$work/fat16.img" "$work/fat32.img" --name "Demo image" \
     --comment "A FAT16 and a FAT32 volume made by scripts/screenshots.sh" --compression low --force
 
@@ -49,6 +59,18 @@ shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the scre
                 sleep 0.2
             done
             xdotool mouseup 1 ;;
+        dblclick:*) # dblclick:X_Y
+            xy=${key#dblclick:}
+            xdotool mousemove "${xy%_*}" "${xy#*_}" click --repeat 2 --delay 80 1 ;;
+        focus:*) # focus:TITLE gives the keyboard to the window of that title
+            xdotool search --sync --name "^${key#focus:}\$" windowfocus --sync ;;
+        type:*) xdotool type --delay 30 "${key#type:}" ;;
+        wait:*) sleep "${key#wait:}" ;;
+        snap:*) import -window root "$out/${key#snap:}.png" ;;
+        freeze:*) # freeze:NAME stops the editor where it is, so that a moment of long work can be shot
+            kill -STOP "$pid"
+            import -window root "$out/${key#freeze:}.png"
+            kill -CONT "$pid" ;;
         *) xdotool key --clearmodifiers "$key" ;;
         esac
         sleep 1
@@ -64,4 +86,24 @@ shoot properties C.UTF-8 click:260_437 alt+Return
 # A partition row dragged onto the recent image at 300, 237.
 shoot drag C.UTF-8 drag:260_437:300_237
 shoot main-spanish es_ES.UTF-8
+
+# File Restore on the first partition; its window comes up with the file-name box focused. Shift+Tab goes to
+# the file list, where End and Up reach the folder "Documents" and Return enters it.
+target="$work/restore-target"
+mkdir -p "$target"
+printf 'an older list\n' > "$target/list.txt"
+shoot restore-folder C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" snap:restore-root \
+    shift+Tab Home Down Return wait:1 alt+d ctrl+a type:"$target" Tab shift+Tab \
+    alt+n ctrl+a type:list.txt alt+r wait:2 snap:restore-replace Escape Escape
+# The extraction of the large file, stopped halfway.
+shoot restore-progress C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" alt+d ctrl+a type:"$target" \
+    alt+n ctrl+a type:'Pictures\*.raw' Return alt+n ctrl+a type:holiday.raw alt+r wait:0.3 freeze:restore-progress \
+    wait:3 Return Escape
 echo "screenshots in $out"
+
+# A whole folder restored by key presses from a Low image, compared with its source byte for byte.
+restored="$work/restored"
+mkdir -p "$restored"
+shoot restore-keys C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" alt+d ctrl+a type:"$restored" \
+    alt+n ctrl+a type:Documents shift+Tab Home Return wait:1 Return wait:2 Return wait:1 Escape
+diff -r "$tree/Documents" "$restored/Documents" && echo "== the folder restored by key presses equals its source"

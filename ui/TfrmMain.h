@@ -18,6 +18,7 @@
 #include "TfrmPassword.h"
 #include "controls/TColumnList.h"
 #include "controls/TPopupSpeedButton.h"
+#include "restore/TfrmTargetDir.h"
 #include "store/ImageModel.h"
 #include "store/OpenImageStore.h"
 #include "translate/LanguageList.h"
@@ -44,6 +45,8 @@ struct MainWindowOptions
     QString programDir;
     // Asks for a file name; tests answer instead of the file dialogs. Empty result: cancelled.
     std::function<QString(FileDialogKind, const QString &title)> askFileName;
+    // Chooses File Restore's target directory; empty: the desktop's directory chooser.
+    DirectoryChooser chooseDirectory;
 };
 
 class TfrmMain : public QMainWindow
