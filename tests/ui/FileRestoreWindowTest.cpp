@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QSettings>
 #include <QtCore/QTimer>
 #include <QtGui/QKeyEvent>
 #include <QtWidgets/QApplication>
@@ -26,7 +27,9 @@
 #include "tests/support/TempDir.h"
 #include "ui/MessageBox.h"
 #include "ui/ModalResult.h"
+#include "ui/TfrmMain.h"
 #include "ui/TfrmPassword.h"
+#include "ui/TfrmProgress.h"
 
 using namespace imbrex::ui;
 namespace fs = std::filesystem;
@@ -127,10 +130,14 @@ protected:
     // An image holding the fixture volume as partition 1.
     ImageStorePtr makeImage(const char *volume, uint32_t compression = 0, const char *password = nullptr)
     {
-        const fs::path raw = test::fixtureDir() / volume;
+        return makeImageOf(test::fixtureDir() / volume, compression, password);
+    }
+
+    ImageStorePtr makeImageOf(const fs::path &raw, uint32_t compression = 0, const char *password = nullptr)
+    {
         if (!fs::exists(raw))
             return nullptr;
-        const std::string image = m_dir.file(std::string(volume) + ".zbi");
+        const std::string image = m_dir.file(raw.filename().string() + ".zbi");
         {
             uint32_t error = 0;
             ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
@@ -252,6 +259,51 @@ TEST_F(FileRestoreWindowTest, FatBrowsesIntoFoldersAndBackThroughTheListTheCombo
     EXPECT_TRUE(window->currentPath().empty());
     EXPECT_TRUE(names(*window).contains(QStringLiteral("Mixed Case Folder")));
     EXPECT_TRUE(m_messages.empty());
+}
+
+// An NTFS volume with folders, written through the ntfs-3g driver; an empty path when that cannot run here.
+fs::path makeNtfsTree(const fs::path &dir, const fs::path &tree)
+{
+    fs::create_directories(tree / "Docs" / "Sub");
+    std::ofstream(tree / "Docs" / "note.txt") << "a note";
+    std::ofstream(tree / "Docs" / "Sub" / "deeper.bin") << std::string(70000, 'x');
+    fs::create_directories(tree / "Docs" / "Empty");
+    const fs::path raw = dir / "ntfs-tree.img";
+    const fs::path mount = dir / "mnt";
+    fs::create_directories(mount);
+    const std::string script =
+        "PATH=$PATH:/sbin:/usr/sbin; truncate -s 16M " + test::quote(raw.string()) + " && mkntfs -F -Q -q " +
+        test::quote(raw.string()) + " >/dev/null 2>&1 && ntfs-3g " + test::quote(raw.string()) + " " +
+        test::quote(mount.string()) + " >/dev/null 2>&1 && cp -r " + test::quote((tree / "Docs").string()) +
+        " " + test::quote(mount.string()) + "; r=$?; umount " + test::quote(mount.string()) + " && exit $r";
+    return std::system(script.c_str()) == 0 ? raw : fs::path();
+}
+
+TEST_F(FileRestoreWindowTest, NtfsBrowsesIntoFoldersAndBackAndRestoresAFolderAsItsSource)
+{
+    const fs::path tree = m_dir.path() / "tree";
+    const fs::path raw = makeNtfsTree(m_dir.path(), tree);
+    if (raw.empty())
+        GTEST_SKIP() << "ntfs-3g cannot mount here";
+    ImageStorePtr store = makeImageOf(raw, 208);
+    auto window = openWindow(store.get());
+    ASSERT_EQ(window->openResult(), 0);
+    enter(*window, QStringLiteral("Docs"));
+    enter(*window, QStringLiteral("Sub"));
+    EXPECT_EQ(window->currentPath(), "\\Docs\\Sub");
+    EXPECT_EQ(names(*window), QStringList{QStringLiteral("deeper.bin")});
+    pressKey(window->lstFiles, Qt::Key_Backspace);
+    EXPECT_EQ(window->currentPath(), "\\Docs");
+    EXPECT_EQ(window->cmbFromDir->count(), 2);
+    window->btnUpOneLevelClick();
+
+    // The folder with its subfolders (the question about them is answered Yes), the empty one made too.
+    DialogScript script;
+    selectOnly(*window, {QStringLiteral("Docs")});
+    window->btnRestoreClick();
+    EXPECT_EQ(m_messages, std::vector<std::string>{"Include sub-directories?"});
+    EXPECT_TRUE(fs::is_directory(m_target / "Docs" / "Empty"));
+    expectSameTree(tree, m_target);
 }
 
 TEST_F(FileRestoreWindowTest, NtfsListsItsRootAndRestoresAFileByItsName)
@@ -401,30 +453,38 @@ TEST_F(FileRestoreWindowTest, CancelInTheMiddleOfALargeFileStopsAndLeavesNoParti
     window->btnRestoreClick();
     selectOnly(*window, {QStringLiteral("A rather long file name for testing.dat")});
 
-    // Cancel is pressed when the bar first moves, between two pieces of the file.
-    DialogScript script;
-    int lastPercent = -1;
-    int result = -1;
-    QTimer::singleShot(0, [&] {
-        auto *progress = qobject_cast<TfrmFileRestoreProg *>(QApplication::activeModalWidget());
-        ASSERT_NE(progress, nullptr);
-        QObject::connect(progress->prgBar, &QProgressBar::valueChanged, progress, [&, progress](int value) {
-            if (value > 0 && value < 100 && lastPercent < 0) {
-                lastPercent = value;
-                progress->btnCancel->click();
-            }
+    // Cancel is pressed, or the window closed, when the bar first moves, between two pieces of the file.
+    for (bool closeWindow : {false, true}) {
+        SCOPED_TRACE(closeWindow ? "closing the window" : "pressing Cancel");
+        DialogScript script;
+        int firstPercent = -1;
+        int result = -1;
+        QTimer::singleShot(0, [&] {
+            auto *progress = qobject_cast<TfrmFileRestoreProg *>(QApplication::activeModalWidget());
+            ASSERT_NE(progress, nullptr);
+            QObject::connect(progress->prgBar, &QProgressBar::valueChanged, progress,
+                             [&, progress](int value) {
+                                 if (value > 0 && value < 100 && firstPercent < 0) {
+                                     firstPercent = value;
+                                     if (closeWindow)
+                                         progress->close();
+                                     else
+                                         progress->btnCancel->click();
+                                 }
+                             });
+            QObject::connect(progress, &QDialog::finished,
+                             [&, progress] { result = progress->restoreResult(); });
         });
-        QObject::connect(progress, &QDialog::finished, [&, progress] { result = progress->restoreResult(); });
-    });
-    window->btnRestoreClick();
-    EXPECT_GT(lastPercent, 0);
-    EXPECT_EQ(result, 7);
-    EXPECT_EQ(script.progressWindows, 0); // it closed itself
-    EXPECT_FALSE(fs::exists(m_target / "A rather long file name for testing.dat"));
-    if (fs::exists(m_target)) {
-        EXPECT_TRUE(fs::is_empty(m_target));
+        window->btnRestoreClick();
+        EXPECT_GT(firstPercent, 0);
+        EXPECT_EQ(result, 7);
+        EXPECT_EQ(script.progressWindows, 0); // it closed itself
+        EXPECT_FALSE(fs::exists(m_target / "A rather long file name for testing.dat"));
+        if (fs::exists(m_target)) {
+            EXPECT_TRUE(fs::is_empty(m_target));
+        }
+        EXPECT_TRUE(m_messages.empty());
     }
-    EXPECT_TRUE(m_messages.empty());
 }
 
 TEST_F(FileRestoreWindowTest, AProtectedPartitionAsksUntilThePasswordMatchesOrIsCancelled)
@@ -478,6 +538,97 @@ TEST_F(FileRestoreWindowTest, APartitionWithoutAReaderIsToldAndTheWindowCloses)
               std::vector<std::string>{"Restoring a file from this partition type is not currently "
                                        "supported."});
     EXPECT_FALSE(window->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// A FAT volume whose file far.bin lies behind 8 MB of other data, so that the first read of it walks the
+// compressed stream far past what listing the root decoded.
+fs::path makeFatWithFarFile(const fs::path &dir)
+{
+    const std::string raw = (dir / "far.img").string();
+    const std::string filler = (dir / "filler.bin").string();
+    const std::string far = (dir / "far.bin").string();
+    const std::string script = "export MTOOLS_SKIP_CHECK=1 PATH=$PATH:/sbin:/usr/sbin; mkfs.fat -C -F 16 " +
+                               test::quote(raw) + " 32768 >/dev/null && head -c 8000000 /dev/urandom > " +
+                               test::quote(filler) + " && head -c 1000000 /dev/urandom > " +
+                               test::quote(far) + " && mcopy -i " + test::quote(raw) + " " +
+                               test::quote(filler) + " " + test::quote(far) + " ::/";
+    return std::system(script.c_str()) == 0 ? fs::path(raw) : fs::path();
+}
+
+TEST_F(FileRestoreWindowTest, CancelOnTheIndexExtensionProgressStopsTheFileAndLeavesNoPartialFile)
+{
+    const fs::path raw = makeFatWithFarFile(m_dir.path());
+    if (raw.empty())
+        GTEST_SKIP() << "mkfs.fat or mtools are missing";
+    ImageStorePtr store = makeImageOf(raw, 208);
+    auto window = openWindow(store.get());
+    ASSERT_EQ(window->openResult(), 0);
+    selectOnly(*window, {QStringLiteral("far.bin")});
+
+    DialogScript script;
+    QString action;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (TfrmProgress *progress = window->indexProgress().window()) {
+            action = progress->findChild<QLabel *>(QStringLiteral("lblAction"))->text();
+            EXPECT_FALSE(window->isEnabled()); // the browser waits behind the progress
+            progress->findChild<QPushButton *>(QStringLiteral("btnCancel"))->click();
+        }
+    });
+    watch.start();
+    window->btnRestoreClick();
+    watch.stop();
+    EXPECT_EQ(action, QStringLiteral("Extending the image index ..."));
+    EXPECT_EQ(window->indexProgress().window(), nullptr);
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_EQ(script.progressWindows, 0); // the extraction closed itself
+    EXPECT_FALSE(fs::exists(m_target / "far.bin"));
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(FileRestoreWindowTest, TheMainWindowOpensTheSelectedPartitionAndKeepsTheTargetDirectory)
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(m_dir.path().string()));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(m_dir.path().string()));
+    ImageStorePtr made = makeImage("fat12.img");
+    REQUIRE_IMAGE(made);
+    made.reset();
+    MainWindowOptions options;
+    options.programDir = QString::fromStdString(m_dir.path().string());
+    TfrmMain main(options);
+    main.setTargetDirectory(QStringLiteral("/somewhere/before"));
+    main.OpenImageFile(QString::fromStdString(m_dir.file("fat12.img.zbi")));
+    ASSERT_TRUE(main.store());
+    main.lstImage->setCurrentRow(0);
+    main.UpdateMenus();
+
+    QString shownTarget;
+    QStringList listed;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto *browser = qobject_cast<TfrmFileRestore *>(QApplication::activeModalWidget());
+        if (browser == nullptr || browser->openResult() != 0)
+            return;
+        shownTarget = browser->edtTargetDir->text();
+        listed = names(*browser);
+        browser->edtTargetDir->setText(QStringLiteral("/chosen/now"));
+        browser->btnCancel->click();
+    });
+    watch.start();
+    main.itmPartitionFileRestoreDblClick();
+    watch.stop();
+    EXPECT_EQ(shownTarget, QStringLiteral("/somewhere/before"));
+    EXPECT_TRUE(listed.contains(QStringLiteral("README.TXT")));
+    EXPECT_EQ(main.targetDirectory(), QStringLiteral("/chosen/now"));
+    EXPECT_TRUE(m_messages.empty());
 }
 
 } // namespace
