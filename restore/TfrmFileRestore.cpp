@@ -15,6 +15,7 @@
 #include "TfrmFileRestoreProg.h"
 #include "common/ResultCodes.h"
 #include "restore/FileRows.h"
+#include "restore/PathLookup.h"
 #include "store/MessageText.h"
 #include "store/PartitionRow.h"
 #include "store/Prompts.h"
@@ -46,32 +47,6 @@ constexpr size_t kMaxPathBytes = 1000;
 QString qs(const std::string &text)
 {
     return QString::fromStdString(text);
-}
-
-// Names compare without regard to the case of A to Z, as the volumes do.
-bool sameName(const std::string &a, const std::string &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-// The 8.3 name of a FAT directory entry: "README  TXT" -> "README.TXT". FAT paths are looked up by these.
-std::string shortName(const std::array<uint8_t, 32> &raw)
-{
-    std::string base(reinterpret_cast<const char *>(raw.data()), 8);
-    std::string extension(reinterpret_cast<const char *>(raw.data()) + 8, 3);
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    while (!extension.empty() && extension.back() == ' ')
-        extension.pop_back();
-    return extension.empty() ? base : base + "." + extension;
 }
 
 std::vector<std::string> components(const std::string &path)
@@ -393,8 +368,7 @@ int TfrmFileRestore::lstFilesAddLookInPath(const std::string &path,
     for (const std::string &name : names) {
         const engine::DirListEntry *found = nullptr;
         for (const engine::DirListEntry &entry : m_entries)
-            if ((entry.attributes & engine::kAttrDirectory) &&
-                (sameName(entry.name, name) || (fat && sameName(shortName(entry.rawEntry), name))))
+            if ((entry.attributes & engine::kAttrDirectory) && restore::entryNamed(entry, name, fat))
                 found = &entry;
         if (found == nullptr) {
             ShowMessageBox(
@@ -406,7 +380,7 @@ int TfrmFileRestore::lstFilesAddLookInPath(const std::string &path,
             return rc::kPathNotFound;
         }
         const engine::DirListEntry entry = *found; // descend replaces the listing
-        if (int e = descend(fat ? shortName(entry.rawEntry) : entry.name,
+        if (int e = descend(fat ? restore::fatShortName(entry.rawEntry) : entry.name,
                             fat ? std::optional(entry.rawEntry) : std::nullopt))
             return e;
     }
@@ -567,7 +541,7 @@ void TfrmFileRestore::lstFilesDblClick()
     }
     const bool fat = m_source && m_source->isFatVolume();
     const engine::DirListEntry folder = *entry;
-    lstFilesAddLookInPath(fat ? shortName(folder.rawEntry) : folder.name,
+    lstFilesAddLookInPath(fat ? restore::fatShortName(folder.rawEntry) : folder.name,
                           fat ? std::optional(folder.rawEntry) : std::nullopt);
     lstFilesPopulate();
 }
@@ -608,13 +582,8 @@ void TfrmFileRestore::btnRestoreClick()
         if (!lstFiles->item(row)->isSelected())
             continue;
         const engine::DirListEntry *entry = rowEntry(row);
-        if (entry == nullptr)
-            continue;
-        restore::RestoreItem item{entry->name, (entry->attributes & engine::kAttrDirectory) != 0,
-                                  std::nullopt};
-        if (fat)
-            item.rawEntry = entry->rawEntry;
-        request.selected.push_back(std::move(item));
+        if (entry != nullptr)
+            request.selected.push_back(restore::restoreItemOf(*entry, fat));
     }
     TfrmFileRestoreProg progress(this, *m_source, std::move(request));
     progress.exec();
