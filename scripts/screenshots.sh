@@ -18,7 +18,7 @@ mkdir -p "$out"
 
 export MTOOLS_SKIP_CHECK=1
 mkfs.fat -C -F 16 -n "DEMO DATA" "$work/fat16.img" 32768 > /dev/null
-mkfs.fat -C -F 32 -n "ARCHIVE" "$work/fat32.img" 70000 > /dev/null
+mkfs.fat -C -F 32 -n "ARCHIVE" "$work/fat32.img" 200000 > /dev/null
 echo "Imbrex demo" > "$work/README.TXT"
 mcopy -i "$work/fat16.img" "$work/README.TXT" ::/
 # A tree to browse and restore: text files, a nested folder and a file of a few megabytes.
@@ -29,6 +29,9 @@ printf 'Shopping: bread, milk, tea\n' > "$tree/Documents/list.txt"
 : > "$tree/Documents/empty.txt"
 head -c 3000000 /dev/urandom > "$tree/Pictures/holiday.raw"
 mcopy -s -i "$work/fat16.img" "$tree/Documents" "$tree/Pictures" ::/
+# A large file on the second volume, for the extraction's progress.
+head -c 80000000 /dev/urandom > "$work/large.bin"
+mcopy -i "$work/fat32.img" "$work/large.bin" ::/
 "$zbitool" create "$work/demo.zbi" "$work/fat16.img" "$work/fat32.img" --name "Demo image" \
     --comment "A FAT16 and a FAT32 volume made by scripts/screenshots.sh" --compression low --force
 
@@ -63,18 +66,34 @@ shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the scre
             xy=${key#dblclick:}
             xdotool mousemove "${xy%_*}" "${xy#*_}" click --repeat 2 --delay 80 1 ;;
         focus:*) # focus:TITLE gives the keyboard to the window of that title
-            xdotool search --sync --name "^${key#focus:}\$" windowfocus --sync ;;
+            # Without a window manager a new dialog does not take the keyboard itself: the newest window of
+            # that title is given it.
+            xdotool windowfocus --sync "$(xdotool search --sync --name "^${key#focus:}\$" | tail -1)" ;;
         type:*) xdotool type --delay 30 "${key#type:}" ;;
         wait:*) sleep "${key#wait:}" ;;
         snap:*) import -window root "$out/${key#snap:}.png" ;;
-        freeze:*) # freeze:NAME stops the editor where it is, so that a moment of long work can be shot
-            kill -STOP "$pid"
-            import -window root "$out/${key#freeze:}.png"
-            kill -CONT "$pid" ;;
+        halfway:*) # halfway:DIR:BYTES:NAME watches DIR in the background; when it holds BYTES / 2 the editor is
+            # stopped for a moment and the screen shot as NAME.png
+            spec=${key#halfway:}
+            dir=${spec%%:*}
+            spec=${spec#*:}
+            (
+                for _ in $(seq 3000); do
+                    [ "$(du -sb "$dir" | cut -f1)" -ge "$((${spec%%:*} / 2))" ] && break
+                    sleep 0.005
+                done
+                kill -STOP "$pid"
+                sleep 0.5
+                import -window root "$out/${spec#*:}.png"
+                kill -CONT "$pid"
+            ) &
+            watcher=$! ;;
         *) xdotool key --clearmodifiers "$key" ;;
         esac
         sleep 1
     done
+    [ -n "${watcher:-}" ] && wait "$watcher"
+    watcher=
     import -window root "$out/$name.png"
     kill "$pid"
     wait "$pid" 2> /dev/null || true
@@ -87,23 +106,29 @@ shoot properties C.UTF-8 click:260_437 alt+Return
 shoot drag C.UTF-8 drag:260_437:300_237
 shoot main-spanish es_ES.UTF-8
 
-# File Restore on the first partition; its window comes up with the file-name box focused. Shift+Tab goes to
-# the file list, where End and Up reach the folder "Documents" and Return enters it.
+# File Restore on the first partition; the window comes up with the file-name box focused. Shift+Tab goes to
+# the file list, where Home and Down reach the folder "Documents" and Return enters it. Restoring list.txt
+# into a directory that has it asks whether to replace it; Escape answers No, and closes the browser.
 target="$work/restore-target"
 mkdir -p "$target"
 printf 'an older list\n' > "$target/list.txt"
-shoot restore-folder C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" snap:restore-root \
-    shift+Tab Home Down Return wait:1 alt+d ctrl+a type:"$target" Tab shift+Tab \
-    alt+n ctrl+a type:list.txt alt+r wait:2 snap:restore-replace Escape Escape
-# The extraction of the large file, stopped halfway.
-shoot restore-progress C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" alt+d ctrl+a type:"$target" \
-    alt+n ctrl+a type:'Pictures\*.raw' Return alt+n ctrl+a type:holiday.raw alt+r wait:0.3 freeze:restore-progress \
-    wait:3 Return Escape
+shoot restore-end C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" snap:restore-root \
+    shift+Tab Home Down Return wait:1 snap:restore-folder alt+d ctrl+a type:"$target" \
+    alt+n ctrl+a type:list.txt alt+r wait:2 snap:restore-replace focus:"Replace File" Escape wait:1 \
+    focus:"File Restore" Escape
+# The large file of the second partition, shot when half of it is written.
+large="$work/large-target"
+mkdir -p "$large"
+shoot restore-done C.UTF-8 dblclick:260_453 wait:2 focus:"File Restore" alt+d ctrl+a type:"$large" \
+    alt+n ctrl+a type:large.bin halfway:"$large":80000000:restore-progress alt+r wait:4
 echo "screenshots in $out"
 
-# A whole folder restored by key presses from a Low image, compared with its source byte for byte.
+# A whole folder restored by key presses from a Low image, compared with its source byte for byte: the
+# folder "Documents" is selected in the list and restored, "Create All" makes the missing directories, and
+# the question about sub-directories is answered Yes.
 restored="$work/restored"
 mkdir -p "$restored"
 shoot restore-keys C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" alt+d ctrl+a type:"$restored" \
-    alt+n ctrl+a type:Documents shift+Tab Home Return wait:1 Return wait:2 Return wait:1 Escape
+    shift+Tab shift+Tab Home Down alt+r wait:2 focus:"Create Directory" alt+r wait:1 focus:Imbrex Return wait:2 \
+    focus:"File Restore" Return wait:1 focus:"File Restore" Escape
 diff -r "$tree/Documents" "$restored/Documents" && echo "== the folder restored by key presses equals its source"
