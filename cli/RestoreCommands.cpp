@@ -116,7 +116,7 @@ int runLs(const std::vector<std::string> &words)
     for (const engine::DirListEntry &entry : entries) {
         if (entry.name == "." || entry.name == "..")
             continue;
-        std::printf("%s\n", restore::fileRowText(entry).substr(2).c_str());
+        std::printf("%s\n", escapeControls(restore::fileRowText(entry).substr(2)).c_str());
     }
     return 0;
 }
