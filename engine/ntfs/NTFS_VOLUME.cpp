@@ -297,11 +297,12 @@ int NTFS_VOLUME::LoadFrs(uint32_t recordNumber, NTFS_FRS *&out)
 
 int NTFS_VOLUME::ReleaseFrs(NTFS_FRS *frs)
 {
-    if (frs == nullptr || frs->m_marker != NTFS_FRS::kMarker)
+    // The pointer may be stale: only once a slot holds it is it known to point at a live record.
+    if (frs == nullptr)
         return rc::kNtfsNotRegistered;
     const auto slot = std::find_if(m_records.begin(), m_records.end(),
                                    [frs](const auto &candidate) { return candidate.get() == frs; });
-    if (slot == m_records.end())
+    if (slot == m_records.end() || frs->m_marker != NTFS_FRS::kMarker)
         return rc::kNtfsNotRegistered;
     if (--frs->m_references > 0)
         return rc::kOk;
@@ -525,13 +526,20 @@ int NTFS_VOLUME::decodeRuns(const NTFS_FRS &frs, NTFS_ATTRIBUTE &a)
 
 int NTFS_VOLUME::CloseAttribute(NTFS_ATTRIBUTE *attribute)
 {
-    if (attribute == nullptr || attribute->m_marker != NTFS_ATTRIBUTE::kMarker || attribute->m_frs == nullptr)
+    // The pointer may be stale, and so may the record it names: the attribute is looked for in the tables of
+    // the open records, and only read once one of them holds it.
+    if (attribute == nullptr)
         return rc::kNtfsNotOpen;
-    auto &table = attribute->m_frs->m_attributes;
-    const auto slot = std::find_if(table.begin(), table.end(), [attribute](const auto &candidate) {
-        return candidate.get() == attribute;
-    });
-    if (slot == table.end())
+    std::unique_ptr<NTFS_ATTRIBUTE> *slot = nullptr;
+    for (auto &frs : m_records) {
+        if (frs == nullptr)
+            continue;
+        for (auto &candidate : frs->m_attributes) {
+            if (candidate.get() == attribute)
+                slot = &candidate;
+        }
+    }
+    if (slot == nullptr || attribute->m_marker != NTFS_ATTRIBUTE::kMarker)
         return rc::kNtfsNotOpen;
     if (--attribute->m_openCount > 0)
         return rc::kOk;

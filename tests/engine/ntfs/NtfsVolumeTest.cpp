@@ -620,4 +620,29 @@ TEST(NtfsVolumeTest, ResidentReadsStayInsideTheValue)
     EXPECT_EQ(v->NtfsCloseFile(h), rc::kOk);
 }
 
+TEST(NtfsVolumeTest, StalePointersAreRefusedWithoutBeingRead)
+{
+    NtfsVolumeBuilder b;
+    const uint32_t file = b.addFile(5, u"data.bin", pattern(100, 1));
+    Volume v(b.build());
+    ASSERT_EQ(v.mountResult, rc::kOk);
+
+    NTFS_FRS *frs = nullptr;
+    ASSERT_EQ(v->LoadFrs(file, frs), rc::kOk);
+    NTFS_ATTRIBUTE *data = nullptr;
+    ASSERT_EQ(v->OpenAttribute(frs, NtfsResidency::Either, 0x80, u"", NTFS_ATTRIBUTE::kAnyInstance, data),
+              rc::kOk);
+    ASSERT_EQ(v->CloseAttribute(data), rc::kOk);
+    // Freed: the attribute's memory is gone, and under a sanitizer any read of it fails the test.
+    EXPECT_EQ(v->CloseAttribute(data), rc::kNtfsNotOpen);
+
+    ASSERT_EQ(v->OpenAttribute(frs, NtfsResidency::Either, 0x80, u"", NTFS_ATTRIBUTE::kAnyInstance, data),
+              rc::kOk);
+    ASSERT_EQ(v->ReleaseFrs(frs), rc::kOk);
+    // The record went and took its open attribute with it.
+    EXPECT_EQ(v->ReleaseFrs(frs), rc::kNtfsNotRegistered);
+    EXPECT_EQ(v->CloseAttribute(data), rc::kNtfsNotOpen);
+    EXPECT_EQ(v->OpenRecordCount(), 2u);
+}
+
 } // namespace
