@@ -9,6 +9,7 @@
 
 #include "common/ResultCodes.h"
 #include "engine/ConvertName.h"
+#include "engine/DirectoryTrail.h"
 #include "engine/ntfs/NtfsLayout.h"
 #include "engine/ntfs/NtfsNames.h"
 #include "engine/ntfs/NtfsTime.h"
@@ -894,7 +895,10 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
     if (!m_mounted)
         return rc::kNtfsNotOpen;
     std::string text = path != nullptr ? path : "";
-    if (text == "\\")
+    // The root is found through its own "." entry, the one name that may lead back to a directory on the
+    // path.
+    const bool root = text == "\\";
+    if (root)
         text = ".";
     else if (!text.empty() && text.back() == '\\')
         return rc::kNtfsPathEndsWithSeparator;
@@ -907,6 +911,7 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
     const size_t lastSeparator = wide.rfind(u'\\');
     const bool sameDirectory = lastSeparator != std::u16string::npos && m_lastDirectory.valid &&
                                std::u16string_view(wide).substr(0, lastSeparator) == m_lastDirectory.path;
+    DirectoryTrail trail = sameDirectory ? m_lastDirectory.trail : DirectoryTrail(kRootRecord);
     NTFS_FRS *dir = nullptr;
     if (const int r = LoadFrs(sameDirectory ? m_lastDirectory.record : kRootRecord, dir); r != rc::kOk)
         return r;
@@ -944,15 +949,21 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
         if (!found)
             return rc::kNtfsNameNotFound;
         if (end == wide.size()) {
+            // A name that leads back to a directory on the path would let a walk list it again inside itself.
+            if (!root && trail.contains(foundRecord))
+                return rc::kDirectoryLoop;
             record = foundRecord;
             parent = dir->RecordNumber();
             if (lastSeparator != std::u16string::npos && !sameDirectory) {
                 m_lastDirectory.path.assign(wide, 0, lastSeparator);
                 m_lastDirectory.record = parent;
+                m_lastDirectory.trail = trail;
                 m_lastDirectory.valid = true;
             }
             return rc::kOk;
         }
+        if (const int r = trail.push(foundRecord); r != rc::kOk)
+            return r;
         NTFS_FRS *next = nullptr;
         holdDir.reset(nullptr);
         if (const int r = LoadFrs(foundRecord, next); r != rc::kOk)
