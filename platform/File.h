@@ -59,6 +59,7 @@ public:
     const std::string &path() const { return m_path; }
 
 private:
+    friend class Directory;
     int m_fd = -1;
     std::string m_path;
 };
