@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/engine/FatImageBuilder.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
@@ -536,4 +537,35 @@ TEST_F(Zbitool, ExtractNamesWhatItCouldNotRestoreAndFails)
         legacy.err.find("Use the uncompress option to create an image from which files can be restored."),
         std::string::npos)
         << legacy.err;
+}
+
+// A volume crafted with what the formatting tools never write: the unreadable folders are named, the rest
+// is restored, and a file whose long name is ".." is saved under a safe name.
+TEST_F(Zbitool, ExtractFromADamagedFatVolumeRestoresTheRestAndFails)
+{
+    imbrex::test::FatImageBuilder fat(imbrex::test::FatImageBuilder::Geometry{});
+    fat.addFile(0, "A       TXT", {'a'});
+    fat.addFile(0, "DOTDOT~1   ", {'d', 'd'}, u"..");
+    uint32_t loop = fat.addDirectory(0, "LOOP       ");
+    fat.addFile(loop, "INSIDE  TXT", {'i'});
+    fat.setFat(loop, loop); // the folder's chain leads back to itself
+    fat.addFile(0, "Z       TXT", {'z'});
+    std::string raw = file("crafted.img");
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(fat.image().data()),
+                  static_cast<std::streamsize>(fat.image().size()));
+    }
+    std::string image = file("image.zbi");
+    ToolRun created = run("create " + quote(image) + " " + quote(raw) + " --all-blocks");
+    ASSERT_EQ(created.status, 0) << created.err;
+    std::string out = file("out");
+    ToolRun extracted = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    EXPECT_EQ(extracted.status, 1) << extracted.err;
+    EXPECT_EQ(slurp(out + "/A.TXT"), "a");
+    EXPECT_EQ(slurp(out + "/Z.TXT"), "z");
+    EXPECT_EQ(slurp(out + "/_.."), "dd");
+    EXPECT_NE(extracted.err.find("File saved as " + out + "/_.."), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("traversing directories at \\LOOP"), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("failed"), std::string::npos) << extracted.err;
 }
