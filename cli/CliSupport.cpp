@@ -5,6 +5,7 @@
 #include "Passwords.h"
 #include "TerminalCallback.h"
 #include "common/ResultCodes.h"
+#include "index/IndexCallbacks.h"
 #include "platform/File.h"
 #include "store/CopyPartitions.h"
 #include "store/ImageModel.h"
@@ -218,13 +219,34 @@ int OpenedPartition::open(const Arguments &args, bool mount)
     const std::string name = "Partition " + std::to_string(m_number);
     if (int status = unlockPartition(*m_store, m_number, args))
         return status;
-    int e = m_access.OpenSectors(m_store.get(), args.option("--index").value_or(""));
+    // An index file that cannot be used is only a loss of speed: say so and go on without it.
+    class IndexWarning final : public index::IndexProblemHandler
+    {
+    public:
+        int ShowIndexProblem(int result, std::string &path) override
+        {
+            if (!path.empty()) {
+                std::string why = index::indexFileMessage(result, path);
+                if (why.empty())
+                    why = "The image index file cannot be read (error " + std::to_string(result) + ").";
+                std::fprintf(
+                    stderr,
+                    "zbitool: warning: %s The index file '%s' is not used; the restore goes on without it.\n",
+                    why.c_str(), path.c_str());
+            }
+            return rc::kOk;
+        }
+    } indexWarning;
+    int e = m_access.OpenSectors(m_store.get(), args.option("--index").value_or(""), &indexWarning);
     if (e == 0 && mount)
         e = m_access.MountVolume();
     if (e == rc::kLegacyCompression)
-        return failure("Restoring a file from this compressed image (type " +
-                           std::to_string(m_access.CompressionType()) + ") is not supported.",
-                       0);
+        return failure(
+            "Restoring a file from this compressed image (type " +
+                std::to_string(m_access.CompressionType()) +
+                ") is not supported.\n\nUse the uncompress option to create an image from which files "
+                "can be restored.",
+            0);
     if (e == rc::kUnsupportedFileSystem)
         return failure("Restoring a file from this partition type is not currently supported.", 0);
     if (e == rc::kWrongPassword)

@@ -63,6 +63,7 @@ public:
     const std::string &path() const { return m_path; }
 
 private:
+    friend class Directory;
     int openChecked(const std::string &path, int flags, bool blockDeviceAllowed);
 
     int m_fd = -1;

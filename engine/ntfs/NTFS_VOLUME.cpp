@@ -1120,9 +1120,12 @@ int NTFS_VOLUME::NtfsListDirectory(DIRLIST &list, const char *path, int nameSpac
             time.minute = dos.minute;
             time.second = dos.second;
         }
-        return list.AddEntry(name.c_str(), attributes, static_cast<uint32_t>(key.dataSize),
-                             static_cast<uint32_t>(key.dataSize >> 32), hasTime ? &date : nullptr,
-                             hasTime ? &time : nullptr, -1, nullptr);
+        const int added = list.AddEntry(name.c_str(), attributes, static_cast<uint32_t>(key.dataSize),
+                                        static_cast<uint32_t>(key.dataSize >> 32), hasTime ? &date : nullptr,
+                                        hasTime ? &time : nullptr, -1, nullptr);
+        if (added == rc::kOk)
+            list.SetLastFileTime(key.modificationTime);
+        return added;
     });
 }
 

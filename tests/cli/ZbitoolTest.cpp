@@ -15,6 +15,7 @@
 
 #include "cli/PartitionCommands.h"
 #include "platform/File.h"
+#include "tests/engine/FatImageBuilder.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
@@ -672,4 +673,131 @@ TEST_F(Zbitool, IndexBuildAndCheck)
         run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(out) + " --index " + quote(index));
     ASSERT_EQ(extracted.status, 0) << extracted.err;
     EXPECT_EQ(std::filesystem::file_size(out + "/README.TXT"), 21u);
+}
+
+namespace {
+
+struct timespec modificationTime(const std::string &path)
+{
+    struct stat st
+    {
+    };
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mtim;
+}
+
+} // namespace
+
+TEST_F(Zbitool, ExtractKeepsRecordedDatesUnlessAskedNotTo)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat16.img")) + " --compression low").status,
+              0);
+    // The fixture's files were dated so, in local time, before they went onto the volume.
+    std::string reference = file("reference");
+    ASSERT_EQ(std::system(("touch -d '2021-03-04 05:06:08' " + quote(reference)).c_str()), 0);
+    const time_t recorded = modificationTime(reference).tv_sec;
+
+    std::string out = file("out");
+    ToolRun kept = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    for (const char *path : {"/README.TXT", "/Documents/report-2020.txt", "/Documents", "/deep/level1"})
+        EXPECT_EQ(modificationTime(out + path).tv_sec, recorded) << path;
+
+    std::string now = file("now");
+    ASSERT_EQ(run("extract " + quote(image) + " 1 '\\' -o " + quote(now) + " --current-time").status, 0);
+    EXPECT_GT(modificationTime(now + "/README.TXT").tv_sec, recorded);
+    EXPECT_GT(modificationTime(now + "/Documents").tv_sec, recorded);
+
+    // "Include sub-directories?" answered No: the folder's files only.
+    std::string flat = file("flat");
+    ASSERT_EQ(run("extract " + quote(image) + " 1 '\\deep' '\\Documents' -o " + quote(flat) +
+                  " --no-subdirectories")
+                  .status,
+              0);
+    EXPECT_TRUE(std::filesystem::is_directory(flat + "/deep"));
+    EXPECT_FALSE(std::filesystem::exists(flat + "/deep/level1"));
+    EXPECT_TRUE(std::filesystem::exists(flat + "/Documents/report-2020.txt"));
+}
+
+TEST_F(Zbitool, ExtractNamesWhatItCouldNotRestoreAndFails)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img"))).status, 0);
+    std::string outside = file("outside");
+    std::string out = file("out");
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_directories(out);
+    std::filesystem::create_directory_symlink(outside, out + "/Documents");
+    ToolRun linked = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(outside));
+    EXPECT_NE(linked.err.find(out + "/Documents\n\nA symbolic link stands there; it is not followed."),
+              std::string::npos)
+        << linked.err;
+    EXPECT_NE(linked.err.find("; 3 failed"), std::string::npos) << linked.err; // the folder and its 2 files
+    EXPECT_EQ(std::filesystem::file_size(out + "/README.TXT"), 21u);           // the rest was restored
+    EXPECT_EQ(std::filesystem::file_size(out + "/deep/level1/level2/level3/leaf.bin"), 8192u);
+
+    // -o naming a file, and a path that names nothing among others that do.
+    std::string plain = file("plain");
+    std::ofstream(plain) << "x";
+    EXPECT_EQ(run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(plain)).status, 1);
+    std::string more = file("more");
+    ToolRun partly = run("extract " + quote(image) + " 1 '\\nothing.txt' '\\one.bin' -o " + quote(more));
+    EXPECT_EQ(partly.status, 1);
+    EXPECT_EQ(std::filesystem::file_size(more + "/one.bin"), 1u);
+
+    // An index file that cannot be used is a warning; the restore goes on without it.
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --compression low --force")
+                  .status,
+              0);
+    std::string again = file("again");
+    ToolRun unindexed = run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(again) + " --index " +
+                            quote(file("missing.zbx")));
+    EXPECT_EQ(unindexed.status, 0) << unindexed.err;
+    EXPECT_NE(unindexed.err.find("warning: The image index file was not found."), std::string::npos)
+        << unindexed.err;
+    EXPECT_EQ(std::filesystem::file_size(again + "/README.TXT"), 21u);
+
+    // The old one-stream compression: refused with the way out.
+    ASSERT_EQ(
+        run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --compression 5 --force").status,
+        0);
+    ToolRun legacy = run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(again));
+    EXPECT_NE(
+        legacy.err.find("Use the uncompress option to create an image from which files can be restored."),
+        std::string::npos)
+        << legacy.err;
+}
+
+// A volume crafted with what the formatting tools never write: the unreadable folders are named, the rest
+// is restored, and a file whose long name is ".." is saved under a safe name.
+TEST_F(Zbitool, ExtractFromADamagedFatVolumeRestoresTheRestAndFails)
+{
+    imbrex::test::FatImageBuilder fat(imbrex::test::FatImageBuilder::Geometry{});
+    fat.addFile(0, "A       TXT", {'a'});
+    fat.addFile(0, "DOTDOT~1   ", {'d', 'd'}, u"..");
+    uint32_t loop = fat.addDirectory(0, "LOOP       ");
+    fat.addFile(loop, "INSIDE  TXT", {'i'});
+    fat.setFat(loop, loop); // the folder's chain leads back to itself
+    fat.addFile(0, "Z       TXT", {'z'});
+    std::string raw = file("crafted.img");
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(fat.image().data()),
+                  static_cast<std::streamsize>(fat.image().size()));
+    }
+    std::string image = file("image.zbi");
+    ToolRun created = run("create " + quote(image) + " " + quote(raw) + " --all-blocks");
+    ASSERT_EQ(created.status, 0) << created.err;
+    std::string out = file("out");
+    ToolRun extracted = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    EXPECT_EQ(extracted.status, 1) << extracted.err;
+    EXPECT_EQ(slurp(out + "/A.TXT"), "a");
+    EXPECT_EQ(slurp(out + "/Z.TXT"), "z");
+    EXPECT_EQ(slurp(out + "/_.."), "dd");
+    EXPECT_NE(extracted.err.find("File saved as " + out + "/_.."), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("traversing directories at \\LOOP"), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("failed"), std::string::npos) << extracted.err;
 }
