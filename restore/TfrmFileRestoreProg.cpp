@@ -9,7 +9,7 @@
 
 #include "TfrmCreateDir.h"
 #include "TfrmReplaceFile.h"
-#include "common/ResultCodes.h"
+#include "store/MessageText.h"
 #include "translate/Translate.h"
 #include "translate/WidgetTranslator.h"
 #include "ui/DialogSupport.h"
@@ -98,7 +98,7 @@ TfrmFileRestoreProg::TfrmFileRestoreProg(QWidget *owner, restore::FileSource &so
 void TfrmFileRestoreProg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (m_result < 0 && !m_running)
+    if (!m_outcome && !m_running)
         tmr->start();
 }
 
@@ -142,16 +142,16 @@ void TfrmFileRestoreProg::RunRestore()
     QApplication::setOverrideCursor(Qt::BusyCursor);
     lblToFilename->setText(QString::fromStdString(m_request.targetDirectory));
     restore::FileExtraction extraction(m_source, *this);
-    int result = extraction.run(m_request.fileName, m_request.sourceDirectory, m_request.targetDirectory,
-                                m_request.selected);
-    if (m_cancel && result == 0)
-        result = rc::kCancelled;
+    restore::RestoreOutcome outcome = extraction.run(m_request.fileName, m_request.sourceDirectory,
+                                                     m_request.targetDirectory, m_request.selected);
+    if (m_cancel && outcome == restore::RestoreOutcome::Restored)
+        outcome = restore::RestoreOutcome::Cancelled;
     if (m_request.selected.size() > 1)
         lblCurrentFilename->setText(QString::fromStdString(m_request.fileName));
     QApplication::restoreOverrideCursor();
     m_running = false;
-    m_result = result;
-    if (result == 0) {
+    m_outcome = outcome;
+    if (outcome == restore::RestoreOutcome::Restored) {
         lblRestoreState->setText(QString::fromStdString(Translate("Restored File:")));
         btnCancel->setEnabled(false);
         btnOk->setEnabled(true);
@@ -162,6 +162,14 @@ void TfrmFileRestoreProg::RunRestore()
         showPercent();
         return;
     }
+    // Each failure was told where it happened; when other files were restored around them, the count says
+    // how much is missing.
+    if (outcome == restore::RestoreOutcome::Failed &&
+        (extraction.failures() > 1 || extraction.filesRestored() > 0))
+        ShowMessageBox(this,
+                       store::translatedMessage("Files or folders not restored: %d.",
+                                                {std::to_string(extraction.failures())}),
+                       MessageKind::Warning);
     m_cancel = true;
     done(mrOk);
 }

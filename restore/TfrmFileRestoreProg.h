@@ -4,6 +4,7 @@
 // two 64 KiB pieces; the extraction removes the file it was writing.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include <QtCore/QTimer>
@@ -31,8 +32,8 @@ class TfrmFileRestoreProg : public QDialog, public restore::RestoreQuestions
 public:
     TfrmFileRestoreProg(QWidget *owner, restore::FileSource &source, RestoreRequest request);
 
-    // The result of the run: 0, 7 when cancelled, or the last item's code; -1 before it ran.
-    int restoreResult() const { return m_result; }
+    // How the run ended; none before it ran.
+    std::optional<restore::RestoreOutcome> outcome() const { return m_outcome; }
     bool cancelled() const { return m_cancel; }
 
     // RestoreQuestions
@@ -74,7 +75,7 @@ private:
     std::vector<int32_t> m_subStepBase; // the first sub-step of each split directory level
     bool m_cancel = false;
     bool m_running = false;
-    int m_result = -1;
+    std::optional<restore::RestoreOutcome> m_outcome;
 };
 
 } // namespace imbrex::ui

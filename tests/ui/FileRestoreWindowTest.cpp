@@ -1,6 +1,7 @@
 // The File Restore windows over real FAT and NTFS volumes in images of our store, driven offscreen: dialogs
 // are answered by a script that watches the modal window, message boxes by the scripted handler.
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -458,7 +459,7 @@ TEST_F(FileRestoreWindowTest, CancelInTheMiddleOfALargeFileStopsAndLeavesNoParti
         SCOPED_TRACE(closeWindow ? "closing the window" : "pressing Cancel");
         DialogScript script;
         int firstPercent = -1;
-        int result = -1;
+        std::optional<imbrex::restore::RestoreOutcome> result;
         QTimer::singleShot(0, [&] {
             auto *progress = qobject_cast<TfrmFileRestoreProg *>(QApplication::activeModalWidget());
             ASSERT_NE(progress, nullptr);
@@ -472,12 +473,11 @@ TEST_F(FileRestoreWindowTest, CancelInTheMiddleOfALargeFileStopsAndLeavesNoParti
                                          progress->btnCancel->click();
                                  }
                              });
-            QObject::connect(progress, &QDialog::finished,
-                             [&, progress] { result = progress->restoreResult(); });
+            QObject::connect(progress, &QDialog::finished, [&, progress] { result = progress->outcome(); });
         });
         window->btnRestoreClick();
         EXPECT_GT(firstPercent, 0);
-        EXPECT_EQ(result, 7);
+        EXPECT_EQ(result, imbrex::restore::RestoreOutcome::Cancelled);
         EXPECT_EQ(script.progressWindows, 0); // it closed itself
         EXPECT_FALSE(fs::exists(m_target / "A rather long file name for testing.dat"));
         if (fs::exists(m_target)) {
@@ -629,6 +629,64 @@ TEST_F(FileRestoreWindowTest, TheMainWindowOpensTheSelectedPartitionAndKeepsTheT
     EXPECT_TRUE(listed.contains(QStringLiteral("README.TXT")));
     EXPECT_EQ(main.targetDirectory(), QStringLiteral("/chosen/now"));
     EXPECT_TRUE(m_messages.empty());
+}
+
+} // namespace
+
+namespace {
+
+// Three small files whose middle one cannot be read.
+class DamagedSource final : public imbrex::restore::FileSource
+{
+public:
+    bool isFatVolume() override { return false; }
+    int openEntry(const std::array<uint8_t, 32> &) override { return 1; }
+    int openFile(const std::string &path, int *kind) override
+    {
+        m_current = path;
+        m_read = false;
+        *kind = 1;
+        return 0;
+    }
+    uint64_t fileSize() override { return 4; }
+    int readFile(void *buffer, uint32_t count) override
+    {
+        if (m_current == "\\b" || m_read || count != 4)
+            return 1911;
+        std::memcpy(buffer, "data", 4);
+        m_read = true;
+        return 0;
+    }
+    int closeFile() override { return 0; }
+    int listDirectory(const std::string &, const std::array<uint8_t, 32> *,
+                      std::vector<imbrex::engine::DirListEntry> *) override
+    {
+        return 503;
+    }
+    int resetStream() override { return 0; }
+
+private:
+    std::string m_current;
+    bool m_read = false;
+};
+
+TEST_F(FileRestoreWindowTest, AFileThatCannotBeReadIsToldAndCountedWhileTheOthersAreRestored)
+{
+    DamagedSource source;
+    RestoreRequest request;
+    request.fileName = "(multiple files)";
+    request.targetDirectory = m_target.string();
+    for (const char *name : {"a", "b", "c"})
+        request.selected.push_back({name, false, std::nullopt});
+    fs::create_directories(m_target);
+    TfrmFileRestoreProg progress(nullptr, source, std::move(request));
+    progress.exec();
+    EXPECT_EQ(progress.outcome(), imbrex::restore::RestoreOutcome::Failed);
+    EXPECT_EQ(m_messages,
+              (std::vector<std::string>{"Error 1911 reading file \\b", "Files or folders not restored: 1."}));
+    EXPECT_EQ(contentOf(m_target / "a"), "data");
+    EXPECT_FALSE(fs::exists(m_target / "b"));
+    EXPECT_EQ(contentOf(m_target / "c"), "data");
 }
 
 } // namespace
