@@ -157,9 +157,9 @@ void TfrmFileRestoreProg::RunRestore()
         btnOk->setEnabled(true);
         btnOk->setDefault(true);
         btnOk->setFocus();
-        m_progress.SetStep(m_progress.total());
-        m_progress.SetPercent(100);
-        showPercent();
+        // Set outright: the overall formula in single precision stops at 99 for some step counts.
+        prgBar->setValue(100);
+        lblPercent->setText(QStringLiteral("100%"));
         return;
     }
     // Each failure was told where it happened; when other files were restored around them, the count says

@@ -1,5 +1,6 @@
 // The File Restore windows over real FAT and NTFS volumes in images of our store, driven offscreen: dialogs
 // are answered by a script that watches the modal window, message boxes by the scripted handler.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -399,6 +400,30 @@ TEST_F(FileRestoreWindowTest, ThreeFilesAndAFolderOfACompressedImageRestoreIntoA
                              to;
     ASSERT_EQ(std::system(copy.c_str()), 0);
     expectSameTree(expected, m_target);
+}
+
+TEST_F(FileRestoreWindowTest, TheOverallPercentageOverFilesAndFolderTreesNeverGoesBack)
+{
+    ImageStorePtr store = makeImage("fat16.img");
+    REQUIRE_IMAGE(store);
+    auto window = openWindow(store.get());
+    ASSERT_EQ(window->openResult(), 0);
+    DialogScript script;
+    std::vector<int> shown;
+    QTimer::singleShot(0, [&] {
+        auto *progress = qobject_cast<TfrmFileRestoreProg *>(QApplication::activeModalWidget());
+        ASSERT_NE(progress, nullptr);
+        QObject::connect(progress->prgBar, &QProgressBar::valueChanged, progress,
+                         [&](int value) { shown.push_back(value); });
+    });
+    selectOnly(*window,
+               {QStringLiteral("deep"), QStringLiteral("Mixed Case Folder"), QStringLiteral("one.bin")});
+    window->btnRestoreClick();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown.back(), 100);
+    // The second folder's files are shown within the second third.
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [](int v) { return v > 33 && v < 66; }));
 }
 
 TEST_F(FileRestoreWindowTest, ExistingFilesAreReplacedKeptOrAllReplacedAsAnswered)
