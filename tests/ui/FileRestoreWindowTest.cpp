@@ -80,6 +80,7 @@ public:
     std::vector<bool> replaceOfferedAll;
     int passwordAsked = 0;
     int progressWindows = 0;
+    bool streamWarning = false; // the last finished extraction showed the NTFS data-stream warning
 
 private:
     // A dialog answered with done() hides at once, so the next poll sees the window below it.
@@ -105,6 +106,7 @@ private:
         } else if (auto *progress = qobject_cast<TfrmFileRestoreProg *>(modal)) {
             if (progress->btnOk->isEnabled()) {
                 ++progressWindows;
+                streamWarning = progress->lblWarnDataStreams->isVisibleTo(progress);
                 progress->btnOk->click();
             }
         }
@@ -277,7 +279,9 @@ fs::path makeNtfsTree(const fs::path &dir, const fs::path &tree)
         "PATH=$PATH:/sbin:/usr/sbin; truncate -s 16M " + test::quote(raw.string()) + " && mkntfs -F -Q -q " +
         test::quote(raw.string()) + " >/dev/null 2>&1 && ntfs-3g " + test::quote(raw.string()) + " " +
         test::quote(mount.string()) + " >/dev/null 2>&1 && cp -r " + test::quote((tree / "Docs").string()) +
-        " " + test::quote(mount.string()) + "; r=$?; umount " + test::quote(mount.string()) + " && exit $r";
+        " " + test::quote(mount.string()) + "; r=$?; umount " + test::quote(mount.string()) +
+        " && ntfscp -q -N second " + test::quote(raw.string()) + " " +
+        test::quote((tree / "Docs" / "note.txt").string()) + " Docs/note.txt && exit $r";
     return std::system(script.c_str()) == 0 ? raw : fs::path();
 }
 
@@ -304,6 +308,7 @@ TEST_F(FileRestoreWindowTest, NtfsBrowsesIntoFoldersAndBackAndRestoresAFolderAsI
     selectOnly(*window, {QStringLiteral("Docs")});
     window->btnRestoreClick();
     EXPECT_EQ(m_messages, std::vector<std::string>{"Include sub-directories?"});
+    EXPECT_TRUE(script.streamWarning); // note.txt has a second data stream
     EXPECT_TRUE(fs::is_directory(m_target / "Docs" / "Empty"));
     expectSameTree(tree, m_target);
 }
@@ -323,6 +328,7 @@ TEST_F(FileRestoreWindowTest, NtfsListsItsRootAndRestoresAFileByItsName)
     window->btnRestoreClick();
     EXPECT_EQ(fs::file_size(m_target / "A rather long file name for testing.dat"), 307213u);
     EXPECT_EQ(script.progressWindows, 1);
+    EXPECT_FALSE(script.streamWarning);
 }
 
 TEST_F(FileRestoreWindowTest, WildcardsFilterOnlyTheFileNameAndAPathBeforeThemIsEntered)
