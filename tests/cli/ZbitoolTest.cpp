@@ -344,6 +344,17 @@ TEST_F(Zbitool, CreateLeavesTheOldImageOrNothingUntilTheNewOneIsComplete)
         EXPECT_NE(run("info " + quote(image) + " 1").out.find("IMBREX16"), std::string::npos);
     }
 
+    // An image another writer holds is not replaced under it.
+    imbrex::platform::File held;
+    ASSERT_EQ(held.open(image, imbrex::platform::FileAccess::ReadWrite), 0);
+    ASSERT_TRUE(held.tryLockExclusive());
+    const std::string locked = slurp(image);
+    ToolRun refused = run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --force");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("error 1903"), std::string::npos) << refused.err;
+    EXPECT_TRUE(slurp(image) == locked);
+    held.close();
+
     // A run that dies before it is complete leaves no image under a new name.
     const std::string fresh = file("fresh.zbi");
     for (int at = 1;; ++at) {
