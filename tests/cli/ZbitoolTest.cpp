@@ -440,3 +440,107 @@ TEST_F(Zbitool, IndexBuildAndCheck)
     ASSERT_EQ(extracted.status, 0) << extracted.err;
     EXPECT_EQ(std::filesystem::file_size(out + "/README.TXT"), 21u);
 }
+
+namespace {
+
+// The inclusive "partition bytes A-B" ranges of verify's report.
+std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    std::istringstream lines(out);
+    std::string line;
+    const std::string key = "  partition bytes ";
+    while (std::getline(lines, line))
+        if (line.rfind(key, 0) == 0) {
+            std::string span = line.substr(key.size());
+            size_t dash = span.find('-');
+            ranges.emplace_back(std::stoull(span.substr(0, dash)), std::stoull(span.substr(dash + 1)));
+        }
+    return ranges;
+}
+
+void flipByteAt(const std::string &path, size_t offset)
+{
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(static_cast<std::streamoff>(offset));
+    char c = 0;
+    f.get(c);
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.put(static_cast<char>(c ^ 0x5A));
+}
+
+} // namespace
+
+TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
+{
+    const std::string raw = fixture("fat16.img");
+    const std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(raw)).status, 0);
+    ToolRun clean = run("verify " + quote(image));
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_NE(clean.out.find("no damage found"), std::string::npos) << clean.out;
+
+    // Where a piece of the long file lies in the volume and in the image.
+    const std::string out = file("out");
+    ASSERT_EQ(run("extract " + quote(image) +
+                  " 1 '\\Documents\\A rather long file name for testing.dat' -o " + quote(out))
+                  .status,
+              0);
+    const std::string probe = slurp(out + "/A rather long file name for testing.dat").substr(200000, 64);
+    const size_t inVolume = slurp(raw).find(probe);
+    const size_t inImage = slurp(image).find(probe);
+    ASSERT_NE(inVolume, std::string::npos);
+    ASSERT_NE(inImage, std::string::npos);
+    flipByteAt(image, inImage + 10);
+    const std::string damagedBytes = slurp(image);
+
+    ToolRun damaged = run("verify " + quote(image) + " 1");
+    EXPECT_EQ(damaged.status, 1) << damaged.err;
+    EXPECT_NE(damaged.out.find("partition 1 (IMBREX16): chunk "), std::string::npos) << damaged.out;
+    EXPECT_NE(damaged.out.find("  in \\Documents\\A rather long file name for testing.dat\n"),
+              std::string::npos)
+        << damaged.out;
+    EXPECT_NE(damaged.out.find("1 damaged piece found."), std::string::npos) << damaged.out;
+    bool covered = false;
+    for (auto [first, last] : reportedRanges(damaged.out))
+        covered = covered || (first <= inVolume + 10 && inVolume + 10 <= last);
+    EXPECT_TRUE(covered) << damaged.out;
+    EXPECT_EQ(slurp(image), damagedBytes); // verify writes nothing
+
+    EXPECT_EQ(run("verify " + quote(image) + " 2").status, 1); // no such partition
+    EXPECT_EQ(run("verify").status, 2);
+}
+
+TEST_F(Zbitool, VerifyPassesCompressedAndProtectedImagesAndSeesADamagedSuperblock)
+{
+    const std::string password = file("password");
+    std::ofstream(password) << "hunter22\n";
+    const std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " " +
+                  quote(fixture("fat32.img")) + " --compression low")
+                  .status,
+              0);
+    ToolRun low = run("verify " + quote(image));
+    EXPECT_EQ(low.status, 0) << low.err;
+    EXPECT_NE(low.out.find("Checked 2 partitions"), std::string::npos) << low.out;
+
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) +
+                  " --compression high --force --password-file " + quote(password))
+                  .status,
+              0);
+    const std::string before = slurp(image);
+    ToolRun unlocked = run("verify " + quote(image) + " --password-file " + quote(password));
+    EXPECT_EQ(unlocked.status, 0) << unlocked.err;
+    // Without the password only the checksums can be read, and the run says it could not check everything.
+    ToolRun locked = run("verify " + quote(image));
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find("only the checksums"), std::string::npos) << locked.err;
+    EXPECT_EQ(slurp(image), before);
+
+    // A byte of the newest superblock (slot 0 after two commits): the damage is named, whatever the other
+    // slot still shows.
+    flipByteAt(image, 30);
+    ToolRun slot = run("verify " + quote(image));
+    EXPECT_EQ(slot.status, 1);
+    EXPECT_NE(slot.out.find("superblock slot 0 is damaged"), std::string::npos) << slot.out;
+}
