@@ -103,8 +103,13 @@ void nameFiles(const std::string &path, PartitionReport &report, Progress &progr
     restore::PARTITION_ACCESS access;
     if (e == 0)
         e = access.Open(store.get(), "");
-    if (e == rc::kUnsupportedFileSystem || e == rc::kLegacyCompression)
+    if (e == rc::kUnsupportedFileSystem)
         return; // no reader for it: the partition bytes are all that can be said
+    if (e == rc::kLegacyCompression) {
+        report.notes.push_back("the files cannot be named: a partition stored with the old one-stream "
+                               "compression cannot be read at random");
+        return;
+    }
     if (e != 0 || access.Volume() == nullptr) {
         report.notes.push_back(
             "the files cannot be named: the partition's file system could not be read (error " +

@@ -459,16 +459,6 @@ std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out
     return ranges;
 }
 
-void flipByteAt(const std::string &path, size_t offset)
-{
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekg(static_cast<std::streamoff>(offset));
-    char c = 0;
-    f.get(c);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.put(static_cast<char>(c ^ 0x5A));
-}
-
 } // namespace
 
 TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
@@ -491,7 +481,7 @@ TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
     const size_t inImage = slurp(image).find(probe);
     ASSERT_NE(inVolume, std::string::npos);
     ASSERT_NE(inImage, std::string::npos);
-    flipByteAt(image, inImage + 10);
+    imbrex::test::flipByte(image, inImage + 10);
     const std::string damagedBytes = slurp(image);
 
     ToolRun damaged = run("verify " + quote(image) + " 1");
@@ -539,7 +529,7 @@ TEST_F(Zbitool, VerifyPassesCompressedAndProtectedImagesAndSeesADamagedSuperbloc
 
     // A byte of the newest superblock (slot 0 after two commits): the damage is named, whatever the other
     // slot still shows.
-    flipByteAt(image, 30);
+    imbrex::test::flipByte(image, 30);
     ToolRun slot = run("verify " + quote(image));
     EXPECT_EQ(slot.status, 1);
     EXPECT_NE(slot.out.find("superblock slot 0 is damaged"), std::string::npos) << slot.out;

@@ -11,9 +11,11 @@
 #include "imgstore/Keyring.h"
 #include "imgstore/zbimgstr.h"
 #include "tests/support/ImageBuilder.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 
 using namespace imbrex;
+using imbrex::test::flipByte;
 using imbrex::test::PartitionSpec;
 using zbi::ByteRange;
 using zbi::PieceKind;
@@ -24,16 +26,6 @@ std::string fileBytes(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void flipByte(const std::string &path, uint64_t offset)
-{
-    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekg(static_cast<std::streamoff>(offset));
-    char c = 0;
-    f.get(c);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.put(static_cast<char>(c ^ 0x5A));
 }
 
 // An image with one partition of 48 blocks of 4 KiB (three chunks), every other block of the second half
