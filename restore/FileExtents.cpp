@@ -62,7 +62,7 @@ public:
         if (!visitArea("(boot sector and reserved sectors)", 0, fatStart) ||
             !visitArea("(file allocation tables)", fatStart, fatBytes))
             return rc::kCancelled;
-        m_seen.assign(size_t{m_vars.clusterCount} + engine::kFirstDataCluster, 0);
+        m_seen.assign(size_t{m_vars.clusterCount} + engine::kFirstDataCluster, false);
         WalkedFile root{"\\", true, {}};
         uint32_t rootCluster = 0;
         if (m_vars.fatType == engine::kFat32) {
@@ -96,25 +96,32 @@ private:
     // there and reported.
     void followChain(uint32_t start, uint64_t limit, WalkedFile &file)
     {
-        ++m_stamp;
         const uint64_t clusterBytes = m_vars.bytesPerCluster;
         uint64_t covered = 0;
+        uint64_t steps = 0;
         uint32_t cluster = start;
         while (covered < limit) {
             if (!m_vars.isDataCluster(cluster)) {
                 if (cluster < engine::kFatEndOfChain || limit != UINT64_MAX)
                     problem(file.path, rc::kSeekBeyondEnd,
                             "its cluster chain ends early or leaves the volume");
-                return;
+                break;
             }
-            if (m_seen[cluster] == m_stamp) {
+            if (m_seen[cluster]) {
                 problem(file.path, rc::kSeekBeyondEnd, "its cluster chain runs in a loop");
-                return;
+                break;
             }
-            m_seen[cluster] = m_stamp;
+            m_seen[cluster] = true;
+            ++steps;
             addExtent(file.extents, uint64_t{m_vars.clusterSector(cluster)} * m_vars.bytesPerSector,
                       clusterBytes);
             covered += clusterBytes;
+            cluster = m_vars.entry(cluster);
+        }
+        // The marks are taken back along the same clusters, so the next chain starts clean at the cost of
+        // this one's length rather than the volume's.
+        for (cluster = start; steps > 0; --steps) {
+            m_seen[cluster] = false;
             cluster = m_vars.entry(cluster);
         }
     }
@@ -174,9 +181,7 @@ private:
     const engine::FAT_VARS &m_vars;
     const FileExtentVisitor &m_visit;
     std::vector<WalkProblem> *m_problems;
-    // The chain being followed stamps its clusters, so a loop shows without clearing anything per chain.
-    std::vector<uint32_t> m_seen;
-    uint32_t m_stamp = 0;
+    std::vector<bool> m_seen;    // clusters of the chain being followed
     std::set<uint32_t> m_walked; // first clusters of the folders walked
 };
 

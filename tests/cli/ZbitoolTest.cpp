@@ -463,41 +463,47 @@ std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out
 
 TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
 {
-    const std::string raw = fixture("fat16.img");
-    const std::string image = file("image.zbi");
-    ASSERT_EQ(run("create " + quote(image) + " " + quote(raw)).status, 0);
-    ToolRun clean = run("verify " + quote(image));
-    EXPECT_EQ(clean.status, 0) << clean.err;
-    EXPECT_NE(clean.out.find("no damage found"), std::string::npos) << clean.out;
+    // The NTFS volume holds the tree's files flattened into its root.
+    struct Case
+    {
+        const char *volume;
+        const char *path;
+    };
+    for (Case c : {Case{"fat16.img", "\\Documents\\A rather long file name for testing.dat"},
+                   Case{"ntfs.img", "\\A rather long file name for testing.dat"}}) {
+        const std::string raw = fixture(c.volume);
+        const std::string image = file("image.zbi");
+        ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --force").status, 0);
+        ToolRun clean = run("verify " + quote(image));
+        EXPECT_EQ(clean.status, 0) << clean.err;
+        EXPECT_NE(clean.out.find("no damage found"), std::string::npos) << clean.out;
 
-    // Where a piece of the long file lies in the volume and in the image.
-    const std::string out = file("out");
-    ASSERT_EQ(run("extract " + quote(image) +
-                  " 1 '\\Documents\\A rather long file name for testing.dat' -o " + quote(out))
-                  .status,
-              0);
-    const std::string probe = slurp(out + "/A rather long file name for testing.dat").substr(200000, 64);
-    const size_t inVolume = slurp(raw).find(probe);
-    const size_t inImage = slurp(image).find(probe);
-    ASSERT_NE(inVolume, std::string::npos);
-    ASSERT_NE(inImage, std::string::npos);
-    imbrex::test::flipByte(image, inImage + 10);
-    const std::string damagedBytes = slurp(image);
+        // Where a piece of the long file lies in the volume and in the image.
+        const std::string out = file("out");
+        ASSERT_EQ(
+            run("extract " + quote(image) + " 1 " + quote(c.path) + " -o " + quote(out) + " --overwrite")
+                .status,
+            0);
+        const std::string probe = slurp(out + "/A rather long file name for testing.dat").substr(200000, 64);
+        const size_t inVolume = slurp(raw).find(probe);
+        const size_t inImage = slurp(image).find(probe);
+        ASSERT_NE(inVolume, std::string::npos);
+        ASSERT_NE(inImage, std::string::npos);
+        imbrex::test::flipByte(image, inImage + 10);
+        const std::string damagedBytes = slurp(image);
 
-    ToolRun damaged = run("verify " + quote(image) + " 1");
-    EXPECT_EQ(damaged.status, 1) << damaged.err;
-    EXPECT_NE(damaged.out.find("partition 1 (IMBREX16): chunk "), std::string::npos) << damaged.out;
-    EXPECT_NE(damaged.out.find("  in \\Documents\\A rather long file name for testing.dat\n"),
-              std::string::npos)
-        << damaged.out;
-    EXPECT_NE(damaged.out.find("1 damaged piece found."), std::string::npos) << damaged.out;
-    bool covered = false;
-    for (auto [first, last] : reportedRanges(damaged.out))
-        covered = covered || (first <= inVolume + 10 && inVolume + 10 <= last);
-    EXPECT_TRUE(covered) << damaged.out;
-    EXPECT_EQ(slurp(image), damagedBytes); // verify writes nothing
-
-    EXPECT_EQ(run("verify " + quote(image) + " 2").status, 1); // no such partition
+        ToolRun damaged = run("verify " + quote(image) + " 1");
+        EXPECT_EQ(damaged.status, 1) << damaged.err;
+        EXPECT_NE(damaged.out.find("): chunk "), std::string::npos) << damaged.out;
+        EXPECT_NE(damaged.out.find(std::string("  in ") + c.path + "\n"), std::string::npos) << damaged.out;
+        EXPECT_NE(damaged.out.find("1 damaged piece found."), std::string::npos) << damaged.out;
+        bool covered = false;
+        for (auto [first, last] : reportedRanges(damaged.out))
+            covered = covered || (first <= inVolume + 10 && inVolume + 10 <= last);
+        EXPECT_TRUE(covered) << damaged.out;
+        EXPECT_EQ(slurp(image), damagedBytes);                     // verify writes nothing
+        EXPECT_EQ(run("verify " + quote(image) + " 2").status, 1); // no such partition
+    }
     EXPECT_EQ(run("verify").status, 2);
 }
 
