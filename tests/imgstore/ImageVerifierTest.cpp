@@ -202,6 +202,21 @@ TEST_F(ImageVerifierTest, DamagedMetadataIsReported)
     ASSERT_EQ(imageDamage.size(), 1u);
     EXPECT_EQ(imageDamage[0].kind, PieceKind::Superblock);
     EXPECT_EQ(imageDamage[0].slot, slot);
+    flipByte(m_path, zbi::kSuperblockOffset[slot] + 30);
+
+    // The current catalog: nothing of the image can be read, and the verifier says so instead of an empty
+    // image.
+    zbi::Superblock sb;
+    const std::string bytes = fileBytes(m_path);
+    ASSERT_EQ(
+        zbi::parseSuperblock(std::as_bytes(std::span(bytes)).subspan(zbi::kSuperblockOffset[slot], 512), &sb),
+        zbi::SlotState::Valid);
+    flipByte(m_path, sb.catalogOffset + 10);
+    zbi::ImageVerifier damaged;
+    ASSERT_EQ(damaged.open(m_path, nullptr), 0);
+    EXPECT_FALSE(damaged.catalogReadable());
+    ASSERT_EQ(damaged.imageDamage().size(), 1u);
+    EXPECT_EQ(damaged.imageDamage()[0].kind, PieceKind::Catalog);
 }
 
 TEST_F(ImageVerifierTest, TheOneStreamKindLosesEverythingAfterADamagedChunk)
