@@ -695,21 +695,6 @@ struct timespec modificationTime(const std::string &path)
     };
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st.st_mtim;
-
-// The inclusive "partition bytes A-B" ranges of verify's report.
-std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out)
-{
-    std::vector<std::pair<uint64_t, uint64_t>> ranges;
-    std::istringstream lines(out);
-    std::string line;
-    const std::string key = "  partition bytes ";
-    while (std::getline(lines, line))
-        if (line.rfind(key, 0) == 0) {
-            std::string span = line.substr(key.size());
-            size_t dash = span.find('-');
-            ranges.emplace_back(std::stoull(span.substr(0, dash)), std::stoull(span.substr(dash + 1)));
-        }
-    return ranges;
 }
 
 } // namespace
@@ -826,6 +811,27 @@ TEST_F(Zbitool, ExtractFromADamagedFatVolumeRestoresTheRestAndFails)
     EXPECT_NE(extracted.err.find("File saved as " + out + "/_.."), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("traversing directories at \\LOOP"), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("failed"), std::string::npos) << extracted.err;
+}
+
+namespace {
+
+// The inclusive "partition bytes A-B" ranges of verify's report.
+std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    std::istringstream lines(out);
+    std::string line;
+    const std::string key = "  partition bytes ";
+    while (std::getline(lines, line))
+        if (line.rfind(key, 0) == 0) {
+            std::string span = line.substr(key.size());
+            size_t dash = span.find('-');
+            ranges.emplace_back(std::stoull(span.substr(0, dash)), std::stoull(span.substr(dash + 1)));
+        }
+    return ranges;
+}
+
+} // namespace
 
 TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
 {
