@@ -22,6 +22,15 @@ int failure(const std::string &message, int code = 0);
 // The open-failure message for an image file.
 int openFailure(const std::string &path, int code);
 
+// Says on standard error when image shows an older state than the newest its file records, and returns true
+// then.
+bool warnIfDamaged(ImageStore &image, const std::string &path);
+// Before a change: a damaged image is refused (returns the exit status after reporting) unless
+// --accept-damaged was given, which lets the store go on from the state it shows. 0 when the change may go
+// on.
+int allowChange(ImageStore &image, const std::string &path, const Arguments &args);
+inline constexpr const char *kAcceptDamagedFlag = "--accept-damaged";
+
 // The store's questions answered on the terminal (one instance for the run).
 IMGSTORE_UI_CALLBACK &terminalCallback();
 ImageStorePtr openForReading(const std::string &path, int *code);

@@ -274,10 +274,10 @@ int runCombine(const Words &args)
 int runDelete(const Words &words)
 {
     Arguments args;
-    if (auto error = parseArguments(words, {}, {}, &args))
+    if (auto error = parseArguments(words, {}, {kAcceptDamagedFlag}, &args))
         return usageError(*error);
     if (args.positional.size() < 2)
-        return usageError("usage: zbitool delete IMAGE N...");
+        return usageError("usage: zbitool delete IMAGE N... [--accept-damaged]");
     const std::string &path = args.positional[0];
     if (!platform::fileExists(path))
         return failure("The file '" + path + "' was not found.");
@@ -286,7 +286,10 @@ int runDelete(const Words &words)
     if (!opened.store)
         return failure(store::openFailureMessage(path, opened.error), opened.error);
     if (opened.readOnly)
-        return failure("'" + path + "' is read-only.");
+        return failure(store::notWritableMessage(path, opened.writeError),
+                       opened.writeError == rc::kImageLocked ? rc::kImageLocked : 0);
+    if (int status = allowChange(*opened.store, path, args))
+        return status;
     std::vector<uint32_t> rows;
     const uint32_t count = opened.store->GetPartitionCount();
     for (size_t i = 1; i < args.positional.size(); ++i) {

@@ -80,7 +80,7 @@ std::string_view describe(int code)
     case kDataDamaged:
         return "stored partition data is damaged (checksum mismatch)";
     case kImageLocked:
-        return "the image file is open for writing elsewhere";
+        return "the image is in use by another program";
     case kImageReadOnly:
         return "the image is open read-only";
     case kNoPartitionSelected:
@@ -101,6 +101,9 @@ std::string_view describe(int code)
         return "the image is larger than this format allows";
     case kNotSupported:
         return "the operation is not supported by this image";
+    case kDamagedImageNotAccepted:
+        return "the image is damaged and shows an older state than its newest; changes are refused until "
+               "going on from that state is accepted";
     default:
         return "unknown error";
     }
