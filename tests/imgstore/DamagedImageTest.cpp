@@ -64,19 +64,23 @@ std::string imageName(ImageStore &store)
     return name;
 }
 
+// A new image named name with one Low-compressed partition, closed.
+void makeImage(const std::string &path, const char *name)
+{
+    uint32_t error = 0;
+    ImageStorePtr store(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
+    ASSERT_TRUE(store) << error;
+    test::PartitionSpec spec;
+    spec.compression = 301;
+    ASSERT_EQ(test::addPartition(*store, spec), 0);
+    ASSERT_EQ(store->SetImageName(name), 0);
+}
+
 TEST(DamagedImage, OneDamagedSlotLosesNoCommittedState)
 {
     test::TempDir dir;
     std::string base = dir.file("base.zbi");
-    {
-        uint32_t error = 0;
-        ImageStorePtr store(ImageStoreCreateNew(base.c_str(), kNoSplit, 0, 0, nullptr, &error));
-        ASSERT_TRUE(store);
-        test::PartitionSpec spec;
-        spec.compression = 301;
-        ASSERT_EQ(test::addPartition(*store, spec), 0);
-        ASSERT_EQ(store->SetImageName("kept"), 0);
-    }
+    makeImage(base, "kept");
     // Signature, generation, catalog offset and the slot's checksum.
     for (int slot = 0; slot < 2; ++slot) {
         for (uint64_t field : {0u, 16u, 30u, 504u}) {
@@ -197,12 +201,7 @@ TEST(DamagedImage, NothingReadableIsAnErrorNeverAnEmptyImage)
 {
     test::TempDir dir;
     std::string base = dir.file("base.zbi");
-    {
-        uint32_t error = 0;
-        ImageStorePtr store(ImageStoreCreateNew(base.c_str(), kNoSplit, 0, 0, nullptr, &error));
-        ASSERT_TRUE(store);
-        ASSERT_EQ(test::addPartition(*store, test::PartitionSpec{}), 0);
-    }
+    makeImage(base, "base");
     std::string bothSlots = dir.file("slots.zbi");
     std::filesystem::copy_file(base, bothSlots);
     test::spoilByte(bothSlots, zbi::kSuperblockOffset[0] + 30);
