@@ -210,6 +210,7 @@ int runCopyCommand(const Words &words, store::CopyCommand command, const char *u
     store::ImageModel model = store::loadImageModel(sourcePath, &callback);
     if (!model.store)
         return failure(store::openFailureMessage(sourcePath, model.error), model.error);
+    (void)warnIfDamaged(*model.store, sourcePath);
     store::CopySource source = store::CopySource::allPartitions(*model.store, sourcePath);
     if (auto list = args.option("--partitions")) {
         auto rows = parsePartitionList(*list, source.itemCount);

@@ -233,7 +233,15 @@ TEST_F(Zbitool, OlderStateOfADamagedImageIsNamedAndKeptUntilAccepted)
         EXPECT_NE(refused.err.find("--accept-damaged"), std::string::npos) << change << ": " << refused.err;
         EXPECT_NE(refused.err.find("error 1914"), std::string::npos) << change << ": " << refused.err;
     }
+    std::string other = file("other.zbi");
+    ASSERT_EQ(run("create " + quote(other) + " " + quote(fixture("fat12.img"))).status, 0);
+    ToolRun into = run("copy " + quote(other) + " " + quote(image));
+    EXPECT_EQ(into.status, 1);
+    EXPECT_NE(into.err.find("error 1914"), std::string::npos) << into.err;
     EXPECT_EQ(slurp(image), before);
+    // Copying out of it says which state is copied.
+    ToolRun from = run("copy " + quote(image) + " " + quote(file("new.zbi")));
+    EXPECT_NE(from.err.find("It shows the older state 1."), std::string::npos) << from.err;
 
     EXPECT_EQ(run("rename " + quote(image) + " X --accept-damaged").status, 0);
     listed = run("list " + quote(image));
