@@ -13,7 +13,8 @@ namespace imbrex::zbi {
 
 inline constexpr uint16_t kFormatVersion = 1;
 
-// Two superblock slots at the start of the file; the valid one with the higher generation is current.
+// Two superblock slots at the start of the file; the valid one with the higher generation whose catalog reads
+// is current.
 inline constexpr size_t kSuperblockSize = 512;
 inline constexpr uint64_t kSuperblockOffset[2] = {0, 512};
 // Nothing but superblocks lives below this offset.
