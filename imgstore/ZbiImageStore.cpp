@@ -299,8 +299,7 @@ int ZbiImageStore::commit(Catalog next)
         e = m_file.sync();
     if (e != 0) {
         // Nothing the current image uses was touched; what the catalog's write took of the disk goes back.
-        m_space.rebuild(extentsInUse());
-        m_file.shrinkTo(m_space.end());
+        giveBackSpace();
         return e;
     }
 
@@ -361,9 +360,9 @@ void ZbiImageStore::giveBackSpace()
 {
     // Only a store that may write, and that knows what the disk holds: a damaged image keeps every byte until
     // the user accepts the state shown, and after a failed commit the newer state may lie beyond this end.
+    m_space.rebuild(extentsInUse());
     if (!m_writable || m_broken || m_closed || (m_damaged && !m_damageAccepted))
         return;
-    m_space.rebuild(extentsInUse());
     m_file.shrinkTo(m_space.end());
 }
 

@@ -135,7 +135,8 @@ private:
     // Reads and checks the catalog sb names.
     int loadCatalog(const Superblock &sb, Catalog *out);
     int commit(Catalog next);
-    // Cuts the file back to what the catalog in hand and the committed one use, after work was abandoned.
+    // Rebuilds the free space and cuts the file back to what the catalog in hand and the committed one use,
+    // after work was abandoned; the cut only where the store may write and knows what the disk holds.
     void giveBackSpace();
     // Space that must not be written: the committed catalog's and the current (or next) catalog's.
     std::vector<Extent> extentsInUse(const Catalog *next = nullptr) const;
