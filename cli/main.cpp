@@ -8,6 +8,7 @@
 #include "IndexCommands.h"
 #include "PartitionCommands.h"
 #include "RestoreCommands.h"
+#include "VerifyCommand.h"
 
 namespace {
 
@@ -49,6 +50,9 @@ Usage:
   zbitool delete IMAGE N...
       Delete partitions N... of IMAGE.
 
+rename, comment and delete refuse an image whose newest state cannot be read (it is damaged, and shows an
+older state) unless --accept-damaged is given: the change then builds on the state shown.
+
 A copy that fails or is cancelled (Ctrl-C) leaves an existing DST as it was and removes a DST it made,
 with its numbered parts.
 
@@ -70,6 +74,7 @@ int main(int argc, char **argv)
         std::fputs(kHelp, out);
         std::fputs(imbrex::cli::kRestoreHelp, out);
         std::fputs(imbrex::cli::kIndexHelp, out);
+        std::fputs(imbrex::cli::kVerifyHelp, out);
         std::fputs(kExitHelp, out);
         return argc < 2 ? 2 : 0;
     }
@@ -105,6 +110,8 @@ int main(int argc, char **argv)
         return imbrex::cli::runExtract(args);
     if (command == "index")
         return imbrex::cli::runIndex(args);
+    if (command == "verify")
+        return imbrex::cli::runVerify(args);
     std::fprintf(stderr, "zbitool: unknown command '%s'\nTry 'zbitool --help'.\n", command.c_str());
     return 2;
 }

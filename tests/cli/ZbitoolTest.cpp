@@ -202,6 +202,80 @@ TEST_F(Zbitool, DamagedDataIsReportedAndNothingIsExported)
     EXPECT_EQ(files, 0u);
 }
 
+TEST_F(Zbitool, ASpoiltSuperblockNeitherEmptiesNorCutsTheImage)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat16.img")) + " --compression low").status,
+              0);
+    const auto size = std::filesystem::file_size(image);
+    for (uint64_t offset : {30u, 542u}) {
+        imbrex::test::spoilByte(image, offset);
+        ToolRun listed = run("list " + quote(image));
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        EXPECT_NE(listed.out.find("|C:|FAT|"), std::string::npos) << listed.out;
+        EXPECT_EQ(run("rename " + quote(image) + " X" + std::to_string(offset)).status, 0);
+        EXPECT_GE(std::filesystem::file_size(image), size);
+    }
+}
+
+// An image whose newest state cannot be read shows an older one: every command says so, and changes wait
+// for --accept-damaged.
+TEST_F(Zbitool, OlderStateOfADamagedImageIsNamedAndKeptUntilAccepted)
+{
+    std::string image = file("old.zbi");
+    ASSERT_TRUE(imbrex::test::makeSingleSlotImage(image));
+    imbrex::test::spoilByte(image, 30); // slot 0 holds the newest state, 2
+    const std::string before = slurp(image);
+
+    ToolRun listed = run("list " + quote(image));
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.out, "");
+    EXPECT_NE(listed.err.find("is damaged: its newest state (2) cannot be read. It shows the older state 1."),
+              std::string::npos)
+        << listed.err;
+    for (const std::string &change : {"rename " + quote(image) + " X", "comment " + quote(image) + " X",
+                                      "delete " + quote(image) + " 1"}) {
+        ToolRun refused = run(change);
+        EXPECT_EQ(refused.status, 1) << change;
+        EXPECT_NE(refused.err.find("--accept-damaged"), std::string::npos) << change << ": " << refused.err;
+        EXPECT_NE(refused.err.find("error 1914"), std::string::npos) << change << ": " << refused.err;
+    }
+    std::string other = file("other.zbi");
+    ASSERT_EQ(run("create " + quote(other) + " " + quote(fixture("fat12.img"))).status, 0);
+    ToolRun into = run("copy " + quote(other) + " " + quote(image));
+    EXPECT_EQ(into.status, 1);
+    EXPECT_NE(into.err.find("error 1914"), std::string::npos) << into.err;
+    EXPECT_EQ(slurp(image), before);
+    // Copying out of it says which state is copied.
+    ToolRun from = run("copy " + quote(image) + " " + quote(file("new.zbi")));
+    EXPECT_NE(from.err.find("It shows the older state 1."), std::string::npos) << from.err;
+
+    EXPECT_EQ(run("rename " + quote(image) + " X --accept-damaged").status, 0);
+    listed = run("list " + quote(image));
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.err, "");
+}
+
+TEST_F(Zbitool, ASecondWriterIsToldTheImageIsInUse)
+{
+    std::string image = file("w.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img"))).status, 0);
+    uint32_t error = 0;
+    ImageStorePtr writer(ImageStoreOpen(image.c_str(), kNoSplit, 0, nullptr, &error));
+    ASSERT_TRUE(writer) << error;
+    std::string source = file("s.zbi");
+    ASSERT_EQ(run("create " + quote(source) + " " + quote(fixture("fat12.img"))).status, 0);
+    for (const std::string &change :
+         {"rename " + quote(image) + " X", "comment " + quote(image) + " 1 X",
+          "delete " + quote(image) + " 1", "copy " + quote(source) + " " + quote(image)}) {
+        ToolRun refused = run(change);
+        EXPECT_EQ(refused.status, 1) << change;
+        EXPECT_NE(refused.err.find("is in use by another program"), std::string::npos)
+            << change << ": " << refused.err;
+        EXPECT_EQ(refused.err.find("read-only"), std::string::npos) << change << ": " << refused.err;
+    }
+}
+
 TEST_F(Zbitool, BadInputGetsTheProgramsOwnWords)
 {
     std::string junk = file("junk.zbi");
@@ -343,6 +417,17 @@ TEST_F(Zbitool, CreateLeavesTheOldImageOrNothingUntilTheNewOneIsComplete)
         EXPECT_GT(at, 5);
         EXPECT_NE(run("info " + quote(image) + " 1").out.find("IMBREX16"), std::string::npos);
     }
+
+    // An image another writer holds is not replaced under it.
+    imbrex::platform::File held;
+    ASSERT_EQ(held.open(image, imbrex::platform::FileAccess::ReadWrite), 0);
+    ASSERT_TRUE(held.tryLockExclusive());
+    const std::string locked = slurp(image);
+    ToolRun refused = run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --force");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("error 1903"), std::string::npos) << refused.err;
+    EXPECT_TRUE(slurp(image) == locked);
+    held.close();
 
     // A run that dies before it is complete leaves no image under a new name.
     const std::string fresh = file("fresh.zbi");
@@ -800,4 +885,104 @@ TEST_F(Zbitool, ExtractFromADamagedFatVolumeRestoresTheRestAndFails)
     EXPECT_NE(extracted.err.find("File saved as " + out + "/_.."), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("traversing directories at \\LOOP"), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("failed"), std::string::npos) << extracted.err;
+}
+
+namespace {
+
+// The inclusive "partition bytes A-B" ranges of verify's report.
+std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    std::istringstream lines(out);
+    std::string line;
+    const std::string key = "  partition bytes ";
+    while (std::getline(lines, line))
+        if (line.rfind(key, 0) == 0) {
+            std::string span = line.substr(key.size());
+            size_t dash = span.find('-');
+            ranges.emplace_back(std::stoull(span.substr(0, dash)), std::stoull(span.substr(dash + 1)));
+        }
+    return ranges;
+}
+
+} // namespace
+
+TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
+{
+    // The NTFS volume holds the tree's files flattened into its root.
+    struct Case
+    {
+        const char *volume;
+        const char *path;
+    };
+    for (Case c : {Case{"fat16.img", "\\Documents\\A rather long file name for testing.dat"},
+                   Case{"ntfs.img", "\\A rather long file name for testing.dat"}}) {
+        const std::string raw = fixture(c.volume);
+        const std::string image = file("image.zbi");
+        ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --force").status, 0);
+        ToolRun clean = run("verify " + quote(image));
+        EXPECT_EQ(clean.status, 0) << clean.err;
+        EXPECT_NE(clean.out.find("no damage found"), std::string::npos) << clean.out;
+
+        // Where a piece of the long file lies in the volume and in the image.
+        const std::string out = file("out");
+        ASSERT_EQ(
+            run("extract " + quote(image) + " 1 " + quote(c.path) + " -o " + quote(out) + " --overwrite")
+                .status,
+            0);
+        const std::string probe = slurp(out + "/A rather long file name for testing.dat").substr(200000, 64);
+        const size_t inVolume = slurp(raw).find(probe);
+        const size_t inImage = slurp(image).find(probe);
+        ASSERT_NE(inVolume, std::string::npos);
+        ASSERT_NE(inImage, std::string::npos);
+        imbrex::test::flipByte(image, inImage + 10);
+        const std::string damagedBytes = slurp(image);
+
+        ToolRun damaged = run("verify " + quote(image) + " 1");
+        EXPECT_EQ(damaged.status, 1) << damaged.err;
+        EXPECT_NE(damaged.out.find("): chunk "), std::string::npos) << damaged.out;
+        EXPECT_NE(damaged.out.find(std::string("  in ") + c.path + "\n"), std::string::npos) << damaged.out;
+        EXPECT_NE(damaged.out.find("1 damaged piece found."), std::string::npos) << damaged.out;
+        bool covered = false;
+        for (auto [first, last] : reportedRanges(damaged.out))
+            covered = covered || (first <= inVolume + 10 && inVolume + 10 <= last);
+        EXPECT_TRUE(covered) << damaged.out;
+        EXPECT_EQ(slurp(image), damagedBytes);                     // verify writes nothing
+        EXPECT_EQ(run("verify " + quote(image) + " 2").status, 1); // no such partition
+    }
+    EXPECT_EQ(run("verify").status, 2);
+}
+
+TEST_F(Zbitool, VerifyPassesCompressedAndProtectedImagesAndSeesADamagedSuperblock)
+{
+    const std::string password = file("password");
+    std::ofstream(password) << "hunter22\n";
+    const std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " " +
+                  quote(fixture("fat32.img")) + " --compression low")
+                  .status,
+              0);
+    ToolRun low = run("verify " + quote(image));
+    EXPECT_EQ(low.status, 0) << low.err;
+    EXPECT_NE(low.out.find("Checked 2 partitions"), std::string::npos) << low.out;
+
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) +
+                  " --compression high --force --password-file " + quote(password))
+                  .status,
+              0);
+    const std::string before = slurp(image);
+    ToolRun unlocked = run("verify " + quote(image) + " --password-file " + quote(password));
+    EXPECT_EQ(unlocked.status, 0) << unlocked.err;
+    // Without the password only the checksums can be read, and the run says it could not check everything.
+    ToolRun locked = run("verify " + quote(image));
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find("only the checksums"), std::string::npos) << locked.err;
+    EXPECT_EQ(slurp(image), before);
+
+    // A byte of the newest superblock (slot 0 after two commits): the damage is named, whatever the other
+    // slot still shows.
+    imbrex::test::flipByte(image, 30);
+    ToolRun slot = run("verify " + quote(image));
+    EXPECT_EQ(slot.status, 1);
+    EXPECT_NE(slot.out.find("superblock slot 0 is damaged"), std::string::npos) << slot.out;
 }
