@@ -20,11 +20,13 @@
 
 #include "capture/RawVolume.h"
 #include "common/Progress.h"
+#include "common/ResultCodes.h"
 #include "imgstore/zbimgstr.h"
 #include "restore/TfrmCreateDir.h"
 #include "restore/TfrmFileRestore.h"
 #include "restore/TfrmFileRestoreProg.h"
 #include "restore/TfrmReplaceFile.h"
+#include "tests/support/FakeStore.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "ui/MessageBox.h"
@@ -718,6 +720,43 @@ TEST_F(FileRestoreWindowTest, AFileThatCannotBeReadIsToldAndCountedWhileTheOther
     EXPECT_EQ(contentOf(m_target / "a"), "data");
     EXPECT_FALSE(fs::exists(m_target / "b"));
     EXPECT_EQ(contentOf(m_target / "c"), "data");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FileRestoreWindowTest, PartitionsThatCannotBeOpenedAreToldInTheirOwnWordsAndTheWindowCloses)
+{
+    struct Case
+    {
+        uint32_t compression;
+        uint32_t sectorSize;
+        std::string message;
+    };
+    const Case cases[] = {
+        {5, 512,
+         "Restoring a file from this compressed image (type 5) is not supported.\n\nUse the uncompress "
+         "option "
+         "to create an image from which files can be restored."},
+        {0, 4096, "Error " + std::to_string(imbrex::rc::kBadGeometry) + " accessing partition"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.message);
+        imbrex::test::FakeStore store;
+        imbrex::test::FakePartition partition;
+        partition.name = "Old";
+        partition.sectorCount = 2048;
+        partition.compression = c.compression;
+        partition.sectorSize = c.sectorSize;
+        store.partitions = {partition};
+        m_messages.clear();
+        auto window = openWindow(&store);
+        EXPECT_NE(window->openResult(), 0);
+        EXPECT_EQ(m_messages, std::vector<std::string>{c.message});
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(window->access(), nullptr);
+    }
 }
 
 } // namespace
