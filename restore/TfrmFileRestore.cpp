@@ -298,6 +298,13 @@ void TfrmFileRestore::reportOpenFailure(int code)
 
 // ---- The look-in path ----
 
+void TfrmFileRestore::reportListingError(int code, const std::string &path)
+{
+    ShowMessageBox(
+        this, store::translatedMessage("Error %d traversing directories at %s", {std::to_string(code), path}),
+        MessageKind::Error);
+}
+
 int TfrmFileRestore::listDirectory(const std::string &path,
                                    const std::optional<std::array<uint8_t, 32>> &rawEntry)
 {
@@ -316,20 +323,14 @@ int TfrmFileRestore::descend(const std::string &name, const std::optional<std::a
     const std::string previous = m_currentPath;
     const std::string path = m_currentPath + "\\" + name;
     if (path.size() > kMaxPathBytes) {
-        ShowMessageBox(this,
-                       store::translatedMessage("Error %d traversing directories at %s",
-                                                {std::to_string(rc::kOutOfMemory), path}),
-                       MessageKind::Error);
+        reportListingError(rc::kOutOfMemory, path);
         return rc::kOutOfMemory;
     }
     m_currentPath = path;
     const int e = listDirectory(m_currentPath, m_source && m_source->isFatVolume() ? rawEntry : std::nullopt);
     if (e != 0) {
         if (e != rc::kCancelled)
-            ShowMessageBox(this,
-                           store::translatedMessage("Error %d traversing directories at %s",
-                                                    {std::to_string(e), m_currentPath}),
-                           MessageKind::Error);
+            reportListingError(e, m_currentPath);
         m_currentPath = previous;
         // Back to the last level that listed; the list shows it again.
         lstFilesSetLookInPath(cmbFromDir->count() - 1);
@@ -352,10 +353,7 @@ int TfrmFileRestore::lstFilesAddLookInPath(const std::string &path,
         cmbFromDir->setCurrentIndex(0);
         m_currentPath.clear();
         if (int e = listDirectory(std::string(), std::nullopt)) {
-            ShowMessageBox(
-                this,
-                store::translatedMessage("Error %d traversing directories at %s", {std::to_string(e), "\\"}),
-                MessageKind::Error);
+            reportListingError(e, "\\");
             return e;
         }
     }
@@ -371,11 +369,7 @@ int TfrmFileRestore::lstFilesAddLookInPath(const std::string &path,
             if ((entry.attributes & engine::kAttrDirectory) && restore::entryNamed(entry, name, fat))
                 found = &entry;
         if (found == nullptr) {
-            ShowMessageBox(
-                this,
-                store::translatedMessage("Error %d traversing directories at %s",
-                                         {std::to_string(rc::kPathNotFound), m_currentPath + "\\" + name}),
-                MessageKind::Error);
+            reportListingError(rc::kPathNotFound, m_currentPath + "\\" + name);
             lstFilesSetLookInPath(cmbFromDir->count() - 1);
             return rc::kPathNotFound;
         }
@@ -403,10 +397,7 @@ void TfrmFileRestore::lstFilesSetLookInPath(int level)
             --level; // the index extension was cancelled: one level up
             continue;
         }
-        ShowMessageBox(this,
-                       store::translatedMessage("Error %d traversing directories at %s",
-                                                {std::to_string(e), m_currentPath}),
-                       MessageKind::Error);
+        reportListingError(e, m_currentPath);
         return;
     }
 }

@@ -99,6 +99,7 @@ private:
 
     int openPartition();
     void reportOpenFailure(int code);
+    void reportListingError(int code, const std::string &path);
     int listDirectory(const std::string &path, const std::optional<std::array<uint8_t, 32>> &rawEntry);
     // Enters the folder name of the current directory (the listing's own name for it) and lists it.
     int descend(const std::string &name, const std::optional<std::array<uint8_t, 32>> &rawEntry);
