@@ -554,6 +554,22 @@ void TfrmFileRestore::btnRestoreClick()
     }
     if (!m_source || text.empty())
         return;
+    // A typed name of a folder that is not the selected row enters the folder instead of restoring it.
+    bool selectedByName = false;
+    for (const QListWidgetItem *item : lstFiles->selectedItems())
+        selectedByName = selectedByName || lstFilesGetFilename(lstFiles->row(item)).toStdString() == text;
+    if (!selectedByName && text.find('\\') == std::string::npos) {
+        const bool fat = m_source->isFatVolume();
+        for (const engine::DirListEntry &entry : m_entries) {
+            if ((entry.attributes & engine::kAttrDirectory) && entry.name != "." && entry.name != ".." &&
+                restore::entryNamed(entry, text, fat)) {
+                edtFilename->clear();
+                lstFilesAddLookInPath(text, std::nullopt);
+                lstFilesPopulate();
+                return;
+            }
+        }
+    }
     const QString target = edtTargetDir->text().trimmed();
     if (target.isEmpty() || !QDir::isAbsolutePath(target)) {
         // A relative target would land wherever the program happens to run.

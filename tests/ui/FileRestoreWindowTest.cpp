@@ -374,6 +374,15 @@ TEST_F(FileRestoreWindowTest, WildcardsFilterOnlyTheFileNameAndAPathBeforeThemIs
     EXPECT_TRUE(window->edtFilename->text().isEmpty());
     EXPECT_FALSE(window->btnRestoreFile->isEnabled());
 
+    // A folder's name typed without a pattern enters it; restoring the folder needs its row selected.
+    window->edtFilename->setText(QStringLiteral("MIXED CASE FOLDER"));
+    pressKey(window->edtFilename, Qt::Key_Return);
+    EXPECT_EQ(window->cmbFromDir->count(), 2);
+    EXPECT_EQ(names(*window), (QStringList{QStringLiteral("lower case.txt"), QStringLiteral("UPPER.TXT")}));
+    EXPECT_EQ(window->edtFilename->text(), QStringLiteral("lower case.txt"));
+    EXPECT_FALSE(fs::exists(m_target));
+    window->btnUpOneLevelClick();
+
     // A folder that is not there is told, and the window stays where it was.
     m_messages.clear();
     window->edtFilename->setText(QStringLiteral("Nowhere\\*.*"));
