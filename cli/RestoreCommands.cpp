@@ -11,6 +11,7 @@
 #include "restore/FileExtraction.h"
 #include "restore/FileRows.h"
 #include "restore/PartitionFileSource.h"
+#include "restore/PathLookup.h"
 
 namespace imbrex::cli {
 
@@ -22,94 +23,6 @@ const char *const kRestoreHelp = R"(  zbitool ls IMAGE N [PATH] [--index FILE] [
 )";
 
 namespace {
-
-// The directory part and the name of a partition path: "\A\B" -> "\A", "B"; "\B" -> "\", "B".
-std::pair<std::string, std::string> splitPath(const std::string &path)
-{
-    auto slash = path.find_last_of('\\');
-    if (slash == std::string::npos)
-        return {"\\", path};
-    return {slash == 0 ? "\\" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
-bool sameName(const std::string &a, const std::string &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-        char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-// The 8.3 name of a FAT directory entry: "README  TXT" -> "README.TXT".
-std::string shortName(const std::array<uint8_t, 32> &raw)
-{
-    std::string base(reinterpret_cast<const char *>(raw.data()), 8);
-    std::string extension(reinterpret_cast<const char *>(raw.data()) + 8, 3);
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    while (!extension.empty() && extension.back() == ' ')
-        extension.pop_back();
-    return extension.empty() ? base : base + "." + extension;
-}
-
-bool entryNamed(const engine::DirListEntry &entry, const std::string &name, bool fat)
-{
-    return sameName(entry.name, name) || (fat && sameName(shortName(entry.rawEntry), name));
-}
-
-// A directory of the partition, found component by component so that long names work on FAT too.
-struct Located
-{
-    std::string path = "\\";
-    std::optional<std::array<uint8_t, 32>> rawEntry; // FAT: the directory's entry; none for the root
-};
-
-int locateDirectory(restore::FileSource &source, const std::string &path, Located *out)
-{
-    bool fat = source.isFatVolume();
-    Located here;
-    size_t start = 1;
-    while (start < path.size()) {
-        size_t end = path.find('\\', start);
-        std::string component =
-            path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? path.size() : end + 1;
-        if (component.empty())
-            continue;
-        std::vector<engine::DirListEntry> entries;
-        if (int e = source.listDirectory(here.path, here.rawEntry ? &*here.rawEntry : nullptr, &entries))
-            return e;
-        const engine::DirListEntry *found = nullptr;
-        for (const auto &entry : entries)
-            if ((entry.attributes & engine::kAttrDirectory) && entryNamed(entry, component, fat))
-                found = &entry;
-        if (!found)
-            return rc::kNoIndexFile; // 504: not found
-        here.path = (here.path == "\\" ? std::string() : here.path) + "\\" + found->name;
-        if (fat)
-            here.rawEntry = found->rawEntry;
-    }
-    *out = here;
-    return rc::kOk;
-}
-
-int listLocated(restore::FileSource &source, const Located &where, std::vector<engine::DirListEntry> *entries)
-{
-    return source.listDirectory(where.path, where.rawEntry ? &*where.rawEntry : nullptr, entries);
-}
-
-restore::RestoreItem itemOf(const engine::DirListEntry &entry, bool fat)
-{
-    restore::RestoreItem item{entry.name, (entry.attributes & engine::kAttrDirectory) != 0, std::nullopt};
-    if (fat)
-        item.rawEntry = entry.rawEntry;
-    return item;
-}
 
 // Questions answered from the command line's choices, messages on standard error, progress on the terminal.
 class TerminalQuestions final : public restore::RestoreQuestions
@@ -194,10 +107,10 @@ int runLs(const std::vector<std::string> &words)
         path = "\\" + path;
     restore::PartitionFileSource source(partition.access());
     std::vector<engine::DirListEntry> entries;
-    Located where;
-    int e = locateDirectory(source, path, &where);
+    restore::LocatedDirectory where;
+    int e = restore::locateDirectory(source, path, &where);
     if (e == 0)
-        e = listLocated(source, where, &entries);
+        e = restore::listLocated(source, where, &entries);
     if (e != 0)
         return failure("The directory '" + path + "' cannot be listed.", e);
     for (const engine::DirListEntry &entry : entries) {
@@ -250,7 +163,7 @@ int runExtract(const std::vector<std::string> &words)
                 return failure("The root directory cannot be listed.", e);
             for (const auto &entry : entries)
                 if (entry.name != "." && entry.name != "..")
-                    selected.push_back(itemOf(entry, fat));
+                    selected.push_back(restore::restoreItemOf(entry, fat));
             if (selected.size() == 1)
                 name = selected[0].name;
         } else {
@@ -259,12 +172,12 @@ int runExtract(const std::vector<std::string> &words)
             restore::WildcardCheck check = restore::checkWildcards(path);
             if (check.failed)
                 return failure(restore::kWildcardMessage, 0);
-            std::tie(directory, name) = splitPath(path);
+            std::tie(directory, name) = restore::splitPartitionPath(path);
             std::vector<engine::DirListEntry> entries;
-            Located where;
-            int e = locateDirectory(source, directory, &where);
+            restore::LocatedDirectory where;
+            int e = restore::locateDirectory(source, directory, &where);
             if (e == 0)
-                e = listLocated(source, where, &entries);
+                e = restore::listLocated(source, where, &entries);
             if (e != 0)
                 return failure("The directory '" + directory + "' cannot be listed.", e);
             directory = where.path;
@@ -273,8 +186,8 @@ int runExtract(const std::vector<std::string> &words)
                     continue;
                 bool isFile = (entry.attributes & engine::kAttrDirectory) == 0;
                 if (check.hasPattern ? isFile && restore::patternMatches(name, entry.name)
-                                     : entryNamed(entry, name, fat))
-                    selected.push_back(itemOf(entry, fat));
+                                     : restore::entryNamed(entry, name, fat))
+                    selected.push_back(restore::restoreItemOf(entry, fat));
             }
             if (selected.empty())
                 return failure(

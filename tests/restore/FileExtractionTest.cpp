@@ -12,6 +12,7 @@
 #include "common/ResultCodes.h"
 #include "platform/File.h"
 #include "restore/FileRows.h"
+#include "restore/PathLookup.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -358,4 +359,22 @@ TEST(FileRows, FolderAndFileRows)
     file.size = 5368709120ull;
     EXPECT_EQ(fileRowText(folder), "D Docs|Folder| |3/4/2021 5:06:08|");
     EXPECT_EQ(fileRowText(file), "F big.bin|File|5,368,709,120|3/4/2021 5:06:08|");
+}
+
+TEST(PathLookup, DirectoriesAreFoundByLongNamesWithoutRegardToCase)
+{
+    FakeSource source;
+    source.addDirectory("\\", "Docs");
+    source.addDirectory("\\Docs", "Deep");
+    source.addFile("\\Docs", "note.txt", {'n'});
+    LocatedDirectory where;
+    ASSERT_EQ(locateDirectory(source, "\\docs\\DEEP\\", &where), 0);
+    EXPECT_EQ(where.path, "\\Docs\\Deep");
+    EXPECT_EQ(locateDirectory(source, "\\Docs\\note.txt", &where), rc::kNoIndexFile); // a file is no folder
+    EXPECT_EQ(locateDirectory(source, "\\Nowhere", &where), rc::kNoIndexFile);
+    EXPECT_EQ(splitPartitionPath("\\A\\B"), (std::pair<std::string, std::string>{"\\A", "B"}));
+    EXPECT_EQ(splitPartitionPath("\\B"), (std::pair<std::string, std::string>{"\\", "B"}));
+    std::array<uint8_t, 32> raw{};
+    std::memcpy(raw.data(), "README  TXT", 11);
+    EXPECT_EQ(fatShortName(raw), "README.TXT");
 }
