@@ -339,6 +339,7 @@ void TfrmMain::buildLayout()
     column->addWidget(info);
     connect(edtImageName, &QLineEdit::textEdited, this, [this] { writeImageName(); });
     edtImageName->installEventFilter(this);
+    mmoImageComment->viewport()->installEventFilter(this);
     connect(mmoImageComment, &QPlainTextEdit::textChanged, this, [this] {
         if (m_filling || !m_store)
             return;
@@ -903,6 +904,11 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    // An image dropped on the name, the comment or the recent list is opened, not pasted in as text.
+    if ((watched == edtImageName || watched == mmoImageComment->viewport() ||
+         watched == lstRecentImages->viewport()) &&
+        takeImageDrop(event))
+        return true;
     if (watched == edtImageName && event->type() == QEvent::KeyRelease) {
         writeImageName();
     } else if (watched == lstImage->viewport() && event->type() == QEvent::MouseButtonPress) {
@@ -931,9 +937,7 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
                (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove)) {
         // The list's own drop handling (inserting the dragged texts) never runs.
         auto *drag = static_cast<QDragMoveEvent *>(event);
-        if (drag->source() == nullptr && !droppedImage(drag->mimeData()).isEmpty()) {
-            drag->acceptProposedAction();
-        } else if (lstRecentImagesDragOver(drag->source(), drag->position().toPoint())) {
+        if (lstRecentImagesDragOver(drag->source(), drag->position().toPoint())) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {
@@ -942,11 +946,7 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
         return true;
     } else if (watched == lstRecentImages->viewport() && event->type() == QEvent::Drop) {
         auto *drop = static_cast<QDropEvent *>(event);
-        const QString image = drop->source() == nullptr ? droppedImage(drop->mimeData()) : QString();
-        if (!image.isEmpty()) {
-            drop->acceptProposedAction();
-            openDroppedImage(image);
-        } else if (lstRecentImagesDragOver(drop->source(), drop->position().toPoint())) {
+        if (lstRecentImagesDragOver(drop->source(), drop->position().toPoint())) {
             drop->setDropAction(Qt::CopyAction);
             drop->accept();
             lstRecentImagesDragDrop(drop->position().toPoint());
@@ -966,31 +966,37 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (event->source() == nullptr && !droppedImage(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
+    if (!takeImageDrop(event))
         event->ignore();
 }
 
 void TfrmMain::dropEvent(QDropEvent *event)
 {
-    const QString image = event->source() == nullptr ? droppedImage(event->mimeData()) : QString();
-    if (image.isEmpty()) {
+    if (!takeImageDrop(event))
         event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    openDroppedImage(image);
 }
 
-void TfrmMain::openDroppedImage(const QString &path)
+bool TfrmMain::takeImageDrop(QEvent *event)
 {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    auto *drop = static_cast<QDropEvent *>(event);
+    if (drop->source() != nullptr) // rows dragged inside the program
+        return false;
+    const QString path = droppedImage(drop->mimeData());
+    if (path.isEmpty())
+        return false;
+    drop->acceptProposedAction();
+    if (type != QEvent::Drop)
+        return true;
     // Opened once the drop has finished, so that the file manager is not kept waiting by any message box.
     QTimer::singleShot(0, this, [this, path] {
         if (!isEnabled())
             return; // a copy or another modal task is running
         OpenImageFile(path, store::MissingImage::Fail);
     });
+    return true;
 }
 
 void TfrmMain::lstImageClick()

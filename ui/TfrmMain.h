@@ -144,7 +144,8 @@ private:
     QString chooseFile(FileDialogKind kind, const QString &title);
     void runCopyCommand(store::CopyCommand command);
     int copySelectedPartitionsTo(const QString &targetPath, store::CopyCommand command);
-    void openDroppedImage(const QString &path);
+    // Takes a drag or drop of image files from outside the program; false when it carries none.
+    bool takeImageDrop(QEvent *event);
     void writeImageName();
     void editPartitionText(bool name);
     void placeOnScreen(bool centre);

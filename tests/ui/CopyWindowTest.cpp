@@ -396,6 +396,25 @@ TEST_F(CopyWindowTest, AZbiFileDroppedFromAFileManagerIsOpened)
     ASSERT_EQ(window->lstImage->count(), 1);
     EXPECT_EQ(rowName(*window, 0), QStringLiteral("ONE"));
 
+    // Dropped on the image's name, an image is opened rather than pasted in as its new name.
+    QMimeData onName;
+    onName.setUrls({QUrl::fromLocalFile(second)});
+    onName.setText(second); // file managers offer the path as text too
+    QDragEnterEvent enterName(QPoint(5, 5), Qt::CopyAction, &onName, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window->edtImageName, &enterName);
+    QDropEvent dropName(QPointF(5, 5), Qt::CopyAction, &onName, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window->edtImageName, &dropName);
+    QApplication::processEvents();
+    EXPECT_EQ(window->currentImagePath(), second);
+    ASSERT_EQ(window->lstImage->count(), 1);
+    EXPECT_EQ(rowName(*window, 0), QStringLiteral("TWO"));
+    uint32_t error = 0;
+    ImageStorePtr firstImage(ImageStoreOpenReadOnly(first.toStdString().c_str(), nullptr, &error));
+    ASSERT_TRUE(firstImage);
+    char name[100] = {};
+    ASSERT_EQ(firstImage->GetImageName(name, sizeof name), 0);
+    EXPECT_STREQ(name, "");
+
     // Files that are no images are refused.
     QMimeData other;
     other.setUrls({QUrl::fromLocalFile(QString::fromStdString(note))});
