@@ -31,9 +31,10 @@ head -c 40000000 /dev/urandom > "$work/random40.raw"
 "$zbitool" create "$work/set.zbi" "$work/random40.raw" --name "Split set" --split-size 10000000 --force
 rm "$work/set.003" "$work/random400.raw" "$work/random40.raw"
 
-# A private home, so the settings and the recent list start empty.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+# A private home, so the settings and the recent list start empty, and a private temporary directory, so that
+# an editor already running elsewhere for this user is not taken for the one instance and asked to come forward.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
 shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the screen as NAME.png
@@ -78,6 +79,7 @@ shoot main-spanish es_ES.UTF-8
 # Partition > Copy... and Image > Span... ask for the target, then show their options (Span with the split
 # box ticked).
 shoot copy-options C.UTF-8 click:260_437 alt+p o "type:$work/copy.zbi" Return
+shoot copy-options-spanish es_ES.UTF-8 click:260_437 alt+p o "type:$work/copia.zbi" Return
 shoot span-options C.UTF-8 click:260_437 alt+i s "type:$work/span.zbi" Return alt+s
 # Compress High of 400 MB that does not compress, caught about halfway.
 image=$work/big.zbi shoot progress C.UTF-8 click:260_437 alt+p m "type:$work/high.zbi" Return alt+h Return wait:1
