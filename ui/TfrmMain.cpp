@@ -898,6 +898,12 @@ void TfrmMain::FormShow()
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    // A progress window keeps the main window disabled while long work runs; closing now would end the
+    // program under it. The progress window's Cancel is the way out.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
     SaveSettings();
     QMainWindow::closeEvent(event);
 }

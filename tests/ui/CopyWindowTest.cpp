@@ -12,6 +12,7 @@
 #include <QtCore/QSettings>
 #include <QtCore/QTimer>
 #include <QtCore/QUrl>
+#include <QtGui/QCloseEvent>
 #include <QtGui/QDropEvent>
 #include <QtWidgets/QApplication>
 
@@ -331,6 +332,9 @@ TEST_F(CopyWindowTest, CancelDuringTheSecondPartitionRemovesTheNewTargetAndKeeps
         if (actions.empty() || actions.back() != action)
             actions.push_back(action);
         EXPECT_FALSE(window->isEnabled());
+        QCloseEvent close; // the window manager's close box while the copy runs
+        QApplication::sendEvent(window.get(), &close);
+        EXPECT_FALSE(close.isAccepted());
         if (action.contains(QStringLiteral("P2")))
             progress->findChild<QPushButton *>(QStringLiteral("btnCancel"))->click();
     };
