@@ -74,7 +74,7 @@ int importPartition(ImageStore &store, const std::string &rawPath, const ImportO
                     Progress &progress, ImportResult *result)
 {
     platform::File raw;
-    if (int e = raw.open(rawPath, platform::FileAccess::Read))
+    if (int e = raw.openVolume(rawPath))
         return e;
     uint64_t fileSize = 0;
     if (int e = raw.size(&fileSize))

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Arguments.h"
 #include "imgstore/zbimgstr.h"
@@ -13,6 +15,8 @@ namespace imbrex::cli {
 
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// The highest part number a split set can have (three digits).
+inline constexpr uint32_t kLastPartNumber = 999;
 inline constexpr const char *kWrongPasswordMessage = "Password entered is not valid for this partition.";
 
 // Prints a usage problem and returns kExitUsage.
@@ -21,6 +25,27 @@ int usageError(const std::string &text);
 int failure(const std::string &message, int code = 0);
 // The open-failure message for an image file.
 int openFailure(const std::string &path, int code);
+
+// What a path given on the command line is for; each takes only the kinds of file it can use.
+enum class PathRole
+{
+    Image,
+    RawVolumeInput,
+    RawVolumeOutput,
+    IndexFile,
+};
+// True when path is missing or of a kind its role takes: a regular file, or for a raw volume that is read
+// also a block device. Otherwise prints why and returns false. A FIFO is never opened, so nothing waits on
+// it.
+bool checkFileKind(const std::string &path, PathRole role);
+// The files of the image at path that exist: the image, then its numbered parts up to the first missing one.
+std::vector<std::string> imageFiles(const std::string &path);
+// True when target is none of inputs under any name; otherwise prints that the command would write over its
+// own input and returns false.
+bool checkNotAnInput(const std::string &target, const std::vector<std::string> &inputs);
+// Text for one output line: control characters (a newline in a name would split its row, an escape would
+// talk to the terminal) are written as \n, \t, \r or \xNN.
+std::string escapeControls(std::string_view text);
 
 // The store's questions answered on the terminal (one instance for the run).
 IMGSTORE_UI_CALLBACK &terminalCallback();

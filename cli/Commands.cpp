@@ -29,6 +29,8 @@ int setText(const Words &words, bool isComment)
                                     : "usage: zbitool rename IMAGE [N] TEXT");
     const std::string &path = args.positional[0];
     const std::string &text = args.positional.back();
+    if (!checkFileKind(path, PathRole::Image))
+        return kExitFailure;
     int code = 0;
     ImageStorePtr image = openForWriting(path, &code);
     if (!image)
@@ -69,6 +71,8 @@ int runList(const Words &words)
     if (args.positional.size() != 1)
         return usageError("usage: zbitool list IMAGE");
     const std::string &path = args.positional[0];
+    if (!checkFileKind(path, PathRole::Image))
+        return kExitFailure;
     // Listing never creates a file; the editor's open would.
     if (!platform::fileExists(path))
         return openFailure(path, platform::kErrorFileNotFound);
@@ -78,7 +82,7 @@ int runList(const Words &words)
     for (uint32_t number : model.spannedPartitions)
         std::fprintf(stderr, "zbitool: partition %u: %s\n", number, store::spannedImageMessage(path).c_str());
     for (const std::string &row : model.rows)
-        std::printf("%s\n", row.c_str());
+        std::printf("%s\n", escapeControls(row).c_str());
     return 0;
 }
 
@@ -90,6 +94,8 @@ int runInfo(const Words &words)
     if (args.positional.size() != 2)
         return usageError("usage: zbitool info IMAGE N");
     const std::string &path = args.positional[0];
+    if (!checkFileKind(path, PathRole::Image))
+        return kExitFailure;
     int code = 0;
     ImageStorePtr image = openForReading(path, &code);
     if (!image)
@@ -98,7 +104,7 @@ int runInfo(const Words &words)
     if (!checkPartitionNumber(*image, args.positional[1], &number))
         return kExitFailure;
     for (const store::PropertyLine &line : store::partitionPropertyLines(*image, number))
-        std::printf("%s %s\n", line.caption.c_str(), line.value.c_str());
+        std::printf("%s %s\n", line.caption.c_str(), escapeControls(line.value).c_str());
     return 0;
 }
 
@@ -111,6 +117,9 @@ int runExport(const Words &words)
         return usageError("usage: zbitool export IMAGE N RAW [--password-file FILE] [--force]");
     const std::string &path = args.positional[0];
     const std::string &raw = args.positional[2];
+    if (!checkFileKind(path, PathRole::Image) || !checkFileKind(raw, PathRole::RawVolumeOutput) ||
+        !checkNotAnInput(raw, imageFiles(path)))
+        return kExitFailure;
     int code = 0;
     ImageStorePtr image = openForReading(path, &code);
     if (!image)

@@ -39,6 +39,8 @@ int runBuild(const Arguments &args)
         return status;
     uint32_t number = partition.number();
     const std::string &file = args.positional[2];
+    if (!checkFileKind(file, PathRole::IndexFile) || !checkNotAnInput(file, imageFiles(args.positional[0])))
+        return kExitFailure;
     if (!partition.needsIndex())
         return failure("Partition " + std::to_string(number) +
                            " is neither compressed nor spanned; it needs no image index.",
@@ -62,6 +64,8 @@ int runCheck(const Arguments &args)
         return status;
     uint32_t number = partition.number();
     const std::string &file = args.positional[2];
+    if (!checkFileKind(file, PathRole::IndexFile))
+        return kExitFailure;
     if (!partition.needsIndex()) {
         std::printf("Partition %u is neither compressed nor spanned; it needs no image index.\n", number);
         return 0;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ namespace imbrex::cli {
 namespace {
 
 constexpr int kTerminalPasswordAttempts = 3;
+constexpr uint32_t kSectorSize = 512;
 
 // "all", or numbers and ranges separated by commas: "1,3", "2-4". Numbers from 1 to count.
 std::optional<std::vector<uint32_t>> parsePartitionList(const std::string &text, uint32_t count)
@@ -201,6 +203,12 @@ int runCopyCommand(const Words &words, store::CopyCommand command, const char *u
                 return failure("Password and Confirm Password do not match.");
         }
     }
+    if (!checkFileKind(sourcePath, PathRole::Image) || !checkFileKind(targetPath, PathRole::Image))
+        return kExitFailure;
+    // The store refuses the image itself as its own target; a numbered part of it is refused here.
+    std::vector<std::string> sourceFiles = imageFiles(sourcePath);
+    if (sourceFiles.size() > 1 && !checkNotAnInput(targetPath, {sourceFiles.begin() + 1, sourceFiles.end()}))
+        return kExitFailure;
     if (alwaysNew && platform::fileExists(targetPath) && !args.flag("--force"))
         return failure("The file '" + targetPath + "' already exists; use --force to replace it.");
     if (!platform::fileExists(sourcePath))
@@ -230,6 +238,82 @@ int runCopyCommand(const Words &words, store::CopyCommand command, const char *u
         return failure("Nothing was copied; '" + targetPath + "' is as it was before.");
     return failure("Nothing was copied.", result);
 }
+
+// A new image built under a temporary name beside its target, numbered parts and all, that takes the
+// target's names only once it is complete: until then the target keeps what it held. Whatever has not taken
+// its final name is removed when the set goes.
+class NewImageSet
+{
+public:
+    explicit NewImageSet(std::string target) : m_target(std::move(target))
+    {
+        std::random_device device;
+        // The random text sits before the last "." so that the numbered parts get names of their own too.
+        do
+            m_temporary = platform::directoryOf(m_target) + "/." + platform::fileNameOf(m_target) + "-" +
+                          std::to_string(device()) + ".new";
+        while (platform::fileExists(m_temporary));
+    }
+    ~NewImageSet()
+    {
+        if (m_installed)
+            return;
+        (void)platform::removeFile(m_temporary);
+        for (uint32_t number = 2; number <= kLastPartNumber; ++number)
+            if (platform::removeFile(store::numberedPartPath(m_temporary, number)) != 0 && number > m_parts)
+                break;
+        for (const std::string &name : m_moved)
+            (void)platform::removeFile(name);
+    }
+    NewImageSet(const NewImageSet &) = delete;
+    NewImageSet &operator=(const NewImageSet &) = delete;
+
+    const std::string &temporaryPath() const { return m_temporary; }
+
+    // Gives the finished image its names: the numbered parts first, the image itself last, so that the name
+    // the image is opened by turns from the old image to the new one in one step. 0, or the exit status after
+    // saying why not.
+    int install(const std::vector<std::string> &inputs, IMGSTORE_UI_CALLBACK &callback)
+    {
+        m_parts = 1;
+        while (m_parts < kLastPartNumber &&
+               platform::fileExists(store::numberedPartPath(m_temporary, m_parts + 1)))
+            ++m_parts;
+        // Every name is checked before any is taken, so that a refusal leaves everything as it was.
+        for (uint32_t number = 1; number <= m_parts; ++number) {
+            std::string name = finalName(number);
+            if (!checkFileKind(name, PathRole::Image) || !checkNotAnInput(name, inputs))
+                return kExitFailure;
+            if (number >= 2 && platform::fileExists(name) && !callback.ConfirmReplaceFile(name.c_str()))
+                return failure("The file '" + name + "' already exists; use --force to replace it.");
+        }
+        for (uint32_t number = 2; number <= m_parts + 1; ++number) {
+            // The image itself goes last.
+            const uint32_t part = number <= m_parts ? number : 1;
+            std::string name = finalName(part);
+            if (int e = platform::replaceFile(partName(m_temporary, part), name))
+                return failure("The image file '" + name + "' could not be written; no image was made.", e);
+            if (part == 1)
+                m_installed = true;
+            else
+                m_moved.push_back(name);
+        }
+        return 0;
+    }
+
+private:
+    static std::string partName(const std::string &first, uint32_t number)
+    {
+        return number == 1 ? first : store::numberedPartPath(first, number);
+    }
+    std::string finalName(uint32_t number) const { return partName(m_target, number); }
+
+    std::string m_target;
+    std::string m_temporary;
+    uint32_t m_parts = 0;
+    std::vector<std::string> m_moved;
+    bool m_installed = false;
+};
 
 class CommandLineDelete final : public store::DeleteQuestions
 {
@@ -279,6 +363,8 @@ int runDelete(const Words &words)
     if (args.positional.size() < 2)
         return usageError("usage: zbitool delete IMAGE N...");
     const std::string &path = args.positional[0];
+    if (!checkFileKind(path, PathRole::Image))
+        return kExitFailure;
     if (!platform::fileExists(path))
         return failure("The file '" + path + "' was not found.");
     TerminalCallback callback;
@@ -342,8 +428,14 @@ int runCreate(const Words &words)
         password = ConvertPasswordString(text->c_str());
     }
     const std::string &path = args.positional[0];
-    if (platform::fileExists(path) && !args.flag("--force"))
+    if (!checkFileKind(path, PathRole::Image))
+        return kExitFailure;
+    const bool replacing = platform::fileExists(path);
+    if (replacing && !args.flag("--force"))
         return failure("The file '" + path + "' already exists; use --force to replace it.");
+    std::vector<std::string> inputs(args.positional.begin() + 1, args.positional.end());
+    if (!checkNotAnInput(path, inputs))
+        return kExitFailure;
 
     // Every volume to store: a raw volume file is one, a disk image gives its partitions.
     struct Volume
@@ -353,10 +445,11 @@ int runCreate(const Words &words)
     };
     std::vector<Volume> volumes;
     char letter = 'C';
-    for (size_t i = 1; i < args.positional.size(); ++i) {
-        const std::string &raw = args.positional[i];
+    for (const std::string &raw : inputs) {
+        if (!checkFileKind(raw, PathRole::RawVolumeInput))
+            return kExitFailure;
         platform::File file;
-        if (int e = file.open(raw, platform::FileAccess::Read))
+        if (int e = file.openVolume(raw))
             return failure(e == platform::kErrorFileNotFound || e == platform::kErrorPathNotFound
                                ? "The file '" + raw + "' was not found."
                                : "The file '" + raw + "' cannot be read.",
@@ -374,12 +467,23 @@ int runCreate(const Words &words)
         if (layout.kind == capture::DiskLayoutKind::Damaged)
             return failure("The partition table of '" + raw + "' is damaged: " + layout.problem + ".");
         if (layout.kind == capture::DiskLayoutKind::NotADisk) {
+            if (size % kSectorSize != 0)
+                std::fprintf(stderr,
+                             "zbitool: warning: '%s' is not a whole number of %u-byte sectors; its last "
+                             "sector is stored with %llu zero bytes added.\n",
+                             raw.c_str(), kSectorSize,
+                             static_cast<unsigned long long>(kSectorSize - size % kSectorSize));
             Volume v{raw, {}};
             v.options.driveLetter = letter++;
             volumes.push_back(v);
             continue;
         }
         for (const capture::DiskPartition &p : layout.partitions) {
+            if (p.offset > size || p.length > size - p.offset)
+                std::fprintf(stderr,
+                             "zbitool: warning: partition %c: of '%s' runs past the end of the file; the "
+                             "missing bytes are stored as zeros.\n",
+                             letter, raw.c_str());
             Volume v{raw, {}};
             v.options.offset = p.offset;
             v.options.length = p.length;
@@ -394,19 +498,25 @@ int runCreate(const Words &words)
     if (volumes.size() > 24)
         return usageError("at most 24 partitions, one per drive letter C to Z");
 
-    uint32_t error = 0;
+    // An image being replaced stays whole, and in no other writer's hands, until the new one is complete.
+    platform::File existing;
+    if (replacing) {
+        if (platform::isReadOnlyFile(path))
+            return failure("'" + path + "' is read-only.");
+        if (int e = existing.open(path, platform::FileAccess::ReadWrite))
+            return failure("The image file '" + path + "' could not be replaced.", e);
+        if (!existing.tryLockExclusive())
+            return failure("The image file '" + path + "' could not be replaced.", rc::kImageLocked);
+    }
+
+    // Ctrl-C from here on cancels the run and removes what it wrote.
+    TerminalProgress progress;
     TerminalCallback callback(args.flag("--force"));
-    ImageStorePtr image(ImageStoreCreateNew(path.c_str(), splitSize, 0, 0, &callback, &error));
+    NewImageSet set(path);
+    uint32_t error = 0;
+    ImageStorePtr image(ImageStoreCreateNew(set.temporaryPath().c_str(), splitSize, 0, 0, &callback, &error));
     if (!image)
         return failure("The image file '" + path + "' could not be created.", static_cast<int>(error));
-    auto abandon = [&](const std::string &message, int code) {
-        image.reset();
-        (void)platform::removeFile(path);
-        for (uint32_t number = 2; number <= 999; ++number)
-            if (platform::removeFile(store::numberedPartPath(path, number)) != 0)
-                break;
-        return failure(message, code);
-    };
     int e = 0;
     if (auto name = args.option("--name"))
         e = image->SetImageName(name->c_str());
@@ -414,9 +524,8 @@ int runCreate(const Words &words)
         if (auto comment = args.option("--comment"))
             e = image->SetImageComment(comment->c_str());
     if (e != 0)
-        return abandon("The image file '" + path + "' could not be written.", e);
+        return failure("The image file '" + path + "' could not be written.", e);
 
-    TerminalProgress progress;
     for (Volume &v : volumes) {
         v.options.compression = compression;
         v.options.password = password;
@@ -424,14 +533,15 @@ int runCreate(const Words &words)
         progress.setAction("Storing " + platform::fileNameOf(v.file) + " ...");
         e = capture::importPartition(*image, v.file, v.options, progress);
         if (e == rc::kCancelled)
-            return abandon("Cancelled; no image was made.", 0);
+            return failure("Cancelled; no image was made.", 0);
         if (e != 0)
-            return abandon("The partition in '" + v.file + "' could not be stored.", e);
+            return failure("The partition in '" + v.file + "' could not be stored.", e);
     }
     e = image->Close();
+    image.reset();
     if (e != 0)
-        return abandon("The image file '" + path + "' could not be written.", e);
-    return 0;
+        return failure("The image file '" + path + "' could not be written.", e);
+    return set.install(inputs, callback);
 }
 
 } // namespace imbrex::cli

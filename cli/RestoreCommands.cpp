@@ -17,9 +17,12 @@ namespace imbrex::cli {
 
 const char *const kRestoreHelp = R"(  zbitool ls IMAGE N [PATH] [--index FILE] [--password-file FILE]
       List a directory of partition N (default the root, "\"): name|Folder or File|size|date time|
-  zbitool extract IMAGE N PATH... -o DIR [--overwrite | --skip-existing] [--index FILE] [--password-file FILE]
+  zbitool extract IMAGE N PATH... -o DIR [--overwrite | --skip-existing] [--current-time] [--no-subdirectories]
+                 [--index FILE] [--password-file FILE]
       Restore files and whole directory trees into DIR, creating missing directories. "\" restores the whole
-      partition; a pattern such as \DOCS\*.TXT restores the matching files of that folder.
+      partition; a pattern such as \DOCS\*.TXT restores the matching files of that folder. Files and folders
+      keep the modification time the partition records unless --current-time is given;
+      --no-subdirectories restores the files of the chosen folders without their subfolders.
 )";
 
 namespace {
@@ -34,8 +37,8 @@ public:
         Overwrite,
         Skip,
     };
-    TerminalQuestions(Existing existing, TerminalProgress &progress)
-        : m_existing(existing), m_progress(progress)
+    TerminalQuestions(Existing existing, bool subdirectories, TerminalProgress &progress)
+        : m_existing(existing), m_subdirectories(subdirectories), m_progress(progress)
     {
     }
 
@@ -60,7 +63,7 @@ public:
         return Answer::No;
     }
     Answer createDirectory(const std::string &, bool) override { return Answer::All; }
-    Answer includeSubdirectories() override { return Answer::Yes; }
+    Answer includeSubdirectories() override { return m_subdirectories ? Answer::Yes : Answer::No; }
     bool error(const std::string &text, bool) override
     {
         std::fprintf(stderr, "\nzbitool: %s\n", text.c_str());
@@ -85,6 +88,7 @@ public:
 
 private:
     Existing m_existing;
+    bool m_subdirectories;
     TerminalProgress &m_progress;
     int m_errors = 0;
     int m_kept = 0;
@@ -114,9 +118,9 @@ int runLs(const std::vector<std::string> &words)
     if (e != 0)
         return failure("The directory '" + path + "' cannot be listed.", e);
     for (const engine::DirListEntry &entry : entries) {
-        if (entry.name == "." || entry.name == "..")
+        if (restore::isDotEntry(entry, source.isFatVolume()))
             continue;
-        std::printf("%s\n", restore::fileRowText(entry).substr(2).c_str());
+        std::printf("%s\n", escapeControls(restore::fileRowText(entry).substr(2)).c_str());
     }
     return 0;
 }
@@ -124,13 +128,14 @@ int runLs(const std::vector<std::string> &words)
 int runExtract(const std::vector<std::string> &words)
 {
     Arguments args;
-    if (auto error = parseArguments(words, {"-o", "--index", "--password-file"},
-                                    {"--overwrite", "--skip-existing"}, &args))
+    if (auto error = parseArguments(
+            words, {"-o", "--index", "--password-file"},
+            {"--overwrite", "--skip-existing", "--current-time", "--no-subdirectories"}, &args))
         return usageError(*error);
     auto target = args.option("-o");
     if (args.positional.size() < 3 || !target || target->empty())
         return usageError("usage: zbitool extract IMAGE N PATH... -o DIR [--overwrite | --skip-existing] "
-                          "[--index FILE] [--password-file FILE]");
+                          "[--current-time] [--no-subdirectories] [--index FILE] [--password-file FILE]");
     if (args.flag("--overwrite") && args.flag("--skip-existing"))
         return usageError("--overwrite and --skip-existing exclude each other");
     OpenedPartition partition;
@@ -144,68 +149,79 @@ int runExtract(const std::vector<std::string> &words)
     TerminalQuestions questions(args.flag("--overwrite")       ? TerminalQuestions::Existing::Overwrite
                                 : args.flag("--skip-existing") ? TerminalQuestions::Existing::Skip
                                                                : TerminalQuestions::Existing::Ask,
-                                progress);
+                                !args.flag("--no-subdirectories"), progress);
     restore::FileExtraction extraction(source, questions);
+    extraction.setKeepTimes(!args.flag("--current-time"));
     bool fat = source.isFatVolume();
-    int result = 0;
-    for (size_t i = 2; i < args.positional.size() && result != rc::kCancelled; ++i) {
+    // A path that names nothing, or whose folder cannot be listed, is reported and the others still run.
+    uint64_t pathFailures = 0;
+    auto pathFailed = [&](const std::string &text, int code) {
+        (void)failure(text, code);
+        ++pathFailures;
+    };
+    for (size_t i = 2; i < args.positional.size() && !extraction.cancelled(); ++i) {
         std::string path = args.positional[i];
         if (path.empty() || path[0] != '\\')
             path = "\\" + path;
         std::vector<restore::RestoreItem> selected;
         std::string directory;
         std::string name;
+        std::vector<engine::DirListEntry> entries;
+        bool pattern = false;
         if (path == "\\") {
             // The whole partition: every entry of the root.
             directory = "\\";
-            std::vector<engine::DirListEntry> entries;
             if (int e = source.listDirectory("\\", nullptr, &entries))
-                return failure("The root directory cannot be listed.", e);
-            for (const auto &entry : entries)
-                if (entry.name != "." && entry.name != "..")
-                    selected.push_back(restore::restoreItemOf(entry, fat));
-            if (selected.size() == 1)
-                name = selected[0].name;
+                pathFailed("The root directory cannot be listed completely.", e);
         } else {
             if (path.size() > 1 && path.back() == '\\')
                 path.pop_back();
             restore::WildcardCheck check = restore::checkWildcards(path);
-            if (check.failed)
-                return failure(restore::kWildcardMessage, 0);
+            if (check.failed) {
+                pathFailed(restore::kWildcardMessage, 0);
+                continue;
+            }
+            pattern = check.hasPattern;
             std::tie(directory, name) = restore::splitPartitionPath(path);
-            std::vector<engine::DirListEntry> entries;
             restore::LocatedDirectory where;
             int e = restore::locateDirectory(source, directory, &where);
             if (e == 0)
                 e = restore::listLocated(source, where, &entries);
             if (e != 0)
-                return failure("The directory '" + directory + "' cannot be listed.", e);
+                pathFailed("The directory '" + directory + "' cannot be listed completely.", e);
+            if (e != 0 && entries.empty())
+                continue;
             directory = where.path;
-            for (const auto &entry : entries) {
-                if (entry.name == "." || entry.name == "..")
-                    continue;
-                bool isFile = (entry.attributes & engine::kAttrDirectory) == 0;
-                if (check.hasPattern ? isFile && restore::patternMatches(name, entry.name)
-                                     : restore::entryNamed(entry, name, fat))
-                    selected.push_back(restore::restoreItemOf(entry, fat));
-            }
-            if (selected.empty())
-                return failure(
-                    check.hasPattern ? "No file matches '" + path + "'." : "File " + path + " not found", 0);
-            if (selected.size() == 1)
-                name = selected[0].name;
         }
-        if (selected.empty())
+        for (const auto &entry : entries) {
+            if (restore::isDotEntry(entry, fat))
+                continue;
+            bool isFile = (entry.attributes & engine::kAttrDirectory) == 0;
+            if (path == "\\" || (pattern ? isFile && restore::patternMatches(name, entry.name)
+                                         : restore::entryNamed(entry, name, fat)))
+                selected.push_back(restore::restoreItemOf(entry, fat));
+        }
+        if (selected.empty()) {
+            if (path != "\\")
+                pathFailed(pattern ? "No file matches '" + path + "'." : "File " + path + " not found", 0);
             continue;
-        result = extraction.run(name, directory, *target, selected);
+        }
+        if (selected.size() == 1)
+            name = selected[0].name;
+        restore::RestoreOutcome outcome = extraction.run(name, directory, *target, selected);
+        if (outcome == restore::RestoreOutcome::Stopped)
+            break;
     }
-    if (result == rc::kCancelled || extraction.cancelled())
+    if (extraction.cancelled())
         return failure("Cancelled; files restored so far are complete, the one in progress was removed.", 0);
-    std::fprintf(stderr, "\nzbitool: restored %llu files into %s\n",
+    uint64_t failed = extraction.failures() + pathFailures;
+    std::fprintf(stderr, "\nzbitool: restored %llu files into %s",
                  static_cast<unsigned long long>(extraction.filesRestored()), target->c_str());
-    if (questions.errors() > 0 || (result != 0 && result != restore::kRestoreKept))
-        return kExitFailure;
-    return 0;
+    if (failed > 0)
+        std::fprintf(stderr, "; %llu failed\n", static_cast<unsigned long long>(failed));
+    else
+        std::fprintf(stderr, "\n");
+    return failed > 0 || questions.errors() > 0 ? kExitFailure : 0;
 }
 
 } // namespace imbrex::cli

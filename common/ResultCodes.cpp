@@ -101,6 +101,8 @@ std::string_view describe(int code)
         return "the image is larger than this format allows";
     case kNotSupported:
         return "the operation is not supported by this image";
+    case kDirectoryLoop:
+        return "directory loop: a folder lies inside itself, or folders nest more than 256 deep";
     default:
         return "unknown error";
     }

@@ -116,6 +116,9 @@ inline constexpr int kFatClusterOutOfRange = 1922; // a chain leads to a free cl
 inline constexpr int kFatDirectoryTooLarge = 1923; // a directory runs past 65536 entries without an end entry
 inline constexpr int kFatBadRootCluster = 1924;    // the FAT32 root directory cluster is not a data cluster
 
+// Codes the directory walks of both readers share.
+inline constexpr int kDirectoryLoop = 1930; // a folder inside itself or its own subfolder; or nested too deep
+
 // A short English description of a code, for diagnostics and the command-line tool.
 std::string_view describe(int code);
 

@@ -39,6 +39,12 @@ int DIRLIST::AddEntry(const char *name, uint32_t attributes, uint32_t sizeLow, u
     return rc::kOk;
 }
 
+void DIRLIST::SetLastFileTime(uint64_t fileTime)
+{
+    if (!m_entries.empty())
+        m_entries.back().fileTime = fileTime;
+}
+
 int DIRLIST::GetEntry(int index, char *nameBuffer, size_t nameBufferLength, uint32_t *attributes,
                       uint64_t *size, DirListDate *date, DirListTime *time, int32_t *entryOffset,
                       const uint8_t **rawEntry) const

@@ -47,6 +47,9 @@ struct DirListEntry
     uint64_t size = 0;
     int32_t entryOffset = -1;
     std::array<uint8_t, kRawEntryBytes> rawEntry{};
+    // NTFS: the modification time as the directory records it, in 100 ns units since 1601 (0 when none);
+    // the date and time above keep only the seconds of it.
+    uint64_t fileTime = 0;
 };
 
 class DIRLIST
@@ -69,6 +72,9 @@ public:
 
     int GetCount() const { return static_cast<int>(m_entries.size()); }
     int GetCapacity() const { return m_capacity; }
+
+    // Gives the entry added last its full-precision time (does nothing on an empty list).
+    void SetLastFileTime(uint64_t fileTime);
 
     // The entry at index, or nullptr when there is none; for callers that prefer std::string.
     const DirListEntry *Entry(int index) const;

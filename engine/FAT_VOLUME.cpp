@@ -9,6 +9,7 @@
 #include "common/ResultCodes.h"
 #include "engine/ConvertName.h"
 #include "engine/Diagnostics.h"
+#include "engine/DirectoryTrail.h"
 
 namespace imbrex::engine {
 
@@ -308,6 +309,13 @@ public:
         }
         if (m_sector == v.sectorsPerCluster) {
             const uint32_t next = v.entry(m_cluster);
+            // A directory has no size of its own: a chain that runs into a cluster marked bad has lost its
+            // tail, and ending the listing there would hide the entries that were in it.
+            if (next == kFatBadCluster) {
+                logDiagnostic("FAT_VOLUME: the directory at cluster %u runs into a bad cluster after %u\n",
+                              m_first, m_cluster);
+                return rc::kFatClusterOutOfRange;
+            }
             if (next >= kFatBadCluster)
                 return kWalkEnd;
             m_cluster = next; // checkChain() made sure it is a data cluster
@@ -445,6 +453,21 @@ uint32_t FAT_VOLUME::StartCluster(const uint8_t *rawEntry) const
     return cluster;
 }
 
+uint32_t FAT_VOLUME::directoryIdentity(uint32_t firstCluster) const
+{
+    // DirectoryWalk lists the root for every first cluster below the data area.
+    if (firstCluster < kFirstDataCluster)
+        return m_vars->fatType == kFat32 ? m_vars->rootCluster : 0;
+    return firstCluster;
+}
+
+uint32_t FAT_VOLUME::DirectoryIdentity(const uint8_t *rawEntry) const
+{
+    if (!m_vars)
+        return 0;
+    return directoryIdentity(rawEntry != nullptr ? StartCluster(rawEntry) : 0);
+}
+
 // Follows the chain from start with two walkers at different speeds: they meet only when the chain loops.
 // Also refuses a chain that leads to a cluster outside the data area (a free entry gives freeCode).
 int FAT_VOLUME::checkChain(uint32_t start, int freeCode) const
@@ -569,6 +592,7 @@ int FAT_VOLUME::FindPath(const char *path, uint8_t attributeMask,
     const size_t perSector = m_vars->bytesPerSector / FatDirEntry::kBytes;
 
     uint32_t directory = m_vars->rootCluster;
+    DirectoryTrail trail(directoryIdentity(directory));
     bool found = false;
     for (;;) {
         while (!rest.empty() && rest.front() == '\\')
@@ -612,6 +636,11 @@ int FAT_VOLUME::FindPath(const char *path, uint8_t attributeMask,
             }
         }
         directory = StartCluster(entry.data());
+        if ((entry[FatDirEntry::kAttributes] & kAttrDirectory) != 0) {
+            result = trail.push(directoryIdentity(directory));
+            if (result != rc::kOk)
+                return result;
+        }
     }
     return found ? rc::kOk : rc::kPathNotFound;
 }

@@ -4,7 +4,8 @@
 //
 // The volume is untrusted data. Mount refuses geometry that cannot describe a volume inside its partition;
 // every cluster chain is checked for loops and for cluster numbers outside the FAT before it is followed,
-// and a directory may hold at most kMaxDirectoryEntries entries.
+// a directory may hold at most kMaxDirectoryEntries entries, and a path may not pass through the same
+// directory twice.
 #pragma once
 
 #include <array>
@@ -59,6 +60,10 @@ public:
     uint32_t SectorsPerCluster() const { return m_sectorsPerCluster; }
     // The first cluster of the directory entries' start cluster, as this volume reads it.
     uint32_t StartCluster(const uint8_t *rawEntry) const;
+    // What identifies a directory on this volume, for a DirectoryTrail: its first cluster, with every way of
+    // naming the root (clusters 0 and 1, and on FAT32 the root cluster) giving the root's. rawEntry nullptr
+    // is the root.
+    uint32_t DirectoryIdentity(const uint8_t *rawEntry) const;
 
 private:
     class DirectoryWalk;
@@ -66,6 +71,7 @@ private:
     int readVolumeSectors(uint32_t sector, void *buffer, uint32_t count);
     int loadCluster(uint32_t cluster);
     int checkChain(uint32_t start, int freeCode) const;
+    uint32_t directoryIdentity(uint32_t firstCluster) const;
     int listEntries(DIRLIST &dirList, DirectoryWalk &walk, int longNames);
 
     std::unique_ptr<FAT_VARS> m_vars;

@@ -1,6 +1,7 @@
 // Fuzzes the FAT reader. The input is the partition: mounted as a FAT volume through an in-memory sector
-// source, its root and the directories below it are listed (a few levels deep), and every file found is
-// opened by path and by its listed entry and read.
+// source, the whole tree is walked as extraction walks it (each directory listed through its entry, kept
+// from looping by the DirectoryTrail that extraction's file source keeps) and every directory is also
+// listed by its 8.3 path; every file found is opened by path and by its listed entry and read.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -8,18 +9,21 @@
 #include <vector>
 
 #include "FuzzTarget.h"
+#include "SeedVolumes.h"
 #include "engine/DIRLIST.h"
+#include "engine/DirectoryTrail.h"
 #include "engine/FAT_VOLUME.h"
 #include "engine/SectorSource.h"
-#include "tests/engine/FatImageBuilder.h"
 
 using namespace imbrex::engine;
 
 namespace {
 
 constexpr uint32_t kSector = 512;
-constexpr int kMaxDepth = 4;
 constexpr int kMaxEntriesPerDirectory = 64;
+// Directories that share their clusters without a loop (a folder named from many places) make a tree that
+// grows with every level; this bounds the listings and file reads of one input without bounding the depth.
+constexpr int kMaxSteps = 4096;
 constexpr uint32_t kMaxReadBytes = 1 << 20;
 
 class InputSource : public SectorSource
@@ -55,12 +59,28 @@ void readFile(FAT_VOLUME &volume, FAT_FILE &file, std::vector<uint8_t> &buffer)
     (void)volume.ReadFile(file, buffer.data(), size + 1);
 }
 
-void walk(FAT_VOLUME &volume, const std::string &path, FAT_FILE *directory, int depth,
-          std::vector<uint8_t> &buffer)
+struct Walk
 {
+    FAT_VOLUME &volume;
+    DirectoryTrail trail;
+    std::vector<uint8_t> buffer;
+    int steps = 0;
+};
+
+// Lists the directory at path (8.3 components) through its entry, or the root when directory is nullptr.
+void walk(Walk &w, const std::string &path, FAT_FILE *directory)
+{
+    FAT_VOLUME &volume = w.volume;
+    if (++w.steps > kMaxSteps)
+        return;
     DIRLIST list;
-    std::unique_ptr<FAT_FILE> opened;
-    (void)volume.ListDirectory(list, path.c_str(), directory, &opened, 1);
+    if (directory != nullptr) {
+        // By path too, which goes through the reader's own guard; its listing is not walked further.
+        DIRLIST byPath;
+        std::unique_ptr<FAT_FILE> opened;
+        (void)volume.ListDirectory(byPath, path.c_str(), nullptr, &opened, 1);
+    }
+    (void)volume.ListDirectory(list, directory != nullptr ? "" : "\\", directory, nullptr, 1);
     const int count = std::min(list.GetCount(), kMaxEntriesPerDirectory);
     for (int i = 0; i < count; ++i) {
         const DirListEntry &e = *list.Entry(i);
@@ -73,16 +93,16 @@ void walk(FAT_VOLUME &volume, const std::string &path, FAT_FILE *directory, int 
         if (volume.MakeFile(e.rawEntry.data(), file) != 0)
             continue;
         if ((e.attributes & kAttrDirectory) != 0) {
-            if (depth < kMaxDepth) {
-                walk(volume, "", file.get(), depth + 1, buffer);
-                walk(volume, child, nullptr, depth + 1, buffer);
-            }
+            if (w.trail.enter(child, volume.DirectoryIdentity(e.rawEntry.data())) == 0)
+                walk(w, child, file.get());
             continue;
         }
-        readFile(volume, *file, buffer);
+        if (++w.steps > kMaxSteps)
+            return;
+        readFile(volume, *file, w.buffer);
         std::unique_ptr<FAT_FILE> byPath;
         if (volume.OpenPath(child.c_str(), byPath) == 0)
-            readFile(volume, *byPath, buffer);
+            readFile(volume, *byPath, w.buffer);
     }
 }
 
@@ -99,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         FAT_VOLUME volume(&info);
         if (volume.Mount() == 0) {
-            std::vector<uint8_t> buffer;
-            walk(volume, "\\", nullptr, 0, buffer);
+            Walk w{volume, DirectoryTrail(volume.DirectoryIdentity(nullptr)), {}, 0};
+            walk(w, "\\", nullptr);
         }
     }
     setCurrentSectorSource(nullptr);
@@ -111,22 +131,7 @@ namespace imbrex::fuzz {
 
 std::vector<std::vector<uint8_t>> builtInSeeds()
 {
-    using imbrex::test::FatImageBuilder;
-    FatImageBuilder::Geometry g;
-    g.totalSectors = 96;
-    g.sectorsPerFat = 1;
-    g.rootEntries = 16;
-    FatImageBuilder b(g);
-    std::vector<uint8_t> text(700);
-    for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<uint8_t>('a' + i % 26);
-    b.addFile(0, "README  TXT", text);
-    b.addFile(0, "EMPTY   BIN", {});
-    const uint32_t docs = b.addDirectory(0, "DOCS       ", u"Documents");
-    b.addFile(docs, "LONGNA~1TXT", std::vector<uint8_t>(1100, 0x5A), u"A long name.txt");
-    const uint32_t deeper = b.addDirectory(docs, "DEEPER     ");
-    b.addFile(deeper, "LEAF    BIN", std::vector<uint8_t>(10, 1));
-    return {b.image()};
+    return {seedFatVolume(false), seedFatVolume(true)};
 }
 
 } // namespace imbrex::fuzz

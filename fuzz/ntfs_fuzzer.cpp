@@ -1,13 +1,14 @@
 // Fuzzes the NTFS reader. The input is a whole volume (cut to whole 512-byte sectors): it is mounted, the
-// root directory and the directories below it are listed (two levels, a bounded number of entries), and every
-// listed file is opened and read in part. Anything the reader may meet on a hostile disk must end in a result
-// code, never a crash, a hang or unbounded memory.
+// whole tree is walked by path as extraction walks it (as deep as the reader's own guards let it go, a
+// bounded number of entries per directory), and every listed file is opened and read in part. Anything the
+// reader may meet on a hostile disk must end in a result code, never a crash, a hang or unbounded memory.
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "FuzzTarget.h"
+#include "SeedVolumes.h"
 #include "engine/DIRLIST.h"
 #include "engine/SectorSource.h"
 #include "engine/ntfs/NTFS_VOLUME.h"
@@ -20,6 +21,9 @@ namespace {
 
 constexpr size_t kSector = 512;
 constexpr int kMaxEntries = 64;
+// Directories named from several places without a loop make a tree that grows with every level; this bounds
+// the listings and file reads of one input without bounding the depth.
+constexpr int kMaxSteps = 4096;
 constexpr uint64_t kMaxReadBytes = 256 * 1024;
 
 class InputSource : public SectorSource
@@ -56,17 +60,18 @@ void readFile(NTFS_VOLUME &volume, const std::string &path)
     (void)volume.NtfsCloseFile(handle);
 }
 
-void walk(NTFS_VOLUME &volume, const std::string &path, int depth)
+void walk(NTFS_VOLUME &volume, const std::string &path, int &steps)
 {
+    if (++steps > kMaxSteps)
+        return;
     DIRLIST list;
     (void)volume.NtfsListDirectory(list, path.empty() ? "\\" : path.c_str(), 1);
     for (int i = 0; i < std::min(list.GetCount(), kMaxEntries); ++i) {
         const DirListEntry *entry = list.Entry(i);
         const std::string child = path + "\\" + entry->name;
         if ((entry->attributes & kAttrDirectory) != 0) {
-            if (depth < 2)
-                walk(volume, child, depth + 1);
-        } else {
+            walk(volume, child, steps);
+        } else if (++steps <= kMaxSteps) {
             readFile(volume, child);
         }
     }
@@ -86,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         info.fileSystemCode = kFileSystemNtfs;
         NTFS_VOLUME volume(&info);
         if (volume.Mount() == 0) {
-            walk(volume, "", 0);
+            int steps = 0;
+            walk(volume, "", steps);
             readFile(volume, "\\$Boot");
             readFile(volume, "\\$MFT");
             DIRLIST dos;
@@ -108,13 +114,6 @@ std::vector<uint8_t> toBytes(const std::vector<std::byte> &image)
     return out;
 }
 
-std::vector<std::byte> text(const std::string &s)
-{
-    std::vector<std::byte> out(s.size());
-    std::memcpy(out.data(), s.data(), s.size());
-    return out;
-}
-
 } // namespace
 
 std::vector<std::vector<uint8_t>> builtInSeeds()
@@ -123,15 +122,15 @@ std::vector<std::vector<uint8_t>> builtInSeeds()
     // Small files resident and not, a subdirectory, a named stream.
     NtfsVolumeBuilder small(16);
     const uint32_t dir = small.addDirectory(5, u"Folder");
-    small.addFile(dir, u"inner.txt", text("inside"));
-    const uint32_t ads = small.addFile(5, u"ads.txt", text("unnamed"));
-    small.addResident(ads, 0x80, u"s", text("named"));
+    small.addFile(dir, u"inner.txt", seedText("inside"));
+    const uint32_t ads = small.addFile(5, u"ads.txt", seedText("unnamed"));
+    small.addResident(ads, 0x80, u"s", seedText("named"));
     small.addFile(5, u"data.bin", std::vector<std::byte>(5000, std::byte{0x5A}), false);
 
     // A root index in blocks, a sparse file and a file whose data is found through an attribute list.
     NtfsVolumeBuilder blocks(20);
     for (int i = 0; i < 10; ++i)
-        blocks.addFile(5, u"f" + std::u16string(1, static_cast<char16_t>(u'a' + i)), text("x"));
+        blocks.addFile(5, u"f" + std::u16string(1, static_cast<char16_t>(u'a' + i)), seedText("x"));
     blocks.useIndexAllocation(5, 3);
     const uint32_t sparse = blocks.newRecord(false);
     const uint32_t c = blocks.allocate(1);
@@ -150,7 +149,7 @@ std::vector<std::vector<uint8_t>> builtInSeeds()
     blocks.addResident(base, 0x20, u"", list);
     blocks.addEntry(5, u"listed.bin", base, false, 100, 1, NtfsVolumeBuilder::kDefaultTime);
 
-    return {toBytes(small.build()), toBytes(blocks.build()), {}};
+    return {toBytes(small.build()), toBytes(blocks.build()), toBytes(seedNtfsLoops()), {}};
 }
 
 } // namespace imbrex::fuzz

@@ -89,17 +89,41 @@ File &File::operator=(File &&other) noexcept
 
 int File::open(const std::string &path, FileAccess access)
 {
+    return openChecked(path, access == FileAccess::Read ? O_RDONLY : O_RDWR, false);
+}
+
+int File::openVolume(const std::string &path)
+{
+    return openChecked(path, O_RDONLY, true);
+}
+
+int File::openChecked(const std::string &path, int flags, bool blockDeviceAllowed)
+{
     close();
-    int flags = (access == FileAccess::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0)
-        return lastError(path);
+    auto acceptable = [blockDeviceAllowed](const struct stat &st) {
+        return S_ISREG(st.st_mode) || (blockDeviceAllowed && S_ISBLK(st.st_mode));
+    };
+    // Opening a FIFO for reading waits for a writer, and opening a device can wait for its medium: look
+    // first, and open without waiting in case the name changed in between.
     struct stat st
     {
     };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::stat(path.c_str(), &st) != 0)
+        return lastError(path);
+    if (!acceptable(st))
+        return kErrorAccessDenied;
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return lastError(path);
+    if (::fstat(fd, &st) != 0 || !acceptable(st)) {
         ::close(fd);
         return kErrorAccessDenied;
+    }
+    int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        int e = lastError(path);
+        ::close(fd);
+        return e;
     }
     m_fd = fd;
     m_path = path;
@@ -190,6 +214,14 @@ int File::size(uint64_t *out) const
     };
     if (::fstat(m_fd, &st) != 0)
         return lastError(m_path);
+    if (S_ISBLK(st.st_mode)) {
+        // A block device's size is not in its status; its end is.
+        off_t end = ::lseek(m_fd, 0, SEEK_END);
+        if (end < 0)
+            return lastError(m_path);
+        *out = static_cast<uint64_t>(end);
+        return 0;
+    }
     *out = static_cast<uint64_t>(st.st_size);
     return 0;
 }
@@ -212,6 +244,40 @@ bool fileExists(const std::string &path)
     {
     };
     return ::stat(path.c_str(), &st) == 0;
+}
+
+FileKind fileKindOf(const std::string &path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0)
+        return FileKind::Missing;
+    if (S_ISREG(st.st_mode))
+        return FileKind::Regular;
+    if (S_ISDIR(st.st_mode))
+        return FileKind::Directory;
+    if (S_ISBLK(st.st_mode))
+        return FileKind::BlockDevice;
+    if (S_ISCHR(st.st_mode))
+        return FileKind::CharacterDevice;
+    if (S_ISFIFO(st.st_mode))
+        return FileKind::Fifo;
+    if (S_ISSOCK(st.st_mode))
+        return FileKind::Socket;
+    return FileKind::Other;
+}
+
+bool isSameFile(const std::string &a, const std::string &b)
+{
+    struct stat first
+    {
+    };
+    struct stat second
+    {
+    };
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 bool isReadOnlyFile(const std::string &path)

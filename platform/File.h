@@ -38,7 +38,11 @@ public:
     File &operator=(const File &) = delete;
 
     // Each returns 0 or an error code of the list above.
+    // Opens a regular file; anything else (a FIFO, a device, a directory) is refused with 5 without waiting
+    // for a writer or a device.
     [[nodiscard]] int open(const std::string &path, FileAccess access);
+    // Opens a raw volume for reading: a regular file or a block device, nothing else.
+    [[nodiscard]] int openVolume(const std::string &path);
     // Creates a new file that must not exist yet.
     [[nodiscard]] int createExclusive(const std::string &path);
     // Creates the file or empties an existing one; never follows a symbolic link at path.
@@ -59,11 +63,30 @@ public:
     const std::string &path() const { return m_path; }
 
 private:
+    friend class Directory;
+    int openChecked(const std::string &path, int flags, bool blockDeviceAllowed);
+
     int m_fd = -1;
     std::string m_path;
 };
 
 bool fileExists(const std::string &path);
+
+enum class FileKind
+{
+    Missing,
+    Regular,
+    Directory,
+    BlockDevice,
+    CharacterDevice,
+    Fifo,
+    Socket,
+    Other,
+};
+// What is at path, following symbolic links; Missing when nothing is (or it cannot be looked at).
+FileKind fileKindOf(const std::string &path);
+// True when both paths name one existing file (same device and inode), by whatever names.
+bool isSameFile(const std::string &a, const std::string &b);
 // True when the file has no owner write permission (the read-only attribute of other platforms).
 bool isReadOnlyFile(const std::string &path);
 [[nodiscard]] int removeFile(const std::string &path);

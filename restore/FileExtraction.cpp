@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <span>
 
 #include "common/ResultCodes.h"
@@ -39,11 +40,23 @@ std::string withoutTrailingSeparator(std::string path)
     return path;
 }
 
-std::string parentOf(const std::string &path)
+// Why a directory of the target could not be opened or made, in the user's terms.
+std::string directoryDetail(int code)
 {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+    if (code == platform::kErrorSymbolicLink)
+        return Translate("A symbolic link stands there; it is not followed.");
+    if (code == platform::kErrorNotADirectory)
+        return Translate("A file of that name is in the way.");
+    if (code == platform::kErrorNotReady)
+        return Translate("The media is not ready.");
+    if (code == platform::kErrorAccessDenied)
+        return Translate("Access denied.");
+    return Translate("Could not create directory.");
 }
+
+// Seconds between 1601-01-01 and 1970-01-01, and NTFS time units (100 ns) per second.
+constexpr uint64_t kNtfsEpochSeconds = 11644473600ull;
+constexpr uint64_t kNtfsTicksPerSecond = 10000000ull;
 
 bool validUtf8At(const std::string &s, size_t i, size_t *length)
 {
@@ -60,22 +73,55 @@ bool validUtf8At(const std::string &s, size_t i, size_t *length)
 
 } // namespace
 
-// A local file being written; deleted unless it was completed.
+// A directory of the target tree, opened (and made, when the user agrees) when something is first written
+// into it. Every level below the target is opened relative to the one above and never through a symbolic
+// link.
+struct FileExtraction::TargetLevel
+{
+    TargetLevel *parent = nullptr;
+    std::string name; // inside the parent; the whole path for the target directory itself
+    std::string path; // for messages
+    platform::Directory directory;
+    int error = 0;         // opening failed with this code, already reported
+    bool declined = false; // the user did not want it created
+};
+
+namespace {
+
+// A local file being written under a temporary name in its directory: it gets its own name only when it is
+// complete, and the temporary one is removed otherwise, so no partial file is ever left under a real name.
 class TargetFile
 {
 public:
-    platform::File file;
-    std::string path;
-    bool keep = false;
+    explicit TargetFile(const platform::Directory &directory) : m_directory(directory) {}
     ~TargetFile()
     {
-        if (file.isOpen()) {
+        if (file.isOpen())
             file.close();
-            if (!keep)
-                (void)platform::removeFile(path);
-        }
+        if (!m_temporary.empty())
+            (void)m_directory.remove(m_temporary);
     }
+    TargetFile(const TargetFile &) = delete;
+    TargetFile &operator=(const TargetFile &) = delete;
+
+    int create() { return m_directory.createTemporary(file, &m_temporary); }
+    int complete(const std::string &name, bool replace)
+    {
+        file.close();
+        int e = m_directory.rename(m_temporary, name, replace);
+        if (e == 0)
+            m_temporary.clear();
+        return e;
+    }
+
+    platform::File file;
+
+private:
+    const platform::Directory &m_directory;
+    std::string m_temporary;
 };
+
+} // namespace
 
 std::string safeLocalName(const std::string &name, bool *changed)
 {
@@ -110,296 +156,370 @@ std::string lastComponent(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int FileExtraction::run(const std::string &fileName, const std::string &sourceDirectory,
-                        const std::string &targetDirectory, const std::vector<RestoreItem> &selected)
+bool isDotEntry(const engine::DirListEntry &entry, bool fat)
+{
+    if (!fat || (entry.attributes & engine::kAttrDirectory) == 0)
+        return false;
+    static constexpr char kDot[] = ".          ";
+    static constexpr char kDotDot[] = "..         ";
+    return std::equal(entry.rawEntry.begin(), entry.rawEntry.begin() + 11, kDot) ||
+           std::equal(entry.rawEntry.begin(), entry.rawEntry.begin() + 11, kDotDot);
+}
+
+std::optional<platform::FileTime> recordedTime(const engine::DirListEntry &entry, bool fat)
+{
+    platform::FileTime time;
+    if (!fat) {
+        // Times before 1970 are not kept: the restoring time is the better guess for such a date.
+        if (entry.fileTime / kNtfsTicksPerSecond <= kNtfsEpochSeconds)
+            return std::nullopt;
+        time.seconds = static_cast<int64_t>(entry.fileTime / kNtfsTicksPerSecond - kNtfsEpochSeconds);
+        time.nanoseconds = static_cast<uint32_t>(entry.fileTime % kNtfsTicksPerSecond) * 100u;
+        return time;
+    }
+    if (!platform::localDateTime(1980 + entry.date.year, entry.date.month, entry.date.day, entry.time.hour,
+                                 entry.time.minute, entry.time.second, &time))
+        return std::nullopt;
+    return time;
+}
+
+FileExtraction::FileExtraction(FileSource &source, RestoreQuestions &questions)
+    : m_source(source), m_questions(questions)
+{
+}
+
+FileExtraction::~FileExtraction() = default;
+
+RestoreOutcome FileExtraction::fail(const std::string &text, bool withCancel)
+{
+    ++m_failures;
+    if (!m_questions.error(text, withCancel) && withCancel)
+        m_cancel = true;
+    return m_cancel ? RestoreOutcome::Cancelled : RestoreOutcome::Failed;
+}
+
+std::string FileExtraction::localName(const std::string &name, const std::string &parentPath)
+{
+    bool changed = false;
+    std::string safe = safeLocalName(name, &changed);
+    if (changed)
+        m_questions.information(
+            formatCode("Error %d creating file %s", kErrorInvalidName, parentPath + "/" + name) + "\n\n" +
+            format("File saved as %s.", parentPath + "/" + safe));
+    return safe;
+}
+
+RestoreOutcome FileExtraction::run(const std::string &fileName, const std::string &sourceDirectory,
+                                   const std::string &targetDirectory,
+                                   const std::vector<RestoreItem> &selected)
 {
     m_buffer.assign(kCopyBufferSize, std::byte{0});
-    if (int e = m_source.resetStream())
-        return e;
+    const uint64_t failuresBefore = m_failures;
     m_includeSubdirectories = false;
     m_severalItems = false;
-    std::string target = withoutTrailingSeparator(targetDirectory);
+    if (int e = m_source.resetStream())
+        return fail(formatCode("Error %d accessing partition", e, std::string()), false);
+    TargetLevel root;
+    root.name = root.path = withoutTrailingSeparator(targetDirectory);
     std::string directory = sourceDirectory == "\\" ? std::string() : sourceDirectory;
-    int result = 0;
+    RestoreOutcome result = RestoreOutcome::Restored;
     if (selected.size() < 2) {
         std::string source =
             !fileName.empty() && fileName[0] == '\\' ? fileName : directory + "\\" + fileName;
         const RestoreItem *entry = !selected.empty() && selected[0].name == fileName ? &selected[0] : nullptr;
-        std::string local = target + "/" + safeLocalName(lastComponent(source));
-        m_questions.currentFile(source);
-        m_questions.filePercent(0);
-        if (entry && entry->isDirectory) {
-            m_severalItems = true;
-            result = restoreDirectory(entry, source, local);
-        } else {
-            result = restoreFile(entry, source, local);
+        bool isDirectory = entry && entry->isDirectory;
+        m_severalItems = isDirectory;
+        result = restoreItem(entry, isDirectory, source, root, lastComponent(source));
+    } else {
+        m_severalItems = true;
+        for (const RestoreItem &item : selected) {
+            result = restoreItem(&item, item.isDirectory, directory + "\\" + item.name, root, item.name);
+            if (m_cancel || result == RestoreOutcome::Stopped)
+                break;
         }
+    }
+    m_buffer.clear();
+    if (m_cancel)
+        return RestoreOutcome::Cancelled;
+    if (result == RestoreOutcome::Stopped || result == RestoreOutcome::Kept)
         return result;
-    }
-    m_severalItems = true;
-    for (const RestoreItem &item : selected) {
-        std::string source = directory + "\\" + item.name;
-        std::string local = target + "/" + safeLocalName(item.name);
-        m_questions.currentFile(source);
-        m_questions.filePercent(0);
-        result =
-            item.isDirectory ? restoreDirectory(&item, source, local) : restoreFile(&item, source, local);
-        if (!item.isDirectory && result == kRestoreStopQuietly) {
-            result = 0;
-            break;
-        }
-        if (m_cancel) {
-            result = rc::kCancelled;
-            break;
-        }
-    }
-    return result;
+    return m_failures > failuresBefore ? RestoreOutcome::Failed : RestoreOutcome::Restored;
 }
 
-int FileExtraction::askCreate(const std::string &directory)
+RestoreOutcome FileExtraction::restoreItem(const RestoreItem *entry, bool isDirectory,
+                                           const std::string &source, TargetLevel &parent,
+                                           const std::string &name)
+{
+    m_questions.currentFile(source);
+    m_questions.filePercent(0);
+    std::string local = localName(name, parent.path);
+    if (!isDirectory)
+        return restoreFile(entry, source, parent, local);
+    TargetLevel level;
+    level.parent = &parent;
+    level.name = local;
+    level.path = parent.path + "/" + local;
+    return restoreDirectory(entry, source, level);
+}
+
+RestoreOutcome FileExtraction::askCreate(const std::string &directory)
 {
     if (m_createAll)
-        return 0;
+        return RestoreOutcome::Restored;
     switch (m_questions.createDirectory(format("Directory does not exist. %s", directory),
                                         m_severalItems || m_includeSubdirectories)) {
     case RestoreQuestions::Answer::All:
         m_createAll = true;
-        return 0;
+        return RestoreOutcome::Restored;
     case RestoreQuestions::Answer::Yes:
-        return 0;
+        return RestoreOutcome::Restored;
     case RestoreQuestions::Answer::No:
-        return kRestoreStopQuietly;
+        return RestoreOutcome::Stopped;
     case RestoreQuestions::Answer::Cancel:
         break;
     }
     m_cancel = true;
-    return rc::kCancelled;
+    return RestoreOutcome::Cancelled;
 }
 
-// Creates the missing directories of target from the top down, then the file.
-int FileExtraction::createMissingDirectories(const std::string &target, TargetFile &file, bool *created)
+RestoreOutcome FileExtraction::askReplace(const std::string &target)
 {
-    std::string directory = parentOf(target);
-    if (directory.empty())
-        return platform::kErrorPathNotFound;
-    if (int e = askCreate(directory))
-        return e;
-    for (int guard = 0; guard < 4096; ++guard) {
-        // Walk up to the highest missing directory and create it.
-        std::string missing = directory;
-        int e = platform::createDirectory(missing);
-        while (e == platform::kErrorPathNotFound) {
-            missing = parentOf(missing);
-            if (missing.empty())
-                return platform::kErrorPathNotFound;
-            e = platform::createDirectory(missing);
-        }
-        if (e != 0 && e != platform::kErrorFileExists)
-            return e;
-        e = file.file.createExclusive(target);
-        if (e != platform::kErrorPathNotFound) {
-            *created = e == 0;
-            return e;
-        }
+    if (m_replaceAll)
+        return RestoreOutcome::Restored;
+    switch (m_questions.replaceFile(format("File already exists. %s", target), m_severalItems)) {
+    case RestoreQuestions::Answer::All:
+        m_replaceAll = true;
+        return RestoreOutcome::Restored;
+    case RestoreQuestions::Answer::Yes:
+        return RestoreOutcome::Restored;
+    case RestoreQuestions::Answer::No:
+        return RestoreOutcome::Kept;
+    case RestoreQuestions::Answer::Cancel:
+        break;
     }
-    return platform::kErrorPathNotFound;
+    m_cancel = true;
+    return RestoreOutcome::Cancelled;
 }
 
-int FileExtraction::createTarget(const std::string &target, TargetFile &file)
+// Opens level, and the levels above it that are not open yet, from the top down; missing ones are made after
+// one question that names the deepest. A level that fails is reported once and not tried again; *code says
+// why, so that each file or folder below it can be named with that reason.
+RestoreOutcome FileExtraction::openLevel(TargetLevel &level, int *code)
 {
-    file.path = target;
-    int e = file.file.createExclusive(target);
-    if (e == 0)
-        return 0;
-    std::string message = formatCode("Error %d creating file %s", e, target);
-    std::string detail;
-    if (e == platform::kErrorNotReady) {
-        detail = Translate("The media is not ready.");
-    } else if (e == platform::kErrorFileExists) {
-        if (!m_replaceAll) {
-            switch (m_questions.replaceFile(format("File already exists. %s", target), m_severalItems)) {
-            case RestoreQuestions::Answer::All:
-                m_replaceAll = true;
-                break;
-            case RestoreQuestions::Answer::Yes:
-                break;
-            case RestoreQuestions::Answer::No:
-                return kRestoreKept;
-            case RestoreQuestions::Answer::Cancel:
-                m_cancel = true;
-                return rc::kCancelled;
+    if (level.directory.isOpen())
+        return RestoreOutcome::Restored;
+    std::vector<TargetLevel *> chain;
+    for (TargetLevel *l = &level; l && !l->directory.isOpen(); l = l->parent)
+        chain.push_back(l);
+    std::reverse(chain.begin(), chain.end());
+    bool asked = false;
+    for (TargetLevel *l : chain) {
+        if (l->declined)
+            return RestoreOutcome::Stopped;
+        if (l->error != 0) {
+            *code = l->error;
+            return RestoreOutcome::Failed;
+        }
+        auto open = [l] {
+            return l->parent ? l->directory.openChild(l->parent->directory, l->name)
+                             : l->directory.open(l->path);
+        };
+        int e = open();
+        if (e == platform::kErrorFileNotFound || e == platform::kErrorPathNotFound) {
+            if (!asked) {
+                RestoreOutcome answer = askCreate(level.path);
+                if (answer == RestoreOutcome::Stopped)
+                    l->declined = true;
+                if (answer != RestoreOutcome::Restored)
+                    return answer;
+                asked = true;
             }
+            e = l->parent ? l->parent->directory.makeDirectory(l->name)
+                          : platform::createDirectoryPath(l->path);
+            if (e == 0 || e == platform::kErrorFileExists)
+                e = open();
         }
-        e = file.file.createReplacing(target);
-        if (e == 0)
-            return 0;
-        message = formatCode("Error %d creating file %s", e, target);
-        detail = e == platform::kErrorAccessDenied ? Translate("Access denied.") : std::string();
-    } else if (e == platform::kErrorPathNotFound) {
-        bool created = false;
-        e = createMissingDirectories(target, file, &created);
-        if (created)
-            return 0;
-        if (e == kRestoreStopQuietly || e == rc::kCancelled)
-            return e;
-        message = formatCode("Error %d creating file %s", e, target);
-        detail = Translate("Could not create directory.");
+        if (e == platform::kErrorCancelled) {
+            m_cancel = true;
+            return RestoreOutcome::Cancelled;
+        }
+        if (e != 0) {
+            l->error = e;
+            *code = e;
+            return fail(
+                formatCode("Error %d creating directory %s", e, l->path) + "\n\n" + directoryDetail(e), true);
+        }
     }
-    if (e == platform::kErrorCancelled) {
-        m_cancel = true;
-        return rc::kCancelled;
-    }
-    if (!m_questions.error(message + "\n\n" + detail, true)) {
-        m_cancel = true;
-        return rc::kCancelled;
-    }
-    return e;
+    return RestoreOutcome::Restored;
 }
 
-int FileExtraction::restoreFile(const RestoreItem *entry, const std::string &source,
-                                const std::string &target)
+RestoreOutcome FileExtraction::restoreFile(const RestoreItem *entry, const std::string &source,
+                                           TargetLevel &level, const std::string &name)
 {
     if (m_buffer.empty())
         m_buffer.assign(kCopyBufferSize, std::byte{0});
     int kind = 1;
     int e = entry && entry->rawEntry && m_source.isFatVolume() ? m_source.openEntry(*entry->rawEntry)
                                                                : m_source.openFile(source, &kind);
-    if (e != 0) {
-        m_questions.error(e == rc::kNoIndexFile ? format("File %s not found", source)
-                                                : formatCode("Error %d opening file %s", e, source),
-                          false);
-        return e;
-    }
+    if (e != 0)
+        return fail(e == rc::kNoIndexFile ? format("File %s not found", source)
+                                          : formatCode("Error %d opening file %s", e, source),
+                    false);
     uint64_t size = m_source.fileSize();
+    std::string target = level.path + "/" + name;
 
-    int result = 0;
-    {
-        TargetFile file;
-        result = createTarget(target, file);
+    int levelError = 0;
+    RestoreOutcome result = openLevel(level, &levelError);
+    if (result == RestoreOutcome::Failed)
+        result = fail(formatCode("Error %d creating file %s", levelError, target) + "\n\n" +
+                          directoryDetail(levelError),
+                      true);
+    bool replace = false;
+    if (result == RestoreOutcome::Restored) {
+        platform::EntryKind existing = platform::EntryKind::Missing;
+        e = level.directory.kindOf(name, &existing);
+        if (e == 0 && existing == platform::EntryKind::Directory)
+            e = platform::kErrorFileExists;
+        if (e != 0) {
+            result =
+                fail(formatCode("Error %d creating file %s", e, target) + "\n\n" +
+                         (e == platform::kErrorFileExists ? Translate("A folder of that name is in the way.")
+                                                          : std::string()),
+                     true);
+        } else if (existing != platform::EntryKind::Missing) {
+            // A link or a file with other names is replaced as a name: what it points at is never written.
+            result = askReplace(target);
+            replace = true;
+        }
+    }
+
+    if (result == RestoreOutcome::Restored) {
+        TargetFile file(level.directory);
+        e = file.create();
+        if (e != 0) {
+            if (e == platform::kErrorCancelled) {
+                m_cancel = true;
+                result = RestoreOutcome::Cancelled;
+            } else {
+                result = fail(formatCode("Error %d creating file %s", e, target) + "\n\n" +
+                                  (e == platform::kErrorNotReady       ? Translate("The media is not ready.")
+                                   : e == platform::kErrorAccessDenied ? Translate("Access denied.")
+                                                                       : std::string()),
+                              true);
+            }
+        }
         uint64_t remaining = size;
-        while (result == 0 && remaining > 0) {
+        while (result == RestoreOutcome::Restored && remaining > 0) {
             auto n = static_cast<uint32_t>(std::min<uint64_t>(m_buffer.size(), remaining));
             if (int r = m_source.readFile(m_buffer.data(), n)) {
-                if (r != rc::kCancelled)
-                    m_questions.error(formatCode("Error %d reading file %s", r, source), false);
-                else
+                if (r != rc::kCancelled) {
+                    result = fail(formatCode("Error %d reading file %s", r, source), false);
+                } else {
                     m_cancel = true;
-                result = r;
+                    result = RestoreOutcome::Cancelled;
+                }
                 break;
             }
             if (int w = file.file.writeAt(size - remaining, std::span(m_buffer).first(n))) {
-                std::string text =
-                    w == platform::kErrorDiskFull
-                        ? format("An error occurred while writing to '%s'. The drive is out of "
-                                 "storage space.",
-                                 target)
-                        : formatCode("Error %d writing file %s", w, target);
-                if (!m_questions.error(text, true)) {
-                    m_cancel = true;
-                    result = rc::kCancelled;
-                } else {
-                    result = w;
-                }
+                result = fail(w == platform::kErrorDiskFull
+                                  ? format("An error occurred while writing to '%s'. The drive is out of "
+                                           "storage space.",
+                                           target)
+                                  : formatCode("Error %d writing file %s", w, target),
+                              true);
                 break;
             }
             remaining -= n;
             int percent = static_cast<int>((100 * (size - remaining) + size - 1) / size);
             if (!m_questions.filePercent(percent))
                 m_cancel = true;
-            if (m_cancel) {
-                result = rc::kCancelled;
-                break;
-            }
+            if (m_cancel)
+                result = RestoreOutcome::Cancelled;
         }
-        if (result == 0) {
-            file.keep = true;
+        if (result == RestoreOutcome::Restored) {
+            // A date the file system holds but the local system cannot take leaves the time of restoring.
+            if (m_keepTimes && entry && entry->modified)
+                (void)platform::Directory::setModificationTime(file.file, *entry->modified);
+            if (int r = file.complete(name, replace))
+                result = fail(formatCode("Error %d creating file %s", r, target), true);
+        }
+        if (result == RestoreOutcome::Restored) {
             ++m_files;
             if (kind == 2)
                 m_questions.firstStreamOnly(source);
         }
     }
     int closed = m_source.closeFile();
-    if (closed != 0 && result == 0) {
-        m_questions.error(formatCode("Error %d closing file %s", closed, source), false);
-        return closed;
-    }
+    if (closed != 0 && result == RestoreOutcome::Restored)
+        return fail(formatCode("Error %d closing file %s", closed, source), false);
     return result;
 }
 
-int FileExtraction::ensureDirectory(const std::string &directory)
-{
-    int e = platform::queryPath(directory);
-    if (e == 0)
-        return 0;
-    if (e == platform::kErrorFileNotFound || e == platform::kErrorPathNotFound) {
-        if (int a = askCreate(directory))
-            return a == kRestoreStopQuietly ? 0 : a;
-        std::vector<std::string> missing;
-        for (std::string d = directory; !d.empty() && platform::queryPath(d) != 0; d = parentOf(d))
-            missing.push_back(d);
-        e = 0;
-        for (auto it = missing.rbegin(); it != missing.rend() && e == 0; ++it)
-            e = platform::createDirectory(*it);
-        if (e == 0)
-            return 0;
-    }
-    if (!m_questions.error(formatCode("Error %d creating directory %s", e, directory), true)) {
-        m_cancel = true;
-        return rc::kCancelled;
-    }
-    return e;
-}
-
-int FileExtraction::restoreDirectory(const RestoreItem *entry, const std::string &source,
-                                     const std::string &target)
+RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const std::string &source,
+                                                TargetLevel &level)
 {
     std::vector<engine::DirListEntry> entries;
     const std::array<uint8_t, 32> *raw =
         entry && entry->rawEntry && m_source.isFatVolume() ? &*entry->rawEntry : nullptr;
-    if (int e = m_source.listDirectory(source, raw, &entries))
-        return e;
-    int result = 0;
+    RestoreOutcome result = RestoreOutcome::Restored;
+    bool listingFailed = false;
+    if (int e = m_source.listDirectory(source, raw, &entries)) {
+        // What could be listed is still restored; the folder counts as not restored.
+        result = fail(formatCode("Error %d traversing directories at %s", e, source), false);
+        listingFailed = true;
+    }
     bool processed = false;
     bool wantSubdirectories = true;
     bool fat = m_source.isFatVolume();
     for (const engine::DirListEntry &listed : entries) {
-        if (listed.name == "." || listed.name == "..")
+        if (m_cancel)
+            break;
+        if (isDotEntry(listed, fat))
             continue;
-        std::string childSource = source + "\\" + listed.name;
-        std::string childTarget = withoutTrailingSeparator(target) + "/" + safeLocalName(listed.name);
-        m_questions.currentFile(childSource);
-        m_questions.filePercent(0);
-        RestoreItem child{listed.name, (listed.attributes & engine::kAttrDirectory) != 0, std::nullopt};
+        RestoreItem child{listed.name, (listed.attributes & engine::kAttrDirectory) != 0, std::nullopt,
+                          recordedTime(listed, fat)};
         if (fat)
             child.rawEntry = listed.rawEntry;
+        std::string childSource = source + "\\" + listed.name;
         if (!child.isDirectory) {
             processed = true;
-            result = restoreFile(&child, childSource, childTarget);
-            if (result == kRestoreStopQuietly) {
-                result = 0;
+            RestoreOutcome outcome = restoreItem(&child, false, childSource, level, listed.name);
+            if (outcome == RestoreOutcome::Stopped)
                 break;
-            }
+            if (result != RestoreOutcome::Failed)
+                result = outcome;
         } else if (wantSubdirectories) {
             RestoreQuestions::Answer answer =
                 m_includeSubdirectories ? RestoreQuestions::Answer::Yes : m_questions.includeSubdirectories();
             if (answer == RestoreQuestions::Answer::Yes || answer == RestoreQuestions::Answer::All) {
                 m_includeSubdirectories = true;
                 processed = true;
-                result = restoreDirectory(&child, childSource, childTarget);
+                RestoreOutcome outcome = restoreItem(&child, true, childSource, level, listed.name);
+                if (result != RestoreOutcome::Failed)
+                    result = outcome;
             } else if (answer == RestoreQuestions::Answer::No) {
                 wantSubdirectories = false;
             } else {
                 m_cancel = true;
             }
         }
-        if (m_cancel) {
-            result = rc::kCancelled;
-            break;
-        }
     }
-    // An empty directory, or one whose subdirectories were all skipped, is still made.
-    if (!processed && result == 0 && !m_cancel)
-        result = ensureDirectory(withoutTrailingSeparator(target));
+    if (m_cancel)
+        return RestoreOutcome::Cancelled;
+    // An empty directory, or one whose subdirectories were all skipped, is still made; "No" to making it
+    // leaves it out without stopping the run.
+    if (!processed && !listingFailed) {
+        int levelError = 0;
+        RestoreOutcome made = openLevel(level, &levelError);
+        if (made == RestoreOutcome::Failed && level.error == 0) // a folder above it could not be made
+            made = fail(formatCode("Error %d creating directory %s", levelError, level.path) + "\n\n" +
+                            directoryDetail(levelError),
+                        true);
+        if (made != RestoreOutcome::Stopped)
+            result = made;
+    }
+    if (m_keepTimes && entry && entry->modified && level.directory.isOpen())
+        (void)level.directory.setModificationTime(*entry->modified);
     return result;
 }
 

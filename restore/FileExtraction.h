@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/DIRLIST.h"
+#include "platform/Directory.h"
 
 namespace imbrex::restore {
 
@@ -68,37 +69,59 @@ struct RestoreItem
     std::string name;
     bool isDirectory = false;
     std::optional<std::array<uint8_t, 32>> rawEntry;
+    // The modification time the file system records for it, when it has a valid one.
+    std::optional<platform::FileTime> modified{};
 };
 
-// Results besides 0 and the reported error codes.
-inline constexpr int kRestoreStopQuietly = 3; // a needed directory was not created
-inline constexpr int kRestoreKept = 80;       // an existing file was kept
+// How an item, or a whole run, ended. Kept apart from result codes: these are decisions and summaries, not
+// errors of a call.
+enum class RestoreOutcome
+{
+    Restored,  // written completely (for a run: every item was)
+    Kept,      // an existing file was kept by the user's answer
+    Failed,    // something was not restored; the reason has been reported
+    Stopped,   // a needed directory was not to be created: the run ends quietly
+    Cancelled, // the user cancelled
+};
 
 class FileExtraction
 {
 public:
-    FileExtraction(FileSource &source, RestoreQuestions &questions) : m_source(source), m_questions(questions)
-    {
-    }
+    FileExtraction(FileSource &source, RestoreQuestions &questions);
+    ~FileExtraction();
+    FileExtraction(const FileExtraction &) = delete;
+    FileExtraction &operator=(const FileExtraction &) = delete;
 
     // Restores the selected items of sourceDirectory ("\"-separated) into targetDirectory, or, when nothing
-    // is selected, the item named by fileName.
-    int run(const std::string &fileName, const std::string &sourceDirectory,
-            const std::string &targetDirectory, const std::vector<RestoreItem> &selected);
+    // is selected, the item named by fileName. A run goes on after a failed item; it ends Failed when any
+    // file or folder was not restored, Kept when its last item was a file the user kept.
+    RestoreOutcome run(const std::string &fileName, const std::string &sourceDirectory,
+                       const std::string &targetDirectory, const std::vector<RestoreItem> &selected);
 
-    int restoreFile(const RestoreItem *entry, const std::string &source, const std::string &target);
-    int restoreDirectory(const RestoreItem *entry, const std::string &source, const std::string &target);
+    // Restored files and folders get the modification time the file system records, where it has a valid
+    // one; otherwise (the default) the time of restoring.
+    void setKeepTimes(bool keep) { m_keepTimes = keep; }
 
     bool cancelled() const { return m_cancel; }
     void cancel() { m_cancel = true; }
     // Files written, for summaries.
     uint64_t filesRestored() const { return m_files; }
+    // Files and folders that were not restored because of an error (each one reported).
+    uint64_t failures() const { return m_failures; }
 
 private:
-    int createTarget(const std::string &target, class TargetFile &file);
-    int createMissingDirectories(const std::string &target, class TargetFile &file, bool *created);
-    int ensureDirectory(const std::string &directory);
-    int askCreate(const std::string &directory);
+    struct TargetLevel;
+
+    RestoreOutcome restoreFile(const RestoreItem *entry, const std::string &source, TargetLevel &level,
+                               const std::string &name);
+    RestoreOutcome restoreDirectory(const RestoreItem *entry, const std::string &source, TargetLevel &level);
+    RestoreOutcome restoreItem(const RestoreItem *entry, bool isDirectory, const std::string &source,
+                               TargetLevel &parent, const std::string &name);
+    RestoreOutcome openLevel(TargetLevel &level, int *code);
+    RestoreOutcome askCreate(const std::string &directory);
+    RestoreOutcome askReplace(const std::string &target);
+    RestoreOutcome fail(const std::string &text, bool withCancel);
+    std::string localName(const std::string &name, const std::string &parentPath);
 
     FileSource &m_source;
     RestoreQuestions &m_questions;
@@ -108,7 +131,9 @@ private:
     bool m_includeSubdirectories = false;
     bool m_severalItems = false;
     bool m_cancel = false;
+    bool m_keepTimes = false;
     uint64_t m_files = 0;
+    uint64_t m_failures = 0;
 };
 
 // The local name a restored entry gets: separators and names that could climb out of the target ("." and
@@ -116,5 +141,13 @@ private:
 std::string safeLocalName(const std::string &name, bool *changed = nullptr);
 // The last "\"-separated component of a partition path.
 std::string lastComponent(const std::string &path);
+
+// True for the entries by which a FAT subdirectory names itself and its parent: they hold no data of their
+// own. A file, or an NTFS entry, whose name merely reads "." or ".." is not one of them.
+bool isDotEntry(const engine::DirListEntry &entry, bool fat);
+
+// The modification time an entry records, when it is a valid one: NTFS to 100 ns, FAT from its local date
+// and time.
+std::optional<platform::FileTime> recordedTime(const engine::DirListEntry &entry, bool fat);
 
 } // namespace imbrex::restore

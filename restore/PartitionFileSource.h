@@ -1,8 +1,11 @@
 // The file operations of an open PARTITION_ACCESS as the source of file extraction.
 #pragma once
 
+#include <optional>
+
 #include "FileExtraction.h"
 #include "PARTITION_ACCESS.h"
+#include "engine/DirectoryTrail.h"
 
 namespace imbrex::restore {
 
@@ -25,7 +28,13 @@ public:
     int resetStream() override { return m_access.ResetStream(); }
 
 private:
+    // FAT directories listed by their entries: the reader sees no path then, so the directories listed on the
+    // way down are remembered here and a directory whose entry leads back to one of them is refused.
+    int enterFatDirectory(const std::string &path, const std::array<uint8_t, 32> &rawEntry);
+
     PARTITION_ACCESS &m_access;
+    std::optional<engine::DirectoryTrail> m_fatTrail;
+    const engine::FAT_VOLUME *m_fatTrailVolume = nullptr;
 };
 
 } // namespace imbrex::restore

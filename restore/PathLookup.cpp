@@ -77,7 +77,8 @@ int listLocated(FileSource &source, const LocatedDirectory &where, std::vector<e
 
 RestoreItem restoreItemOf(const engine::DirListEntry &entry, bool fat)
 {
-    RestoreItem item{entry.name, (entry.attributes & engine::kAttrDirectory) != 0, std::nullopt};
+    RestoreItem item{entry.name, (entry.attributes & engine::kAttrDirectory) != 0, std::nullopt,
+                     recordedTime(entry, fat)};
     if (fat)
         item.rawEntry = entry.rawEntry;
     return item;

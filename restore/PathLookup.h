@@ -40,7 +40,7 @@ struct LocatedDirectory
 [[nodiscard]] int listLocated(FileSource &source, const LocatedDirectory &where,
                               std::vector<engine::DirListEntry> *entries);
 
-// A listed entry as an item to restore, keeping its raw FAT entry for opening it.
+// A listed entry as an item to restore, keeping its raw FAT entry for opening it and its recorded time.
 RestoreItem restoreItemOf(const engine::DirListEntry &entry, bool fat);
 
 } // namespace imbrex::restore

@@ -49,10 +49,7 @@ std::string lowerAscii(std::string text)
 // The open image itself: the same path in any letter case, or another name of the same file.
 bool isSameImage(const std::string &target, const std::string &source)
 {
-    if (lowerAscii(target) == lowerAscii(source))
-        return true;
-    std::error_code error;
-    return std::filesystem::equivalent(target, source, error) && !error;
+    return lowerAscii(target) == lowerAscii(source) || platform::isSameFile(target, source);
 }
 
 bool canOpenForReading(const std::string &path)

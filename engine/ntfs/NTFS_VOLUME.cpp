@@ -9,6 +9,7 @@
 
 #include "common/ResultCodes.h"
 #include "engine/ConvertName.h"
+#include "engine/DirectoryTrail.h"
 #include "engine/ntfs/NtfsLayout.h"
 #include "engine/ntfs/NtfsNames.h"
 #include "engine/ntfs/NtfsTime.h"
@@ -297,11 +298,12 @@ int NTFS_VOLUME::LoadFrs(uint32_t recordNumber, NTFS_FRS *&out)
 
 int NTFS_VOLUME::ReleaseFrs(NTFS_FRS *frs)
 {
-    if (frs == nullptr || frs->m_marker != NTFS_FRS::kMarker)
+    // The pointer may be stale: only once a slot holds it is it known to point at a live record.
+    if (frs == nullptr)
         return rc::kNtfsNotRegistered;
     const auto slot = std::find_if(m_records.begin(), m_records.end(),
                                    [frs](const auto &candidate) { return candidate.get() == frs; });
-    if (slot == m_records.end())
+    if (slot == m_records.end() || frs->m_marker != NTFS_FRS::kMarker)
         return rc::kNtfsNotRegistered;
     if (--frs->m_references > 0)
         return rc::kOk;
@@ -525,13 +527,20 @@ int NTFS_VOLUME::decodeRuns(const NTFS_FRS &frs, NTFS_ATTRIBUTE &a)
 
 int NTFS_VOLUME::CloseAttribute(NTFS_ATTRIBUTE *attribute)
 {
-    if (attribute == nullptr || attribute->m_marker != NTFS_ATTRIBUTE::kMarker || attribute->m_frs == nullptr)
+    // The pointer may be stale, and so may the record it names: the attribute is looked for in the tables of
+    // the open records, and only read once one of them holds it.
+    if (attribute == nullptr)
         return rc::kNtfsNotOpen;
-    auto &table = attribute->m_frs->m_attributes;
-    const auto slot = std::find_if(table.begin(), table.end(), [attribute](const auto &candidate) {
-        return candidate.get() == attribute;
-    });
-    if (slot == table.end())
+    std::unique_ptr<NTFS_ATTRIBUTE> *slot = nullptr;
+    for (auto &frs : m_records) {
+        if (frs == nullptr)
+            continue;
+        for (auto &candidate : frs->m_attributes) {
+            if (candidate.get() == attribute)
+                slot = &candidate;
+        }
+    }
+    if (slot == nullptr || attribute->m_marker != NTFS_ATTRIBUTE::kMarker)
         return rc::kNtfsNotOpen;
     if (--attribute->m_openCount > 0)
         return rc::kOk;
@@ -886,7 +895,10 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
     if (!m_mounted)
         return rc::kNtfsNotOpen;
     std::string text = path != nullptr ? path : "";
-    if (text == "\\")
+    // The root is found through its own "." entry, the one name that may lead back to a directory on the
+    // path.
+    const bool root = text == "\\";
+    if (root)
         text = ".";
     else if (!text.empty() && text.back() == '\\')
         return rc::kNtfsPathEndsWithSeparator;
@@ -899,6 +911,7 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
     const size_t lastSeparator = wide.rfind(u'\\');
     const bool sameDirectory = lastSeparator != std::u16string::npos && m_lastDirectory.valid &&
                                std::u16string_view(wide).substr(0, lastSeparator) == m_lastDirectory.path;
+    DirectoryTrail trail = sameDirectory ? m_lastDirectory.trail : DirectoryTrail(kRootRecord);
     NTFS_FRS *dir = nullptr;
     if (const int r = LoadFrs(sameDirectory ? m_lastDirectory.record : kRootRecord, dir); r != rc::kOk)
         return r;
@@ -936,15 +949,21 @@ int NTFS_VOLUME::LookupPath(const char *path, uint32_t &record, uint32_t &parent
         if (!found)
             return rc::kNtfsNameNotFound;
         if (end == wide.size()) {
+            // A name that leads back to a directory on the path would let a walk list it again inside itself.
+            if (!root && trail.contains(foundRecord))
+                return rc::kDirectoryLoop;
             record = foundRecord;
             parent = dir->RecordNumber();
             if (lastSeparator != std::u16string::npos && !sameDirectory) {
                 m_lastDirectory.path.assign(wide, 0, lastSeparator);
                 m_lastDirectory.record = parent;
+                m_lastDirectory.trail = trail;
                 m_lastDirectory.valid = true;
             }
             return rc::kOk;
         }
+        if (const int r = trail.push(foundRecord); r != rc::kOk)
+            return r;
         NTFS_FRS *next = nullptr;
         holdDir.reset(nullptr);
         if (const int r = LoadFrs(foundRecord, next); r != rc::kOk)
@@ -1101,9 +1120,12 @@ int NTFS_VOLUME::NtfsListDirectory(DIRLIST &list, const char *path, int nameSpac
             time.minute = dos.minute;
             time.second = dos.second;
         }
-        return list.AddEntry(name.c_str(), attributes, static_cast<uint32_t>(key.dataSize),
-                             static_cast<uint32_t>(key.dataSize >> 32), hasTime ? &date : nullptr,
-                             hasTime ? &time : nullptr, -1, nullptr);
+        const int added = list.AddEntry(name.c_str(), attributes, static_cast<uint32_t>(key.dataSize),
+                                        static_cast<uint32_t>(key.dataSize >> 32), hasTime ? &date : nullptr,
+                                        hasTime ? &time : nullptr, -1, nullptr);
+        if (added == rc::kOk)
+            list.SetLastFileTime(key.modificationTime);
+        return added;
     });
 }
 

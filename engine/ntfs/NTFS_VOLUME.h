@@ -4,7 +4,8 @@
 // key order, lists directories into a DIRLIST and reads the unnamed data stream of a file.
 //
 // Limits that keep a hostile volume bounded: at most 8 records open in the volume and 8 attributes in a
-// record; every index block is visited at most once per walk and sub-nodes nest at most 32 deep; runlists
+// record; every index block is visited at most once per walk and sub-nodes nest at most 32 deep; a path may
+// not pass through the same directory twice nor nest deeper than kMaxDirectoryDepth; runlists
 // must advance and stay inside the volume; attribute lists are read only up to 4 MiB.
 #pragma once
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "engine/DIRLIST.h"
+#include "engine/DirectoryTrail.h"
 #include "engine/EngineMemory.h"
 #include "engine/VOLUME_BASE.h"
 #include "engine/ntfs/NTFS_ATTRIBUTE.h"
@@ -25,6 +27,7 @@
 #include "engine/ntfs/NTFS_INDEX.h"
 #include "engine/ntfs/NtfsBootSector.h"
 #include "engine/ntfs/NtfsIndexNode.h"
+#include "engine/ntfs/NtfsLayout.h"
 
 namespace imbrex::engine {
 
@@ -159,11 +162,13 @@ private:
     std::array<std::byte, 12> m_volumeInformation{};
     uint32_t m_recordCount = 0;
     std::vector<std::unique_ptr<NtfsFileHandle>> m_handles;
-    // The directory part of the last path looked up (as given, without the leading separator) and its record.
+    // The directory part of the last path looked up (as given, without the leading separator), its record and
+    // the records of the directories on the way to it.
     struct LastDirectory
     {
         std::u16string path;
         uint32_t record = 0;
+        DirectoryTrail trail{ntfs::kRootRecord};
         bool valid = false;
         void clear() { *this = LastDirectory{}; }
     } m_lastDirectory;

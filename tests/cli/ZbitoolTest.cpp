@@ -1,4 +1,5 @@
 // zbitool as a user runs it: real volumes from the file-system tools go into an image and come back out.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -6,10 +7,15 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "cli/PartitionCommands.h"
+#include "platform/File.h"
+#include "tests/engine/FatImageBuilder.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
@@ -56,12 +62,13 @@ protected:
 
     static std::string fixture(const std::string &name) { return (s_fixtureDir / name).string(); }
 
-    ToolRun run(const std::string &args)
+    // prefix goes before the tool's name (a wrapper such as timeout).
+    ToolRun run(const std::string &args, const std::string &prefix = "")
     {
         std::string tool = (imbrex::test::binaryDir() / "cli/zbitool").string();
         std::string out = m_dir.file("stdout"), err = m_dir.file("stderr");
         std::string command =
-            quote(tool) + " " + args + " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+            prefix + quote(tool) + " " + args + " >" + quote(out) + " 2>" + quote(err) + " </dev/null";
         int raw = std::system(command.c_str());
         ToolRun r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -240,6 +247,233 @@ TEST_F(Zbitool, ARawFileOfPartialSectorsIsPaddedWithZeros)
     std::string out = file("out.img");
     ASSERT_EQ(run("export " + quote(image) + " 1 " + quote(out)).status, 0);
     EXPECT_EQ(slurp(out), content + std::string(24, '\0'));
+}
+
+namespace {
+
+// Counts the input and output operations of a run (on files whose path holds g_faultPath) and, at operation
+// number g_faultAt, fails it as a full disk would or ends the process as a crash would.
+int g_faultAt = 0;
+bool g_faultCrashes = false;
+std::string g_faultPath;
+
+int createFault(imbrex::platform::IoOperation, const std::string &path, uint64_t, size_t)
+{
+    if (path.find(g_faultPath) == std::string::npos || --g_faultAt != 0)
+        return 0;
+    if (g_faultCrashes)
+        ::_exit(0);
+    return imbrex::platform::kErrorDiskFull;
+}
+
+struct FaultRun
+{
+    bool reached = false; // the fault came before the run ended
+    int status = -1;      // the run's exit status, when it ended
+};
+
+// zbitool create as the test program itself runs it, so that faults can be injected; a crash happens in a
+// child process, as it would in a separate run.
+FaultRun createWithFault(const std::vector<std::string> &words, int faultAt, bool crash,
+                         const std::string &onPath = "")
+{
+    g_faultPath = onPath;
+    g_faultAt = faultAt;
+    g_faultCrashes = crash;
+    if (!crash) {
+        imbrex::platform::setIoFaultHook(createFault);
+        int status = imbrex::cli::runCreate(words);
+        imbrex::platform::setIoFaultHook(nullptr);
+        return {g_faultAt <= 0, status};
+    }
+    pid_t child = ::fork();
+    if (child == 0) {
+        imbrex::platform::setIoFaultHook(createFault);
+        int status = imbrex::cli::runCreate(words);
+        ::_exit(10 + status);
+    }
+    int raw = 0;
+    ::waitpid(child, &raw, 0);
+    if (WIFEXITED(raw) && WEXITSTATUS(raw) >= 10)
+        return {false, WEXITSTATUS(raw) - 10};
+    return {true, -1};
+}
+
+// The names in dir, sorted, without those the test made itself.
+std::vector<std::string> namesIn(const std::filesystem::path &dir)
+{
+    std::vector<std::string> names;
+    for (auto &entry : std::filesystem::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        if (name != "stdout" && name != "stderr")
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST_F(Zbitool, CreateLeavesTheOldImageOrNothingUntilTheNewOneIsComplete)
+{
+    const std::string image = file("image.zbi");
+    const std::string replacement = fixture("fat16.img");
+
+    // Every operation of a replacing run in turn fails (a full disk) or ends the process (a crash).
+    for (bool crash : {false, true}) {
+        ASSERT_EQ(
+            run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --name Old --force").status,
+            0);
+        const std::string old = slurp(image);
+        const std::vector<std::string> names = namesIn(m_dir.path());
+        int at = 1;
+        for (;; ++at) {
+            FaultRun r = createWithFault({image, replacement, "--name", "New", "--force"}, at, crash);
+            if (!r.reached) {
+                ASSERT_EQ(r.status, 0);
+                break;
+            }
+            ASSERT_TRUE(slurp(image) == old) << "fault at operation " << at << (crash ? ", crashed" : "");
+            if (!crash) {
+                EXPECT_EQ(r.status, 1) << "failure at operation " << at;
+                EXPECT_EQ(namesIn(m_dir.path()), names) << "left behind by a failure at operation " << at;
+            }
+            ASSERT_LT(at, 10000);
+        }
+        EXPECT_GT(at, 5);
+        EXPECT_NE(run("info " + quote(image) + " 1").out.find("IMBREX16"), std::string::npos);
+    }
+
+    // A run that dies before it is complete leaves no image under a new name.
+    const std::string fresh = file("fresh.zbi");
+    for (int at = 1;; ++at) {
+        if (!createWithFault({fresh, replacement}, at, true).reached)
+            break;
+        ASSERT_FALSE(std::filesystem::exists(fresh)) << "crash at operation " << at;
+        ASSERT_LT(at, 10000);
+    }
+}
+
+TEST_F(Zbitool, ASplitSetIsBuiltBesideItsTargetAndOpensUnderItsFinalNames)
+{
+    // 24 MB stored whole: three parts of 10 MB.
+    std::string raw = file("raw.img");
+    {
+        std::vector<uint8_t> bytes = imbrex::test::patternBytes(24000000, 5);
+        std::ofstream(raw, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    const std::string image = file("set.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img"))).status, 0);
+    const std::string old = slurp(image);
+
+    // A run that ends out of space in its third part leaves the old image and no part.
+    FaultRun failed = createWithFault({image, raw, "--split-size", "10000000", "--force"}, 2, false, ".003");
+    EXPECT_TRUE(failed.reached);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(slurp(image) == old);
+    EXPECT_EQ(namesIn(m_dir.path()), (std::vector<std::string>{"raw.img", "set.zbi"}));
+
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --split-size 10000000 --force").status, 0);
+    EXPECT_EQ(namesIn(m_dir.path()), (std::vector<std::string>{"raw.img", "set.002", "set.003", "set.zbi"}));
+    std::string out = file("out.img");
+    ASSERT_EQ(run("export " + quote(image) + " 1 " + quote(out)).status, 0);
+    EXPECT_EQ(slurp(out), slurp(raw));
+}
+
+TEST_F(Zbitool, ACommandNeverWritesOverItsOwnInput)
+{
+    const std::string raw = file("raw.img");
+    std::filesystem::copy_file(fixture("fat12.img"), raw);
+    const std::string volume = slurp(raw);
+    std::filesystem::create_hard_link(raw, file("alias.zbi"));
+    std::filesystem::create_symlink(raw, file("link.zbi"));
+    for (const char *target : {"raw.img", "alias.zbi", "link.zbi"}) {
+        ToolRun refused = run("create " + quote(file(target)) + " " + quote(raw) + " --force");
+        EXPECT_EQ(refused.status, 1) << target;
+        EXPECT_NE(refused.err.find("choose another output"), std::string::npos) << refused.err;
+        EXPECT_EQ(slurp(raw), volume) << target;
+    }
+
+    const std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --compression low").status, 0);
+    const std::string stored = slurp(image);
+    std::filesystem::create_hard_link(image, file("other-name.img"));
+    for (const char *target : {"image.zbi", "other-name.img"}) {
+        ToolRun refused = run("export " + quote(image) + " 1 " + quote(file(target)) + " --force");
+        EXPECT_EQ(refused.status, 1) << target;
+        EXPECT_NE(refused.err.find("choose another output"), std::string::npos) << refused.err;
+        EXPECT_EQ(slurp(image), stored) << target;
+    }
+    EXPECT_EQ(run("index build " + quote(image) + " 1 " + quote(file("other-name.img"))).status, 1);
+    EXPECT_EQ(slurp(image), stored);
+}
+
+TEST_F(Zbitool, FifosAndDevicesAreRefusedWithoutWaitingOrBeingReplaced)
+{
+    const std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --compression low").status,
+              0);
+    const std::string fifo = file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string f = quote(fifo), i = quote(image);
+    // A command that waited on the FIFO would never end; timeout turns that into a failure here.
+    for (const std::string &args :
+         {"list " + f, "info " + f + " 1", "rename " + f + " X", "delete " + f + " 1", "ls " + f + " 1",
+          "ls " + i + " 1 --index " + f, "index check " + i + " 1 " + f, "index build " + i + " 1 " + f,
+          "create " + quote(file("new.zbi")) + " " + f,
+          "create " + f + " " + quote(fixture("fat12.img")) + " --force",
+          "export " + i + " 1 " + f + " --force", "export " + f + " 1 " + quote(file("out.img")),
+          "copy " + f + " " + quote(file("copy.zbi")), "copy " + i + " " + f}) {
+        ToolRun refused = run(args, "timeout 120 ");
+        EXPECT_EQ(refused.status, 1) << args;
+        EXPECT_NE(refused.err.find("is a FIFO"), std::string::npos) << args << "\n" << refused.err;
+        EXPECT_EQ(imbrex::platform::fileKindOf(fifo), imbrex::platform::FileKind::Fifo) << args;
+    }
+    EXPECT_FALSE(std::filesystem::exists(file("new.zbi")));
+    EXPECT_FALSE(std::filesystem::exists(file("copy.zbi")));
+
+    ToolRun device = run("create " + quote(file("new.zbi")) + " /dev/zero");
+    EXPECT_EQ(device.status, 1);
+    EXPECT_NE(device.err.find("'/dev/zero' is a character device"), std::string::npos) << device.err;
+    ToolRun folder = run("list " + quote(m_dir.path().string()));
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+}
+
+TEST_F(Zbitool, ControlCharactersInNamesAreEscapedAndPaddingIsSaid)
+{
+    // A volume of no known file system is named after its file; this one's name holds a newline and an
+    // escape.
+    const std::string raw = file("two\nlines\x1b.img");
+    std::ofstream(raw, std::ios::binary) << std::string(1000, 'q');
+    const std::string image = file("image.zbi");
+    ToolRun created = run("create " + quote(image) + " " + quote(raw));
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_NE(created.err.find("warning: '" + raw + "' is not a whole number of 512-byte sectors"),
+              std::string::npos)
+        << created.err;
+    EXPECT_NE(created.err.find("24 zero bytes"), std::string::npos) << created.err;
+    EXPECT_EQ(run("create " + quote(file("whole.zbi")) + " " + quote(fixture("fat12.img"))).err, "");
+
+    ToolRun listed = run("list " + quote(image));
+    EXPECT_EQ(listed.out.rfind("two\\nlines\\x1b|C:|Unknown|", 0), 0u) << listed.out;
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 1);
+    EXPECT_NE(run("info " + quote(image) + " 1").out.find("Name: two\\nlines\\x1b\n"), std::string::npos);
+
+    // A long name inside a FAT volume with a newline in it: its characters are not covered by a checksum.
+    std::string volume = slurp(fixture("fat12.img"));
+    const std::string mixed("M\0i\0x\0e\0d\0", 10);
+    size_t at = volume.find(mixed);
+    ASSERT_NE(at, std::string::npos);
+    volume[at + 4] = '\n';
+    const std::string patched = file("patched.img");
+    std::ofstream(patched, std::ios::binary) << volume;
+    ASSERT_EQ(run("create " + quote(file("fat.zbi")) + " " + quote(patched)).status, 0);
+    ToolRun ls = run("ls " + quote(file("fat.zbi")) + " 1");
+    ASSERT_EQ(ls.status, 0) << ls.err;
+    EXPECT_NE(ls.out.find("Mi\\ned Case Folder|Folder|"), std::string::npos) << ls.out;
+    EXPECT_EQ(ls.out.find("\ned Case Folder"), std::string::npos) << ls.out;
 }
 
 TEST_F(Zbitool, CompressedProtectedAndSplitImagesRoundTrip)
@@ -439,4 +673,131 @@ TEST_F(Zbitool, IndexBuildAndCheck)
         run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(out) + " --index " + quote(index));
     ASSERT_EQ(extracted.status, 0) << extracted.err;
     EXPECT_EQ(std::filesystem::file_size(out + "/README.TXT"), 21u);
+}
+
+namespace {
+
+struct timespec modificationTime(const std::string &path)
+{
+    struct stat st
+    {
+    };
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mtim;
+}
+
+} // namespace
+
+TEST_F(Zbitool, ExtractKeepsRecordedDatesUnlessAskedNotTo)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat16.img")) + " --compression low").status,
+              0);
+    // The fixture's files were dated so, in local time, before they went onto the volume.
+    std::string reference = file("reference");
+    ASSERT_EQ(std::system(("touch -d '2021-03-04 05:06:08' " + quote(reference)).c_str()), 0);
+    const time_t recorded = modificationTime(reference).tv_sec;
+
+    std::string out = file("out");
+    ToolRun kept = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    for (const char *path : {"/README.TXT", "/Documents/report-2020.txt", "/Documents", "/deep/level1"})
+        EXPECT_EQ(modificationTime(out + path).tv_sec, recorded) << path;
+
+    std::string now = file("now");
+    ASSERT_EQ(run("extract " + quote(image) + " 1 '\\' -o " + quote(now) + " --current-time").status, 0);
+    EXPECT_GT(modificationTime(now + "/README.TXT").tv_sec, recorded);
+    EXPECT_GT(modificationTime(now + "/Documents").tv_sec, recorded);
+
+    // "Include sub-directories?" answered No: the folder's files only.
+    std::string flat = file("flat");
+    ASSERT_EQ(run("extract " + quote(image) + " 1 '\\deep' '\\Documents' -o " + quote(flat) +
+                  " --no-subdirectories")
+                  .status,
+              0);
+    EXPECT_TRUE(std::filesystem::is_directory(flat + "/deep"));
+    EXPECT_FALSE(std::filesystem::exists(flat + "/deep/level1"));
+    EXPECT_TRUE(std::filesystem::exists(flat + "/Documents/report-2020.txt"));
+}
+
+TEST_F(Zbitool, ExtractNamesWhatItCouldNotRestoreAndFails)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img"))).status, 0);
+    std::string outside = file("outside");
+    std::string out = file("out");
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_directories(out);
+    std::filesystem::create_directory_symlink(outside, out + "/Documents");
+    ToolRun linked = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(outside));
+    EXPECT_NE(linked.err.find(out + "/Documents\n\nA symbolic link stands there; it is not followed."),
+              std::string::npos)
+        << linked.err;
+    EXPECT_NE(linked.err.find("; 3 failed"), std::string::npos) << linked.err; // the folder and its 2 files
+    EXPECT_EQ(std::filesystem::file_size(out + "/README.TXT"), 21u);           // the rest was restored
+    EXPECT_EQ(std::filesystem::file_size(out + "/deep/level1/level2/level3/leaf.bin"), 8192u);
+
+    // -o naming a file, and a path that names nothing among others that do.
+    std::string plain = file("plain");
+    std::ofstream(plain) << "x";
+    EXPECT_EQ(run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(plain)).status, 1);
+    std::string more = file("more");
+    ToolRun partly = run("extract " + quote(image) + " 1 '\\nothing.txt' '\\one.bin' -o " + quote(more));
+    EXPECT_EQ(partly.status, 1);
+    EXPECT_EQ(std::filesystem::file_size(more + "/one.bin"), 1u);
+
+    // An index file that cannot be used is a warning; the restore goes on without it.
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --compression low --force")
+                  .status,
+              0);
+    std::string again = file("again");
+    ToolRun unindexed = run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(again) + " --index " +
+                            quote(file("missing.zbx")));
+    EXPECT_EQ(unindexed.status, 0) << unindexed.err;
+    EXPECT_NE(unindexed.err.find("warning: The image index file was not found."), std::string::npos)
+        << unindexed.err;
+    EXPECT_EQ(std::filesystem::file_size(again + "/README.TXT"), 21u);
+
+    // The old one-stream compression: refused with the way out.
+    ASSERT_EQ(
+        run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --compression 5 --force").status,
+        0);
+    ToolRun legacy = run("extract " + quote(image) + " 1 '\\README.TXT' -o " + quote(again));
+    EXPECT_NE(
+        legacy.err.find("Use the uncompress option to create an image from which files can be restored."),
+        std::string::npos)
+        << legacy.err;
+}
+
+// A volume crafted with what the formatting tools never write: the unreadable folders are named, the rest
+// is restored, and a file whose long name is ".." is saved under a safe name.
+TEST_F(Zbitool, ExtractFromADamagedFatVolumeRestoresTheRestAndFails)
+{
+    imbrex::test::FatImageBuilder fat(imbrex::test::FatImageBuilder::Geometry{});
+    fat.addFile(0, "A       TXT", {'a'});
+    fat.addFile(0, "DOTDOT~1   ", {'d', 'd'}, u"..");
+    uint32_t loop = fat.addDirectory(0, "LOOP       ");
+    fat.addFile(loop, "INSIDE  TXT", {'i'});
+    fat.setFat(loop, loop); // the folder's chain leads back to itself
+    fat.addFile(0, "Z       TXT", {'z'});
+    std::string raw = file("crafted.img");
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(fat.image().data()),
+                  static_cast<std::streamsize>(fat.image().size()));
+    }
+    std::string image = file("image.zbi");
+    ToolRun created = run("create " + quote(image) + " " + quote(raw) + " --all-blocks");
+    ASSERT_EQ(created.status, 0) << created.err;
+    std::string out = file("out");
+    ToolRun extracted = run("extract " + quote(image) + " 1 '\\' -o " + quote(out));
+    EXPECT_EQ(extracted.status, 1) << extracted.err;
+    EXPECT_EQ(slurp(out + "/A.TXT"), "a");
+    EXPECT_EQ(slurp(out + "/Z.TXT"), "z");
+    EXPECT_EQ(slurp(out + "/_.."), "dd");
+    EXPECT_NE(extracted.err.find("File saved as " + out + "/_.."), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("traversing directories at \\LOOP"), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("failed"), std::string::npos) << extracted.err;
 }

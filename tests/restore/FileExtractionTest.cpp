@@ -1,11 +1,17 @@
 #include "restore/FileExtraction.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -29,7 +35,10 @@ public:
     std::map<std::string, std::vector<uint8_t>> files;
     std::map<std::string, std::vector<std::string>> directories; // path -> child names
     std::set<std::string> severalStreams;
-    int failReadAt = -1; // fail the n-th read with 1911
+    int failReadAt = -1; // fail the n-th read with failReadCode
+    int failReadCode = rc::kIoError;
+    std::map<std::string, int> listingErrors;  // directories whose listing ends with this code
+    std::map<std::string, uint64_t> fileTimes; // recorded times, in NTFS units
     std::vector<uint32_t> reads;
 
     void addFile(const std::string &dir, const std::string &name, std::vector<uint8_t> data)
@@ -60,7 +69,7 @@ public:
     {
         reads.push_back(count);
         if (failReadAt >= 0 && static_cast<int>(reads.size()) == failReadAt + 1)
-            return rc::kIoError;
+            return failReadCode;
         if (!m_current || m_position + count > m_current->size())
             return rc::kBeyondEnd;
         std::memcpy(buffer, m_current->data() + m_position, count);
@@ -84,9 +93,11 @@ public:
             entry.name = name;
             std::string child = (it->first == "\\" ? "" : it->first) + "\\" + name;
             entry.attributes = directories.count(child) ? engine::kAttrDirectory : engine::kAttrArchive;
+            entry.fileTime = fileTimes.count(child) ? fileTimes[child] : 0;
             entries->push_back(entry);
         }
-        return 0;
+        auto failed = listingErrors.find(it->first);
+        return failed == listingErrors.end() ? 0 : failed->second;
     }
     int resetStream() override { return 0; }
 
@@ -166,13 +177,13 @@ TEST(FileExtraction, CopiesFilesInPiecesOfAtMost64KiB)
     source.addFile("\\", "big.bin", test::patternBytes(65537, 1));
     ScriptedQuestions questions;
     FileExtraction extraction(source, questions);
-    EXPECT_EQ(extraction.run("empty.bin", "\\", dir.path().string(), {}), 0);
+    EXPECT_EQ(extraction.run("empty.bin", "\\", dir.path().string(), {}), RestoreOutcome::Restored);
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "empty.bin"));
     EXPECT_EQ(std::filesystem::file_size(dir.path() / "empty.bin"), 0u);
     EXPECT_TRUE(source.reads.empty());
 
     questions.percents.clear();
-    EXPECT_EQ(extraction.run("big.bin", "\\", dir.path().string() + "/", {}), 0);
+    EXPECT_EQ(extraction.run("big.bin", "\\", dir.path().string() + "/", {}), RestoreOutcome::Restored);
     EXPECT_EQ(source.reads, (std::vector<uint32_t>{65536, 1}));
     EXPECT_EQ(questions.percents, (std::vector<int>{0, 100, 100})); // 99.998 rounds up
     EXPECT_EQ(slurp(dir.path() / "big.bin"), text(source.files["\\big.bin"]));
@@ -189,7 +200,7 @@ TEST(FileExtraction, ExistingFilesAreReplacedOnlyWhenTheAnswerSaysSo)
         std::ofstream(dir.path() / name) << "old";
     ScriptedQuestions questions;
     FileExtraction single(source, questions);
-    EXPECT_EQ(single.run("a.txt", "\\", dir.path().string(), {}), kRestoreKept);
+    EXPECT_EQ(single.run("a.txt", "\\", dir.path().string(), {}), RestoreOutcome::Kept);
     ASSERT_EQ(questions.asked.size(), 1u);
     EXPECT_EQ(questions.asked[0],
               "replace File already exists. " + (dir.path() / "a.txt").string()); // no "all"
@@ -201,7 +212,7 @@ TEST(FileExtraction, ExistingFilesAreReplacedOnlyWhenTheAnswerSaysSo)
     FileExtraction several(source, questions);
     std::vector<RestoreItem> items = {
         {"a.txt", false, std::nullopt}, {"b.txt", false, std::nullopt}, {"c.txt", false, std::nullopt}};
-    EXPECT_EQ(several.run("", "\\", dir.path().string(), items), 0);
+    EXPECT_EQ(several.run("", "\\", dir.path().string(), items), RestoreOutcome::Restored);
     EXPECT_EQ(questions.asked.size(), 1u);
     EXPECT_NE(questions.asked[0].find("(all)"), std::string::npos);
     EXPECT_EQ(slurp(dir.path() / "a.txt"), "new");
@@ -217,7 +228,7 @@ TEST(FileExtraction, MissingDirectoriesAreCreatedFromTheTop)
     questions.createAnswers = {Answer::Yes};
     FileExtraction extraction(source, questions);
     std::string target = (dir.path() / "one" / "two").string();
-    EXPECT_EQ(extraction.run("f.txt", "\\", target, {}), 0);
+    EXPECT_EQ(extraction.run("f.txt", "\\", target, {}), RestoreOutcome::Restored);
     EXPECT_EQ(slurp(dir.path() / "one" / "two" / "f.txt"), "x");
     ASSERT_EQ(questions.asked.size(), 1u);
     EXPECT_EQ(questions.asked[0], "create Directory does not exist. " + target);
@@ -225,7 +236,8 @@ TEST(FileExtraction, MissingDirectoriesAreCreatedFromTheTop)
     questions.asked.clear();
     questions.createAnswers = {Answer::No};
     FileExtraction refused(source, questions);
-    EXPECT_EQ(refused.run("f.txt", "\\", (dir.path() / "three" / "four").string(), {}), kRestoreStopQuietly);
+    EXPECT_EQ(refused.run("f.txt", "\\", (dir.path() / "three" / "four").string(), {}),
+              RestoreOutcome::Stopped);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "three"));
 }
 
@@ -245,18 +257,18 @@ TEST(FileExtraction, TreesAreRestoredWithEmptyDirectoriesAndSafeNames)
     questions.createAnswers = {Answer::All};
     FileExtraction extraction(source, questions);
     std::vector<RestoreItem> items = {{"Docs", true, std::nullopt}};
-    EXPECT_EQ(extraction.run("Docs", "\\", (dir.path() / "out").string(), items), 0);
+    EXPECT_EQ(extraction.run("Docs", "\\", (dir.path() / "out").string(), items), RestoreOutcome::Restored);
     EXPECT_EQ(slurp(dir.path() / "out/Docs/a.txt"), "a");
     EXPECT_EQ(slurp(dir.path() / "out/Docs/Deep/b.txt"), "b");
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "out/Docs/Empty"));
-    EXPECT_FALSE(
-        std::filesystem::exists(dir.path() / "out/Docs/_..")); // listed ".." is the parent link: skipped
+    // A file whose name reads ".." holds data of its own: it is kept under a safe name, with a notice.
+    EXPECT_EQ(slurp(dir.path() / "out/Docs/_.."), "!");
     EXPECT_EQ(slurp(dir.path() / "out/Docs/sub_dir"), "s");
     EXPECT_EQ(slurp(dir.path() / "out/Docs/badx.txt"), "x");
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "out/!"));
     // A name given by hand that would climb out is restored under a safe name inside the target.
     source.addFile("\\", "..", {'?'});
-    EXPECT_EQ(extraction.run("..", "\\", (dir.path() / "out").string(), {}), 0);
+    EXPECT_EQ(extraction.run("..", "\\", (dir.path() / "out").string(), {}), RestoreOutcome::Restored);
     EXPECT_EQ(slurp(dir.path() / "out/_.."), "?");
     // Nothing was written outside the target.
     size_t outside = 0;
@@ -275,7 +287,9 @@ TEST(FileExtraction, FailuresAndCancelLeaveNoPartialFile)
     ScriptedQuestions questions;
     FileExtraction extraction(source, questions);
     std::vector<RestoreItem> items = {{"big.bin", false, std::nullopt}, {"next.bin", false, std::nullopt}};
-    EXPECT_EQ(extraction.run("", "\\", dir.path().string(), items), 0); // the run goes on with the next item
+    EXPECT_EQ(extraction.run("", "\\", dir.path().string(), items),
+              RestoreOutcome::Failed); // the run goes on with the next item, and says one failed
+    EXPECT_EQ(extraction.failures(), 1u);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "big.bin"));
     EXPECT_EQ(slurp(dir.path() / "next.bin"), "n");
     ASSERT_FALSE(questions.asked.empty());
@@ -285,7 +299,7 @@ TEST(FileExtraction, FailuresAndCancelLeaveNoPartialFile)
     std::filesystem::remove(dir.path() / "next.bin");
     questions.cancelAtPercent = 33;
     FileExtraction cancelled(source, questions);
-    EXPECT_EQ(cancelled.run("", "\\", dir.path().string(), items), rc::kCancelled);
+    EXPECT_EQ(cancelled.run("", "\\", dir.path().string(), items), RestoreOutcome::Cancelled);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "big.bin"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "next.bin"));
 }
@@ -300,9 +314,9 @@ TEST(FileExtraction, FullDiskIsReportedAndTheFileRemoved)
     platform::setIoFaultHook([](platform::IoOperation op, const std::string &, uint64_t offset, size_t) {
         return op == platform::IoOperation::Write && offset > 0 ? platform::kErrorDiskFull : 0;
     });
-    int result = extraction.run("big.bin", "\\", dir.path().string(), {});
+    RestoreOutcome result = extraction.run("big.bin", "\\", dir.path().string(), {});
     platform::setIoFaultHook(nullptr);
-    EXPECT_EQ(result, platform::kErrorDiskFull);
+    EXPECT_EQ(result, RestoreOutcome::Failed);
     ASSERT_EQ(questions.asked.size(), 1u);
     EXPECT_EQ(questions.asked[0], "error An error occurred while writing to '" +
                                       (dir.path() / "big.bin").string() +
@@ -318,9 +332,9 @@ TEST(FileExtraction, SeveralDataStreamsAreReported)
     source.severalStreams.insert("\\ads.txt");
     ScriptedQuestions questions;
     FileExtraction extraction(source, questions);
-    EXPECT_EQ(extraction.run("ads.txt", "\\", dir.path().string(), {}), 0);
+    EXPECT_EQ(extraction.run("ads.txt", "\\", dir.path().string(), {}), RestoreOutcome::Restored);
     EXPECT_EQ(questions.asked, (std::vector<std::string>{"first stream \\ads.txt"}));
-    EXPECT_EQ(extraction.run("missing.txt", "\\", dir.path().string(), {}), rc::kNoIndexFile);
+    EXPECT_EQ(extraction.run("missing.txt", "\\", dir.path().string(), {}), RestoreOutcome::Failed);
     EXPECT_EQ(questions.asked.back(), "error File \\missing.txt not found");
 }
 
@@ -377,4 +391,246 @@ TEST(PathLookup, DirectoriesAreFoundByLongNamesWithoutRegardToCase)
     std::array<uint8_t, 32> raw{};
     std::memcpy(raw.data(), "README  TXT", 11);
     EXPECT_EQ(fatShortName(raw), "README.TXT");
+}
+
+namespace {
+
+size_t entriesIn(const std::filesystem::path &dir)
+{
+    size_t n = 0;
+    for ([[maybe_unused]] auto &entry : std::filesystem::directory_iterator(dir))
+        ++n;
+    return n;
+}
+
+bool anyAsked(const ScriptedQuestions &questions, const std::string &part)
+{
+    return std::any_of(questions.asked.begin(), questions.asked.end(),
+                       [&](const std::string &a) { return a.find(part) != std::string::npos; });
+}
+
+} // namespace
+
+// Whatever is not restored is named, the rest is still restored, and the run says it failed.
+TEST(FileExtraction, WhatIsNotRestoredIsNamedAndTheRunGoesOn)
+{
+    test::TempDir dir;
+    FakeSource source;
+    source.addDirectory("\\", "Docs");
+    source.addFile("\\Docs", "first.txt", {'1'});
+    source.addFile("\\Docs", "second.txt", {'2'});
+    source.addDirectory("\\Docs", "Broken");
+    source.addFile("\\Docs\\Broken", "listed.txt", {'l'});
+    source.listingErrors["\\Docs\\Broken"] = 503; // cut after its first entry
+    source.addDirectory("\\Docs", "Blocked");
+    source.addFile("\\Docs\\Blocked", "inside.txt", {'i'});
+    source.failReadAt = 0;
+    source.failReadCode = 3; // the volume's out-of-memory code, once also the "stop quietly" result
+    std::filesystem::create_directories(dir.path() / "out/Docs");
+    std::ofstream(dir.path() / "out/Docs/Blocked") << "a file where a folder must go";
+    ScriptedQuestions questions;
+    questions.createAnswers = {Answer::All};
+    FileExtraction extraction(source, questions);
+    std::vector<RestoreItem> items = {{"Docs", true, std::nullopt}};
+    EXPECT_EQ(extraction.run("Docs", "\\", (dir.path() / "out").string(), items), RestoreOutcome::Failed);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "out/Docs/first.txt"));
+    EXPECT_EQ(slurp(dir.path() / "out/Docs/second.txt"), "2"); // a failed file does not end its folder
+    EXPECT_EQ(slurp(dir.path() / "out/Docs/Broken/listed.txt"), "l");
+    EXPECT_TRUE(anyAsked(questions, "error Error 3 reading file \\Docs\\first.txt"));
+    EXPECT_TRUE(anyAsked(questions, "error Error 503 traversing directories at \\Docs\\Broken"));
+    EXPECT_TRUE(anyAsked(questions, "Blocked\n\nA file of that name is in the way."));
+    EXPECT_TRUE(
+        anyAsked(questions, "creating file " + (dir.path() / "out/Docs/Blocked/inside.txt").string()));
+    EXPECT_EQ(extraction.failures(), 4u); // first.txt, Broken, Blocked and inside.txt
+    EXPECT_EQ(extraction.filesRestored(), 2u);
+
+    // A target that is a file: every item fails, by name.
+    std::ofstream(dir.path() / "plain") << "x";
+    FileExtraction intoFile(source, questions);
+    EXPECT_EQ(intoFile.run("second.txt", "\\Docs", (dir.path() / "plain").string(), {}),
+              RestoreOutcome::Failed);
+    EXPECT_EQ(intoFile.failures(), 2u); // the target directory and the file
+    EXPECT_EQ(slurp(dir.path() / "plain"), "x");
+}
+
+// Files go to their name only when complete: a run killed half-way leaves neither a partial file under the
+// real name nor a damaged older file.
+TEST(FileExtraction, AKilledRunLeavesNoPartialFileUnderItsName)
+{
+    test::TempDir dir;
+    std::ofstream(dir.path() / "kept.bin") << "old";
+    for (const char *name : {"new.bin", "kept.bin"}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            FakeSource source;
+            source.addFile("\\", name, test::patternBytes(300000, 5));
+            ScriptedQuestions questions;
+            questions.replaceAnswers = {Answer::Yes};
+            platform::setIoFaultHook(
+                [](platform::IoOperation op, const std::string &, uint64_t offset, size_t) {
+                    if (op == platform::IoOperation::Write && offset >= 131072)
+                        _exit(9); // the process dies with two pieces written
+                    return 0;
+                });
+            FileExtraction extraction(source, questions);
+            (void)extraction.run(name, "\\", dir.path().string(), {});
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), 9);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "new.bin"));
+    EXPECT_EQ(slurp(dir.path() / "kept.bin"), "old");
+}
+
+// Nothing below the target is reached through a link that was already there.
+TEST(FileExtraction, LinksInTheTargetAreNeverFollowed)
+{
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.path() / "outside");
+    std::filesystem::create_directories(dir.path() / "T");
+    std::filesystem::create_directory_symlink("../outside", dir.path() / "T/DOCS");
+    std::filesystem::create_directory_symlink("../nowhere", dir.path() / "T/GONE");
+    std::ofstream(dir.path() / "outside/linked.txt") << "outside";
+    std::filesystem::create_hard_link(dir.path() / "outside/linked.txt", dir.path() / "T/linked.txt");
+    std::ofstream(dir.path() / "outside/pointed.txt") << "outside";
+    std::filesystem::create_symlink("../outside/pointed.txt", dir.path() / "T/pointed.txt");
+
+    FakeSource source;
+    source.addDirectory("\\", "DOCS");
+    source.addFile("\\DOCS", "readme.txt", {'r'});
+    source.addDirectory("\\", "GONE");
+    source.addFile("\\GONE", "lost.txt", {'g'});
+    source.addFile("\\", "linked.txt", {'n', 'e', 'w'});
+    source.addFile("\\", "pointed.txt", {'n', 'e', 'w'});
+    ScriptedQuestions questions;
+    questions.createAnswers = {Answer::All};
+    questions.replaceAnswers = {Answer::All};
+    FileExtraction extraction(source, questions);
+    std::vector<RestoreItem> items = {{"DOCS", true, std::nullopt},
+                                      {"GONE", true, std::nullopt},
+                                      {"linked.txt", false, std::nullopt},
+                                      {"pointed.txt", false, std::nullopt}};
+    EXPECT_EQ(extraction.run("", "\\", (dir.path() / "T").string(), items), RestoreOutcome::Failed);
+    EXPECT_EQ(entriesIn(dir.path() / "outside"), 2u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "nowhere"));
+    EXPECT_EQ(slurp(dir.path() / "outside/linked.txt"), "outside");
+    EXPECT_EQ(slurp(dir.path() / "outside/pointed.txt"), "outside");
+    // The links and the other name of the file were replaced as names.
+    EXPECT_EQ(slurp(dir.path() / "T/linked.txt"), "new");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.path() / "T/pointed.txt"));
+    EXPECT_EQ(slurp(dir.path() / "T/pointed.txt"), "new");
+    // Both directory links, the dangling one too, are reported.
+    EXPECT_TRUE(anyAsked(questions, "T/DOCS\n\nA symbolic link stands there; it is not followed."));
+    EXPECT_TRUE(anyAsked(questions, "T/GONE\n\nA symbolic link stands there; it is not followed."))
+        << ::testing::PrintToString(questions.asked);
+    EXPECT_EQ(extraction.failures(), 4u);
+    EXPECT_EQ(entriesIn(dir.path() / "T"), 4u); // no temporary file left behind
+}
+
+// Names that read "." or ".." hold data: kept under a safe name, with a notice. A FAT folder's own two dot
+// entries are not files and stay out.
+TEST(FileExtraction, DotNamesAreSavedUnderSafeNames)
+{
+    test::TempDir dir;
+    FakeSource source;
+    source.addDirectory("\\", "D");
+    source.addFile("\\D", ".", {'d'});
+    ScriptedQuestions questions;
+    questions.createAnswers = {Answer::All};
+    FileExtraction extraction(source, questions);
+    std::vector<RestoreItem> items = {{"D", true, std::nullopt}};
+    std::string out = (dir.path() / "out").string();
+    EXPECT_EQ(extraction.run("D", "\\", out, items), RestoreOutcome::Restored);
+    EXPECT_EQ(slurp(dir.path() / "out/D/_."), "d");
+    EXPECT_TRUE(anyAsked(questions,
+                         "info Error 123 creating file " + out + "/D/.\n\nFile saved as " + out + "/D/_.."));
+
+    engine::DirListEntry entry;
+    entry.attributes = engine::kAttrDirectory;
+    entry.name = "..";
+    std::memcpy(entry.rawEntry.data(), "..         ", 11);
+    EXPECT_TRUE(isDotEntry(entry, true));
+    std::memcpy(entry.rawEntry.data(), ".          ", 11);
+    EXPECT_TRUE(isDotEntry(entry, true));
+    EXPECT_FALSE(isDotEntry(entry, false)); // NTFS lists no such entries: a "." there is a file's name
+    entry.attributes = engine::kAttrArchive;
+    EXPECT_FALSE(isDotEntry(entry, true));
+    entry.attributes = engine::kAttrDirectory;
+    std::memcpy(entry.rawEntry.data(), "DOTDOT~1   ", 11); // a folder whose long name is ".."
+    EXPECT_FALSE(isDotEntry(entry, true));
+}
+
+TEST(FileExtraction, RecordedTimesAreKeptWhenAsked)
+{
+    test::TempDir dir;
+    FakeSource source;
+    constexpr uint64_t kFileTime = 132593079681234567ull; // 2021-03-04 05:06:08.1234567 UTC
+    constexpr int64_t kUnixSeconds = 1614834368;
+    source.addDirectory("\\", "D");
+    source.addFile("\\D", "f.txt", {'f'});
+    source.addFile("\\D", "undated.txt", {'u'});
+    source.fileTimes["\\D"] = kFileTime;
+    source.fileTimes["\\D\\f.txt"] = kFileTime;
+    ScriptedQuestions questions;
+    questions.createAnswers = {Answer::All};
+    auto mtime = [](const std::filesystem::path &p) {
+        struct stat st
+        {
+        };
+        EXPECT_EQ(::lstat(p.c_str(), &st), 0);
+        return st.st_mtim;
+    };
+    engine::DirListEntry d;
+    d.name = "D";
+    d.attributes = engine::kAttrDirectory;
+    d.fileTime = kFileTime;
+    std::vector<RestoreItem> items = {{"D", true, std::nullopt, recordedTime(d, false)}};
+
+    FileExtraction keeping(source, questions);
+    keeping.setKeepTimes(true);
+    EXPECT_EQ(keeping.run("D", "\\", (dir.path() / "kept").string(), items), RestoreOutcome::Restored);
+    for (const char *p : {"kept/D/f.txt", "kept/D"}) {
+        timespec t = mtime(dir.path() / p);
+        EXPECT_EQ(t.tv_sec, kUnixSeconds) << p;
+        EXPECT_EQ(t.tv_nsec, 123456700) << p;
+    }
+    EXPECT_GT(mtime(dir.path() / "kept/D/undated.txt").tv_sec, kUnixSeconds); // none recorded: now
+
+    questions.createAnswers = {Answer::All};
+    FileExtraction current(source, questions); // the window's way: the time of restoring
+    EXPECT_EQ(current.run("D", "\\", (dir.path() / "now").string(), items), RestoreOutcome::Restored);
+    EXPECT_GT(mtime(dir.path() / "now/D/f.txt").tv_sec, kUnixSeconds);
+    EXPECT_GT(mtime(dir.path() / "now/D").tv_sec, kUnixSeconds);
+}
+
+TEST(FileExtraction, FatTimesAreLocalAndInvalidOnesAreNotUsed)
+{
+    const char *zone = std::getenv("TZ");
+    std::string saved = zone ? zone : "";
+    setenv("TZ", "UTC-2", 1); // two hours east of UTC
+    tzset();
+    engine::DirListEntry entry;
+    entry.date = {4, 3, 41, 0};
+    entry.time = {5, 6, 8, 0};
+    auto time = recordedTime(entry, true);
+    ASSERT_TRUE(time.has_value());
+    EXPECT_EQ(time->seconds, 1614834368 - 2 * 3600);
+    entry.date = {30, 2, 41, 0}; // 30 February
+    EXPECT_FALSE(recordedTime(entry, true).has_value());
+    entry.date = {4, 13, 41, 0};
+    EXPECT_FALSE(recordedTime(entry, true).has_value());
+    entry.date = {4, 3, 41, 0};
+    entry.time = {24, 0, 0, 0};
+    EXPECT_FALSE(recordedTime(entry, true).has_value());
+    entry.fileTime = 0; // NTFS: no time recorded
+    EXPECT_FALSE(recordedTime(entry, false).has_value());
+    if (zone)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }

@@ -48,6 +48,11 @@ static bool isStored(const PartitionSpec &spec, uint32_t block)
 std::vector<uint8_t> volumeBytes(const PartitionSpec &spec)
 {
     size_t size = static_cast<size_t>(spec.sectorCount) * 512;
+    if (!spec.content.empty()) {
+        std::vector<uint8_t> given = spec.content;
+        given.resize(size);
+        return given;
+    }
     return spec.compressible ? textBytes(size, spec.seed) : patternBytes(size, spec.seed);
 }
 

@@ -28,6 +28,8 @@ struct PartitionSpec
     uint32_t compression = 0;
     // Protects the partition with this password text when not empty.
     std::string password;
+    // The volume's bytes as given (sectorCount x 512 of them), instead of generated ones.
+    std::vector<uint8_t> content;
 };
 
 // The raw volume a spec describes: every sector filled from the seed.

@@ -91,6 +91,8 @@ public:
     // Spreads a directory's index over blocks of `perBlock` entries below the root (else it stays in the
     // root).
     void useIndexAllocation(uint32_t directory, size_t perBlock) { m_perBlock[directory] = perBlock; }
+    // Gives the first entry of the directory's first index block a sub-node that is that block itself.
+    void pointFirstBlockAtItself(uint32_t directory) { m_selfPointing.insert(directory); }
     // Sorts the directory's index backwards, as a volume collated by another case table might look.
     void reverseIndexOrder(uint32_t directory) { m_reversed.insert(directory); }
 
@@ -386,8 +388,11 @@ private:
             uint64_t vcn = 0;
             while (i < entries.size() || blockClusters.empty()) {
                 std::vector<std::vector<std::byte>> blockEntries;
-                for (size_t k = 0; k < perBlock && i < entries.size(); ++k, ++i)
-                    blockEntries.push_back(indexEntry(&entries[i], dir, false, -1));
+                for (size_t k = 0; k < perBlock && i < entries.size(); ++k, ++i) {
+                    const bool self = k == 0 && blockClusters.empty() && m_selfPointing.count(dir) != 0;
+                    blockEntries.push_back(
+                        indexEntry(&entries[i], dir, false, self ? static_cast<int64_t>(vcn) : -1));
+                }
                 blockEntries.push_back(indexEntry(nullptr, dir, true, -1));
                 const uint32_t c = allocate(1);
                 blockClusters.push_back(c);
@@ -482,6 +487,7 @@ private:
     std::map<uint32_t, std::vector<Entry>> m_directories;
     std::map<uint32_t, size_t> m_perBlock;
     std::set<uint32_t> m_reversed;
+    std::set<uint32_t> m_selfPointing;
 };
 
 } // namespace imbrex::test

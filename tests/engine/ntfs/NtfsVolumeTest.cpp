@@ -620,4 +620,93 @@ TEST(NtfsVolumeTest, ResidentReadsStayInsideTheValue)
     EXPECT_EQ(v->NtfsCloseFile(h), rc::kOk);
 }
 
+// Walks the tree below path as extraction does, listing every listed directory by its path. The first failing
+// code; listings counts the listings made.
+int walkTree(Volume &v, const std::string &path, int &listings)
+{
+    DIRLIST list;
+    ++listings;
+    if (const int r = v->NtfsListDirectory(list, path.empty() ? "\\" : path.c_str(), 1); r != rc::kOk)
+        return r;
+    for (int i = 0; i < list.GetCount(); ++i) {
+        if ((list.Entry(i)->attributes & kAttrDirectory) == 0)
+            continue;
+        if (const int r = walkTree(v, path + "\\" + list.Entry(i)->name, listings); r != rc::kOk)
+            return r;
+    }
+    return rc::kOk;
+}
+
+TEST(NtfsVolumeTest, NamesLeadingBackToADirectoryOnThePathAreRefused)
+{
+    NtfsVolumeBuilder b;
+    const uint32_t a = b.addDirectory(5, u"A");
+    const uint32_t inner = b.addDirectory(a, u"B");
+    b.addFile(inner, u"f.txt", bytes("leaf"));
+    b.addEntry(inner, u"up", a, true, 0, 1, NtfsVolumeBuilder::kDefaultTime);
+    b.addEntry(inner, u"top", 5, true, 0, 1, NtfsVolumeBuilder::kDefaultTime);
+    b.addEntry(a, u"me", a, true, 0, 1, NtfsVolumeBuilder::kDefaultTime);
+    Volume v(b.build());
+    ASSERT_EQ(v.mountResult, rc::kOk);
+
+    int listings = 0;
+    EXPECT_EQ(walkTree(v, "", listings), rc::kDirectoryLoop);
+    EXPECT_LE(listings, 4);
+
+    std::vector<std::string> names;
+    // A lookup in B first, so that the next ones start from the directory it remembers.
+    std::vector<std::byte> data;
+    ASSERT_EQ(v.read("\\A\\B\\f.txt", data), rc::kOk);
+    EXPECT_EQ(v.list("\\A\\B\\up", names), rc::kDirectoryLoop);
+    EXPECT_EQ(v.list("\\A\\B\\top", names), rc::kDirectoryLoop);
+    EXPECT_EQ(v.list("\\A\\me", names), rc::kDirectoryLoop);
+    EXPECT_EQ(v.read("\\A\\B\\up\\B\\f.txt", data), rc::kDirectoryLoop);
+    // The root itself is still found through its "." entry, and the rest of the tree is listed.
+    EXPECT_EQ(v.list("\\", names), rc::kOk);
+    EXPECT_EQ(v.list("\\A\\B", names), rc::kOk);
+    EXPECT_EQ(names, (std::vector<std::string>{"f.txt", "up"}));
+    EXPECT_EQ(v->OpenRecordCount(), 2u);
+}
+
+TEST(NtfsVolumeTest, AnIndexBlockThatIsItsOwnSubNodeFailsTheListing)
+{
+    NtfsVolumeBuilder b;
+    for (int i = 0; i < 14; ++i)
+        b.addFile(5, u"f" + std::u16string(1, static_cast<char16_t>(u'A' + i)), bytes("x"));
+    b.useIndexAllocation(5, 4);
+    b.pointFirstBlockAtItself(5);
+    Volume v(b.build());
+    ASSERT_EQ(v.mountResult, rc::kOk);
+    std::vector<std::string> names;
+    EXPECT_EQ(v.list("\\", names), rc::kNtfsIndexLoop);
+    int listings = 0;
+    EXPECT_EQ(walkTree(v, "", listings), rc::kNtfsIndexLoop);
+    EXPECT_EQ(v->OpenRecordCount(), 2u);
+}
+
+TEST(NtfsVolumeTest, StalePointersAreRefusedWithoutBeingRead)
+{
+    NtfsVolumeBuilder b;
+    const uint32_t file = b.addFile(5, u"data.bin", pattern(100, 1));
+    Volume v(b.build());
+    ASSERT_EQ(v.mountResult, rc::kOk);
+
+    NTFS_FRS *frs = nullptr;
+    ASSERT_EQ(v->LoadFrs(file, frs), rc::kOk);
+    NTFS_ATTRIBUTE *data = nullptr;
+    ASSERT_EQ(v->OpenAttribute(frs, NtfsResidency::Either, 0x80, u"", NTFS_ATTRIBUTE::kAnyInstance, data),
+              rc::kOk);
+    ASSERT_EQ(v->CloseAttribute(data), rc::kOk);
+    // Freed: the attribute's memory is gone, and under a sanitizer any read of it fails the test.
+    EXPECT_EQ(v->CloseAttribute(data), rc::kNtfsNotOpen);
+
+    ASSERT_EQ(v->OpenAttribute(frs, NtfsResidency::Either, 0x80, u"", NTFS_ATTRIBUTE::kAnyInstance, data),
+              rc::kOk);
+    ASSERT_EQ(v->ReleaseFrs(frs), rc::kOk);
+    // The record went and took its open attribute with it.
+    EXPECT_EQ(v->ReleaseFrs(frs), rc::kNtfsNotRegistered);
+    EXPECT_EQ(v->CloseAttribute(data), rc::kNtfsNotOpen);
+    EXPECT_EQ(v->OpenRecordCount(), 2u);
+}
+
 } // namespace
