@@ -97,7 +97,9 @@ protected:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
         setMessageBoxHandler([this](const MessageBoxRequest &request) {
             m_messages.push_back(request.text);
-            return request.buttons == MessageButtons::YesNo ? mrNo : mrOk;
+            if (request.buttons == MessageButtons::YesNo)
+                return m_answerYes ? mrYes : mrNo;
+            return mrOk;
         });
     }
     void TearDown() override { setMessageBoxHandler({}); }
@@ -166,6 +168,7 @@ protected:
 
     imbrex::test::TempDir m_dir;
     std::vector<std::string> m_messages;
+    bool m_answerYes = false;
     QString m_nextFile;
     std::vector<std::pair<FileDialogKind, QString>> m_fileDialogs;
 };
@@ -258,8 +261,19 @@ TEST_F(CopyWindowTest, SpanAtTheSmallestSizeThenCombineGivesTheSourceBack)
         dialog->edtFileSize->setText(QString::fromStdString(store::ShowFileSize(10'000'000)));
         dialog->btnOk->click();
     };
+    // A second file left by another set is replaced only after the store asked through the window.
+    {
+        std::ofstream(file("spanned.002")) << "stale";
+    }
+    m_answerYes = true;
     m_nextFile = spanned;
     window->itmImageSpan->trigger();
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0],
+              "File " + file("spanned.002") +
+                  " already exists.\n\nDo you want to replace it?\n\nWARNING: Existing data in file "
+                  "will be lost.");
+    m_messages.clear();
     EXPECT_EQ(label, "All Partitions"); // Span takes every row, whatever was selected
     ASSERT_EQ(window->currentImagePath(), spanned);
     EXPECT_TRUE(std::filesystem::exists(file("spanned.002")));
