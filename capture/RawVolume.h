@@ -41,10 +41,10 @@ struct ImportResult
     uint32_t blockCount = 0;
 };
 
-// Adds the raw volume at rawPath (or the part of it that options name) to store as a new partition, with the
-// blocks its file system uses; blocks left out read back as zeros. A size that is not a whole number of
-// sectors is padded with zeros. On any failure or cancel the partition is discarded and the image
-// is left as it was.
+// Adds the raw volume at rawPath (a regular file or a block device; or the part of it that options name) to
+// store as a new partition, with the blocks its file system uses; blocks left out read back as zeros. A size
+// that is not a whole number of sectors is padded with zeros. On any failure or cancel the partition is
+// discarded and the image is left as it was.
 int importPartition(ImageStore &store, const std::string &rawPath, const ImportOptions &options,
                     Progress &progress, ImportResult *result = nullptr);
 

@@ -479,11 +479,6 @@ int runCreate(const Words &words)
             continue;
         }
         for (const capture::DiskPartition &p : layout.partitions) {
-            if (p.offset > size || p.length > size - p.offset)
-                std::fprintf(stderr,
-                             "zbitool: warning: partition %c: of '%s' runs past the end of the file; the "
-                             "missing bytes are stored as zeros.\n",
-                             letter, raw.c_str());
             Volume v{raw, {}};
             v.options.offset = p.offset;
             v.options.length = p.length;

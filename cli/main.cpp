@@ -8,6 +8,7 @@
 #include "IndexCommands.h"
 #include "PartitionCommands.h"
 #include "RestoreCommands.h"
+#include "VerifyCommand.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ int main(int argc, char **argv)
         std::fputs(kHelp, out);
         std::fputs(imbrex::cli::kRestoreHelp, out);
         std::fputs(imbrex::cli::kIndexHelp, out);
+        std::fputs(imbrex::cli::kVerifyHelp, out);
         std::fputs(kExitHelp, out);
         return argc < 2 ? 2 : 0;
     }
@@ -105,6 +107,8 @@ int main(int argc, char **argv)
         return imbrex::cli::runExtract(args);
     if (command == "index")
         return imbrex::cli::runIndex(args);
+    if (command == "verify")
+        return imbrex::cli::runVerify(args);
     std::fprintf(stderr, "zbitool: unknown command '%s'\nTry 'zbitool --help'.\n", command.c_str());
     return 2;
 }

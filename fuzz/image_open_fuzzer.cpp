@@ -1,6 +1,6 @@
 // Fuzzes opening and reading an image file: the bytes become a file, which is opened read-only and read
-// through every operation a reader uses (attributes, bitmap, stored and decoded data), then opened for
-// writing and changed once, so the allocator meets whatever the catalog claims.
+// through every operation a reader uses (attributes, bitmap, stored and decoded data), checked whole by the
+// verifier, then opened for writing and changed once, so the allocator meets whatever the catalog claims.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "FuzzTarget.h"
+#include "common/Progress.h"
+#include "imgstore/ImageVerifier.h"
 #include "imgstore/Keyring.h"
 #include "imgstore/zbimgstr.h"
 
@@ -70,6 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint32_t error = 0;
     if (ImageStorePtr store{ImageStoreOpenReadOnly(path.c_str(), nullptr, &error)})
         readEverything(*store);
+    imbrex::zbi::ImageVerifier verifier;
+    if (verifier.open(path, nullptr) == 0 && verifier.catalogReadable()) {
+        imbrex::NoProgress progress;
+        imbrex::zbi::PartitionCheck check;
+        for (uint32_t n = 1; n <= verifier.catalog().partitions.size() && n <= 8; ++n)
+            (void)verifier.verifyPartition(n, progress, &check);
+    }
     if (ImageStorePtr store{ImageStoreOpen(path.c_str(), kNoSplit, 0, nullptr, &error)}) {
         (void)store->SetImageName("fuzz");
         if (store->SelectPartition(1, 0) == 0)
@@ -97,7 +106,7 @@ std::vector<std::vector<uint8_t>> builtInSeeds()
         for (uint32_t p = 0; p < 5; ++p) {
             uint32_t sectors = 24 + 40 * p;
             uint32_t blocks = sectors / 8;
-            uint8_t bitmap = p == 0 ? 0x07 : static_cast<uint8_t>((1u << blocks) - 1);
+            uint8_t bitmap = p == 0 ? uint8_t{0x07} : static_cast<uint8_t>((1u << blocks) - 1);
             uint32_t used = p == 0 ? 3 : blocks;
             (void)store->AddPartition(6, 1, sectors, static_cast<char>('C' + p), codes[p], 0);
             (void)store->SetNewPartitionName("seed partition");

@@ -325,6 +325,23 @@ int parseBitmap(std::span<const std::byte> stored, BitmapHeader *header, std::sp
     return rc::kOk;
 }
 
+int checkStoredBitmap(const PartitionRecord &p, std::span<const std::byte> stored,
+                      std::span<const std::byte> *bits)
+{
+    if (stored.size() != p.bitmap.length || checksum(stored) != p.bitmap.checksum)
+        return rc::kDataDamaged;
+    BitmapHeader header;
+    if (int e = parseBitmap(stored, &header, bits))
+        return e;
+    const bool encrypted = (p.flags & kFlagEncrypted) != 0;
+    if (header.bitmapLength != bitmapBytes(p.blockCount) ||
+        ((header.flags & kFlagEncrypted) != 0) != encrypted ||
+        (encrypted && (std::memcmp(header.salt, p.salt, kSaltSize) != 0 ||
+                       std::memcmp(header.keyCheck, p.keyCheck, kKeyCheckBytes) != 0)))
+        return rc::kDataDamaged;
+    return rc::kOk;
+}
+
 uint64_t countBlocks(std::span<const std::byte> bits, uint32_t blockCount)
 {
     uint64_t count = 0;

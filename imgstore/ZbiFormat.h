@@ -153,6 +153,11 @@ struct BitmapHeader
 };
 std::vector<std::byte> encodeBitmap(const BitmapHeader &header, std::span<const std::byte> bits);
 int parseBitmap(std::span<const std::byte> stored, BitmapHeader *header, std::span<const std::byte> *bits);
+// Checks a partition's stored bitmap read from the file: its checksum, its header, and that length,
+// encryption, salt and key check agree with the partition's record. 0 with *bits (still encrypted when the
+// partition is protected), or 1902.
+int checkStoredBitmap(const PartitionRecord &p, std::span<const std::byte> stored,
+                      std::span<const std::byte> *bits);
 
 // Counts the set bits among the first blockCount bits.
 uint64_t countBlocks(std::span<const std::byte> bits, uint32_t blockCount);

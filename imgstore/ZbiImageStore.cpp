@@ -506,18 +506,10 @@ int ZbiImageStore::ensureStoredBitmap()
     size_t got = 0;
     if (int e = m_file.readAt(p.bitmap.offset, stored, &got))
         return e;
-    if (got != stored.size() || checksum(stored) != p.bitmap.checksum)
-        return rc::kDataDamaged;
-    BitmapHeader header;
+    stored.resize(got);
     std::span<const std::byte> bits;
-    if (int e = parseBitmap(stored, &header, &bits))
+    if (int e = checkStoredBitmap(p, stored, &bits))
         return e;
-    bool encrypted = (p.flags & kFlagEncrypted) != 0;
-    if (header.bitmapLength != bitmapBytes(p.blockCount) ||
-        ((header.flags & kFlagEncrypted) != 0) != encrypted ||
-        (encrypted && (std::memcmp(header.salt, p.salt, kSaltSize) != 0 ||
-                       std::memcmp(header.keyCheck, p.keyCheck, kKeyCheckBytes) != 0)))
-        return rc::kDataDamaged;
     m_storedBitmap = std::move(stored);
     m_bitmapLoaded = true;
     return rc::kOk;

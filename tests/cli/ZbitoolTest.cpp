@@ -344,6 +344,17 @@ TEST_F(Zbitool, CreateLeavesTheOldImageOrNothingUntilTheNewOneIsComplete)
         EXPECT_NE(run("info " + quote(image) + " 1").out.find("IMBREX16"), std::string::npos);
     }
 
+    // An image another writer holds is not replaced under it.
+    imbrex::platform::File held;
+    ASSERT_EQ(held.open(image, imbrex::platform::FileAccess::ReadWrite), 0);
+    ASSERT_TRUE(held.tryLockExclusive());
+    const std::string locked = slurp(image);
+    ToolRun refused = run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " --force");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("error 1903"), std::string::npos) << refused.err;
+    EXPECT_TRUE(slurp(image) == locked);
+    held.close();
+
     // A run that dies before it is complete leaves no image under a new name.
     const std::string fresh = file("fresh.zbi");
     for (int at = 1;; ++at) {
@@ -684,6 +695,21 @@ struct timespec modificationTime(const std::string &path)
     };
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st.st_mtim;
+
+// The inclusive "partition bytes A-B" ranges of verify's report.
+std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    std::istringstream lines(out);
+    std::string line;
+    const std::string key = "  partition bytes ";
+    while (std::getline(lines, line))
+        if (line.rfind(key, 0) == 0) {
+            std::string span = line.substr(key.size());
+            size_t dash = span.find('-');
+            ranges.emplace_back(std::stoull(span.substr(0, dash)), std::stoull(span.substr(dash + 1)));
+        }
+    return ranges;
 }
 
 } // namespace
@@ -800,4 +826,83 @@ TEST_F(Zbitool, ExtractFromADamagedFatVolumeRestoresTheRestAndFails)
     EXPECT_NE(extracted.err.find("File saved as " + out + "/_.."), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("traversing directories at \\LOOP"), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("failed"), std::string::npos) << extracted.err;
+
+TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
+{
+    // The NTFS volume holds the tree's files flattened into its root.
+    struct Case
+    {
+        const char *volume;
+        const char *path;
+    };
+    for (Case c : {Case{"fat16.img", "\\Documents\\A rather long file name for testing.dat"},
+                   Case{"ntfs.img", "\\A rather long file name for testing.dat"}}) {
+        const std::string raw = fixture(c.volume);
+        const std::string image = file("image.zbi");
+        ASSERT_EQ(run("create " + quote(image) + " " + quote(raw) + " --force").status, 0);
+        ToolRun clean = run("verify " + quote(image));
+        EXPECT_EQ(clean.status, 0) << clean.err;
+        EXPECT_NE(clean.out.find("no damage found"), std::string::npos) << clean.out;
+
+        // Where a piece of the long file lies in the volume and in the image.
+        const std::string out = file("out");
+        ASSERT_EQ(
+            run("extract " + quote(image) + " 1 " + quote(c.path) + " -o " + quote(out) + " --overwrite")
+                .status,
+            0);
+        const std::string probe = slurp(out + "/A rather long file name for testing.dat").substr(200000, 64);
+        const size_t inVolume = slurp(raw).find(probe);
+        const size_t inImage = slurp(image).find(probe);
+        ASSERT_NE(inVolume, std::string::npos);
+        ASSERT_NE(inImage, std::string::npos);
+        imbrex::test::flipByte(image, inImage + 10);
+        const std::string damagedBytes = slurp(image);
+
+        ToolRun damaged = run("verify " + quote(image) + " 1");
+        EXPECT_EQ(damaged.status, 1) << damaged.err;
+        EXPECT_NE(damaged.out.find("): chunk "), std::string::npos) << damaged.out;
+        EXPECT_NE(damaged.out.find(std::string("  in ") + c.path + "\n"), std::string::npos) << damaged.out;
+        EXPECT_NE(damaged.out.find("1 damaged piece found."), std::string::npos) << damaged.out;
+        bool covered = false;
+        for (auto [first, last] : reportedRanges(damaged.out))
+            covered = covered || (first <= inVolume + 10 && inVolume + 10 <= last);
+        EXPECT_TRUE(covered) << damaged.out;
+        EXPECT_EQ(slurp(image), damagedBytes);                     // verify writes nothing
+        EXPECT_EQ(run("verify " + quote(image) + " 2").status, 1); // no such partition
+    }
+    EXPECT_EQ(run("verify").status, 2);
+}
+
+TEST_F(Zbitool, VerifyPassesCompressedAndProtectedImagesAndSeesADamagedSuperblock)
+{
+    const std::string password = file("password");
+    std::ofstream(password) << "hunter22\n";
+    const std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) + " " +
+                  quote(fixture("fat32.img")) + " --compression low")
+                  .status,
+              0);
+    ToolRun low = run("verify " + quote(image));
+    EXPECT_EQ(low.status, 0) << low.err;
+    EXPECT_NE(low.out.find("Checked 2 partitions"), std::string::npos) << low.out;
+
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img")) +
+                  " --compression high --force --password-file " + quote(password))
+                  .status,
+              0);
+    const std::string before = slurp(image);
+    ToolRun unlocked = run("verify " + quote(image) + " --password-file " + quote(password));
+    EXPECT_EQ(unlocked.status, 0) << unlocked.err;
+    // Without the password only the checksums can be read, and the run says it could not check everything.
+    ToolRun locked = run("verify " + quote(image));
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find("only the checksums"), std::string::npos) << locked.err;
+    EXPECT_EQ(slurp(image), before);
+
+    // A byte of the newest superblock (slot 0 after two commits): the damage is named, whatever the other
+    // slot still shows.
+    imbrex::test::flipByte(image, 30);
+    ToolRun slot = run("verify " + quote(image));
+    EXPECT_EQ(slot.status, 1);
+    EXPECT_NE(slot.out.find("superblock slot 0 is damaged"), std::string::npos) << slot.out;
 }
