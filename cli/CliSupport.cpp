@@ -30,6 +30,8 @@ int openFailure(const std::string &path, int code)
 {
     if (code == platform::kErrorFileNotFound || code == platform::kErrorPathNotFound)
         return failure("The file '" + path + "' was not found.", code);
+    if (code == rc::kImageLocked)
+        return failure(store::notWritableMessage(path, code), code);
     return failure(store::openFailureMessage(path, code), code);
 }
 
@@ -149,6 +151,28 @@ std::string escapeControls(std::string_view text)
     return out;
 }
 
+bool warnIfDamaged(ImageStore &image, const std::string &path)
+{
+    std::string text = store::damagedImageMessage(image, path);
+    if (text.empty())
+        return false;
+    std::fprintf(stderr, "zbitool: %s\n", text.c_str());
+    return true;
+}
+
+int allowChange(ImageStore &image, const std::string &path, const Arguments &args)
+{
+    if (!warnIfDamaged(image, path))
+        return 0;
+    if (!args.flag(kAcceptDamagedFlag))
+        return failure(
+            "Nothing was changed. To change it anyway, building on the state it shows and giving up "
+            "the newer one, give " +
+                std::string(kAcceptDamagedFlag) + ".",
+            rc::kDamagedImageNotAccepted);
+    return image.AcceptDamage() == 0 ? 0 : failure("The image could not be changed.", 0);
+}
+
 IMGSTORE_UI_CALLBACK &terminalCallback()
 {
     static TerminalCallback callback;
@@ -160,6 +184,8 @@ ImageStorePtr openForReading(const std::string &path, int *code)
     uint32_t error = 0;
     ImageStorePtr image(ImageStoreOpenReadOnly(path.c_str(), &terminalCallback(), &error));
     *code = static_cast<int>(error);
+    if (image)
+        (void)warnIfDamaged(*image, path);
     return image;
 }
 

@@ -46,6 +46,14 @@ bool checkNotAnInput(const std::string &target, const std::vector<std::string> &
 // Text for one output line: control characters (a newline in a name would split its row, an escape would
 // talk to the terminal) are written as \n, \t, \r or \xNN.
 std::string escapeControls(std::string_view text);
+// Says on standard error when image shows an older state than the newest its file records, and returns true
+// then.
+bool warnIfDamaged(ImageStore &image, const std::string &path);
+// Before a change: a damaged image is refused (returns the exit status after reporting) unless
+// --accept-damaged was given, which lets the store go on from the state it shows. 0 when the change may go
+// on.
+int allowChange(ImageStore &image, const std::string &path, const Arguments &args);
+inline constexpr const char *kAcceptDamagedFlag = "--accept-damaged";
 
 // The store's questions answered on the terminal (one instance for the run).
 IMGSTORE_UI_CALLBACK &terminalCallback();

@@ -22,11 +22,11 @@ namespace {
 int setText(const Words &words, bool isComment)
 {
     Arguments args;
-    if (auto error = parseArguments(words, {}, {}, &args))
+    if (auto error = parseArguments(words, {}, {kAcceptDamagedFlag}, &args))
         return usageError(*error);
     if (args.positional.size() != 2 && args.positional.size() != 3)
-        return usageError(isComment ? "usage: zbitool comment IMAGE [N] TEXT"
-                                    : "usage: zbitool rename IMAGE [N] TEXT");
+        return usageError(isComment ? "usage: zbitool comment IMAGE [N] TEXT [--accept-damaged]"
+                                    : "usage: zbitool rename IMAGE [N] TEXT [--accept-damaged]");
     const std::string &path = args.positional[0];
     const std::string &text = args.positional.back();
     if (!checkFileKind(path, PathRole::Image))
@@ -35,6 +35,8 @@ int setText(const Words &words, bool isComment)
     ImageStorePtr image = openForWriting(path, &code);
     if (!image)
         return openFailure(path, code);
+    if (int status = allowChange(*image, path, args))
+        return status;
 
     size_t limit = isComment ? (args.positional.size() == 2 ? 399 : 255) : 99;
     if (text.size() > limit)
@@ -83,7 +85,8 @@ int runList(const Words &words)
         std::fprintf(stderr, "zbitool: partition %u: %s\n", number, store::spannedImageMessage(path).c_str());
     for (const std::string &row : model.rows)
         std::printf("%s\n", escapeControls(row).c_str());
-    return 0;
+    // The rows are those of an older state than the file's newest: that is not a clean listing.
+    return warnIfDamaged(*model.store, path) ? kExitFailure : 0;
 }
 
 int runInfo(const Words &words)

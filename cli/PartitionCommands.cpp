@@ -218,6 +218,7 @@ int runCopyCommand(const Words &words, store::CopyCommand command, const char *u
     store::ImageModel model = store::loadImageModel(sourcePath, &callback);
     if (!model.store)
         return failure(store::openFailureMessage(sourcePath, model.error), model.error);
+    (void)warnIfDamaged(*model.store, sourcePath);
     store::CopySource source = store::CopySource::allPartitions(*model.store, sourcePath);
     if (auto list = args.option("--partitions")) {
         auto rows = parsePartitionList(*list, source.itemCount);
@@ -358,10 +359,10 @@ int runCombine(const Words &args)
 int runDelete(const Words &words)
 {
     Arguments args;
-    if (auto error = parseArguments(words, {}, {}, &args))
+    if (auto error = parseArguments(words, {}, {kAcceptDamagedFlag}, &args))
         return usageError(*error);
     if (args.positional.size() < 2)
-        return usageError("usage: zbitool delete IMAGE N...");
+        return usageError("usage: zbitool delete IMAGE N... [--accept-damaged]");
     const std::string &path = args.positional[0];
     if (!checkFileKind(path, PathRole::Image))
         return kExitFailure;
@@ -372,7 +373,10 @@ int runDelete(const Words &words)
     if (!opened.store)
         return failure(store::openFailureMessage(path, opened.error), opened.error);
     if (opened.readOnly)
-        return failure("'" + path + "' is read-only.");
+        return failure(store::notWritableMessage(path, opened.writeError),
+                       opened.writeError == rc::kImageLocked ? rc::kImageLocked : 0);
+    if (int status = allowChange(*opened.store, path, args))
+        return status;
     std::vector<uint32_t> rows;
     const uint32_t count = opened.store->GetPartitionCount();
     for (size_t i = 1; i < args.positional.size(); ++i) {

@@ -50,6 +50,9 @@ Usage:
   zbitool delete IMAGE N...
       Delete partitions N... of IMAGE.
 
+rename, comment and delete refuse an image whose newest state cannot be read (it is damaged, and shows an
+older state) unless --accept-damaged is given: the change then builds on the state shown.
+
 A copy that fails or is cancelled (Ctrl-C) leaves an existing DST as it was and removes a DST it made,
 with its numbered parts.
 

@@ -80,7 +80,7 @@ std::string_view describe(int code)
     case kDataDamaged:
         return "stored partition data is damaged (checksum mismatch)";
     case kImageLocked:
-        return "the image file is open for writing elsewhere";
+        return "the image is in use by another program";
     case kImageReadOnly:
         return "the image is open read-only";
     case kNoPartitionSelected:
@@ -103,6 +103,9 @@ std::string_view describe(int code)
         return "the operation is not supported by this image";
     case kDirectoryLoop:
         return "directory loop: a folder lies inside itself, or folders nest more than 256 deep";
+    case kDamagedImageNotAccepted:
+        return "the image is damaged and shows an older state than its newest; changes are refused until "
+               "going on from that state is accepted";
     default:
         return "unknown error";
     }

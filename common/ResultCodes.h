@@ -44,7 +44,7 @@ inline constexpr int kNoCacheNode = 1896;
 inline constexpr int kNotAnImage = 1900;
 inline constexpr int kImageDamaged = 1901;
 inline constexpr int kDataDamaged = 1902;
-inline constexpr int kImageLocked = 1903;
+inline constexpr int kImageLocked = 1903; // another program holds the image's writer lock
 inline constexpr int kImageReadOnly = 1904;
 inline constexpr int kNoPartitionSelected = 1905;
 inline constexpr int kInvalidArgument = 1906;
@@ -56,6 +56,9 @@ inline constexpr int kIoError = 1911;
 inline constexpr int kImageTooLarge = 1912;
 // The store cannot do this; the caller has another way.
 inline constexpr int kNotSupported = 1913;
+// The newest state the image file records cannot be read and an older one is shown; changes would build on
+// it and give the newer one up, so they wait until the user accepts that.
+inline constexpr int kDamagedImageNotAccepted = 1914;
 
 // Codes of the NTFS volume reader.
 inline constexpr int kNtfsNotRegistered = 4;          // release of an unregistered record; entry time unusable

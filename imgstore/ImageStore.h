@@ -125,6 +125,20 @@ public:
         return imbrex::rc::kNotSupported;
     }
 
+    // 12. Damage found when the image was opened. When the newest state the file records cannot be read, the
+    // store shows the newest one it can read: *damaged is then 1, *shown is the generation shown and *newest
+    // the newest one recorded (0 when not even its number can be read). Changes are refused with
+    // kDamagedImageNotAccepted until AcceptDamage is called; from then on they build on the state shown, and
+    // the newer one is given up.
+    virtual int GetDamage(uint32_t *damaged, uint64_t *shown, uint64_t *newest)
+    {
+        *damaged = 0;
+        *shown = 0;
+        *newest = 0;
+        return imbrex::rc::kOk;
+    }
+    virtual int AcceptDamage() { return imbrex::rc::kOk; }
+
 protected:
     ImageStore() = default;
     virtual ~ImageStore() = default;

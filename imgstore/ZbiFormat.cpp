@@ -21,6 +21,7 @@ constexpr size_t kSbImageId = 12;
 constexpr size_t kSbGeneration = 16;
 constexpr size_t kSbCatalogOffset = 24;
 constexpr size_t kSbCatalogLength = 32;
+constexpr size_t kSbFlags = 36;
 constexpr size_t kSbCatalogChecksum = 40;
 constexpr size_t kSbDataEnd = 48;
 constexpr size_t kSbSplitSize = 56;
@@ -180,6 +181,7 @@ std::vector<std::byte> encodeSuperblock(const Superblock &sb)
     storeLe64(out, kSbCatalogChecksum, sb.catalogChecksum);
     storeLe64(out, kSbDataEnd, sb.dataEnd);
     storeLe32(out, kSbSplitSize, sb.splitSize);
+    storeLe32(out, kSbFlags, sb.flags);
     storeLe64(out, kSbChecksum, checksum(std::span(out).first(kSbChecksum)));
     return out;
 }
@@ -189,8 +191,6 @@ SlotState parseSuperblock(std::span<const std::byte> bytes, Superblock *out)
     if (bytes.size() < kSuperblockSize ||
         std::memcmp(bytes.data(), kSuperblockMagic, sizeof kSuperblockMagic) != 0)
         return SlotState::Empty;
-    if (loadLe64(bytes, kSbChecksum) != checksum(bytes.first(kSbChecksum)))
-        return SlotState::Damaged;
     Superblock sb;
     sb.version = loadLe16(bytes, kSbVersion);
     sb.imageId = loadLe32(bytes, kSbImageId);
@@ -200,7 +200,10 @@ SlotState parseSuperblock(std::span<const std::byte> bytes, Superblock *out)
     sb.catalogChecksum = loadLe64(bytes, kSbCatalogChecksum);
     sb.dataEnd = loadLe64(bytes, kSbDataEnd);
     sb.splitSize = loadLe32(bytes, kSbSplitSize);
+    sb.flags = loadLe32(bytes, kSbFlags);
     *out = sb;
+    if (loadLe64(bytes, kSbChecksum) != checksum(bytes.first(kSbChecksum)))
+        return SlotState::Damaged;
     if (sb.version > kFormatVersion)
         return SlotState::TooNew;
     if (sb.version == 0 || loadLe16(bytes, kSbHeaderSize) != kSuperblockSize || sb.dataEnd < kDataStart)

@@ -13,11 +13,16 @@ namespace imbrex::zbi {
 
 inline constexpr uint16_t kFormatVersion = 1;
 
-// Two superblock slots at the start of the file; the valid one with the higher generation is current.
+// Two superblock slots at the start of the file; the valid one with the higher generation whose catalog reads
+// is current.
 inline constexpr size_t kSuperblockSize = 512;
 inline constexpr uint64_t kSuperblockOffset[2] = {0, 512};
 // Nothing but superblocks lives below this offset.
 inline constexpr uint64_t kDataStart = 4096;
+// Superblock::flags. A writer that sets kSuperblockMirrored puts every generation into both slots, one after
+// the other, so a slot that cannot be read never hides a committed generation; images without it hold each
+// generation in one slot only.
+inline constexpr uint32_t kSuperblockMirrored = 1;
 
 // Data streams are cut into chunks of this many decoded bytes (the last one may be shorter).
 inline constexpr uint32_t kChunkSize = 65536;
@@ -52,6 +57,7 @@ struct Superblock
     uint64_t catalogChecksum = 0;
     uint64_t dataEnd = kDataStart;
     uint32_t splitSize = 0; // 0: a single file
+    uint32_t flags = 0;
 };
 
 enum class SlotState
@@ -61,6 +67,9 @@ enum class SlotState
     Damaged, // signature present, checksum wrong
     TooNew,  // a valid slot written by a newer format version
 };
+
+// A damaged slot's fields are still handed out, unverified: its generation is the best guess there is of
+// which state the slot held.
 
 std::vector<std::byte> encodeSuperblock(const Superblock &sb);
 SlotState parseSuperblock(std::span<const std::byte> bytes, Superblock *out);

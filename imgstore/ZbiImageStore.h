@@ -1,10 +1,10 @@
 // Our image store: one image file in the format of docs/image-format.md.
 //
 // Changes are copy-on-write. New data, tables and catalogs go only to space that the committed catalog does
-// not use; a change becomes part of the image when a superblock naming the new catalog is written into the
-// slot that does not hold the current one, after everything it names has been synced. A crash at any moment
-// therefore leaves the old or the new image, and space given back by a change is reused from the next change
-// on.
+// not use; a change becomes part of the image when a superblock naming the new catalog is written into one
+// slot, after everything it names has been synced, and then into the other. A crash at any moment therefore
+// leaves the old or the new image, a landed change is held by both slots, and space given back by a change is
+// reused from the next change on.
 #pragma once
 
 #include <array>
@@ -118,6 +118,8 @@ public:
     int GetSpanTable(uint32_t *count, const void **records) override;
     int SetCheckpointOffset(uint32_t offset) override;
     int SetTailShortfall(uint32_t shortfall) override;
+    int GetDamage(uint32_t *damaged, uint64_t *shown, uint64_t *newest) override;
+    int AcceptDamage() override;
 
 private:
     enum class Selection
@@ -130,7 +132,12 @@ private:
     ZbiImageStore(std::string path, bool writable, IMGSTORE_UI_CALLBACK *callback);
 
     int load();
+    // Reads and checks the catalog sb names.
+    int loadCatalog(const Superblock &sb, Catalog *out);
     int commit(Catalog next);
+    // Rebuilds the free space and cuts the file back to what the catalog in hand and the committed one use,
+    // after work was abandoned; the cut only where the store may write and knows what the disk holds.
+    void giveBackSpace();
     // Space that must not be written: the committed catalog's and the current (or next) catalog's.
     std::vector<Extent> extentsInUse(const Catalog *next = nullptr) const;
     void dropPending();
@@ -191,6 +198,12 @@ private:
     bool m_broken = false;
     // Partitions were released into m_catalog that no commit has written yet.
     bool m_uncommitted = false;
+    // The slots (bit i for slot i) that hold the committed state; a commit writes the others first.
+    unsigned m_currentSlots = 0;
+    // Set when the file records a newer state than the one shown, which could not be read.
+    bool m_damaged = false;
+    uint64_t m_newestGeneration = 0; // of that newer state; 0 when not even its number could be read
+    bool m_damageAccepted = false;
 
     Superblock m_super;
     Catalog m_catalog;   // the image as callers see it, with released partitions not committed yet

@@ -10,6 +10,7 @@
 #include <random>
 #include <utility>
 
+#include "ImageModel.h"
 #include "MessageText.h"
 #include "PartitionRow.h"
 #include "StoreText.h"
@@ -572,8 +573,8 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
                 first = translatedMessage("The image file '%s' was created with a newer version of Imbrex.",
                                           {targetPath});
             } else if (existing.readOnly) {
-                first = translatedMessage("'%s' is read-only.", {targetPath});
-                result = rc::kTargetReadOnly;
+                first = notWritableMessage(targetPath, existing.writeError);
+                result = existing.writeError == rc::kImageLocked ? rc::kImageLocked : rc::kTargetReadOnly;
             } else {
                 first = openFailureText(targetPath);
                 if (result == 0)
@@ -583,6 +584,12 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
             if (existing.store)
                 (void)existing.store->Close();
             return result;
+        }
+        // A copy would build on the older state a damaged image shows and give up its newest one.
+        if (std::string damage = damagedImageMessage(*existing.store, targetPath); !damage.empty()) {
+            questions.showMessage(notAllowedMessage(damage), MessageKind::Information);
+            (void)existing.store->Close();
+            return rc::kDamagedImageNotAccepted;
         }
     }
 
@@ -605,11 +612,13 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
     ImageStorePtr target;
     int error = 0;
     bool readOnly = false;
+    int writeError = 0;
     if (mode.mayUseExistingTarget) {
         OpenedImageStore opened = OpenImageStore(targetPath, splitSize, media, exports);
         target = std::move(opened.store);
         error = opened.error;
         readOnly = opened.readOnly;
+        writeError = opened.writeError;
         created = !existedBefore;
     } else {
         if (existedBefore)
@@ -625,8 +634,8 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
             text = translatedMessage("Error %d creating file %s", {std::to_string(error), targetPath}) +
                    "\n\n" + Translate("The media is full.");
         } else if (readOnly) {
-            text = notAllowedMessage(translatedMessage("'%s' is read-only.", {targetPath}));
-            error = rc::kTargetReadOnly;
+            text = notAllowedMessage(notWritableMessage(targetPath, writeError));
+            error = writeError == rc::kImageLocked ? rc::kImageLocked : rc::kTargetReadOnly;
         } else {
             text = notAllowedMessage(openFailureText(targetPath));
         }

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "MessageText.h"
 #include "PartitionRow.h"
 #include "StoreText.h"
 #include "common/ResultCodes.h"
@@ -74,6 +75,29 @@ std::string openFailureMessage(const std::string &path, int error)
         Translate("An error occurred while trying to open the file '%s'. Either it is not a "
                   "Korvane Image file, it's corrupted, or the disk is not in the drive."),
         "%s", path);
+}
+
+std::string notWritableMessage(const std::string &path, int writeError)
+{
+    if (writeError == rc::kImageLocked)
+        return translatedMessage("'%s' is in use by another program.", {path});
+    return translatedMessage("'%s' is read-only.", {path});
+}
+
+std::string damagedImageMessage(ImageStore &store, const std::string &path)
+{
+    uint32_t damaged = 0;
+    uint64_t shown = 0;
+    uint64_t newest = 0;
+    if (store.GetDamage(&damaged, &shown, &newest) != 0 || damaged == 0)
+        return {};
+    if (newest == 0)
+        return translatedMessage("The image file '%s' is damaged: its newest state cannot be read. It shows "
+                                 "state %s, which may be older.",
+                                 {path, std::to_string(shown)});
+    return translatedMessage("The image file '%s' is damaged: its newest state (%s) cannot be read. It shows "
+                             "the older state %s.",
+                             {path, std::to_string(newest), std::to_string(shown)});
 }
 
 std::string spannedImageMessage(const std::string &path)

@@ -51,6 +51,15 @@ void readImageModel(ImageStore &store, ImageModel &model);
 // otherwise. Translated, then filled with path.
 std::string openFailureMessage(const std::string &path, int error);
 
+// The first line of the message for a change refused because the image came from the read-only open: in use
+// by another program when the writable open met another writer's lock (writeError 1903), read-only otherwise.
+// Translated, then filled with path.
+std::string notWritableMessage(const std::string &path, int writeError);
+
+// The message for an image whose newest state could not be read (ImageStore::GetDamage): which state it
+// shows. Empty when the store reports no damage.
+std::string damagedImageMessage(ImageStore &store, const std::string &path);
+
 // The message shown once for each partition in spannedPartitions.
 std::string spannedImageMessage(const std::string &path);
 

@@ -19,6 +19,9 @@ OpenedImageStore OpenImageStore(const std::string &path, uint32_t splitSize, IMG
     if (!platform::isReadOnlyFile(path)) {
         result.store.reset(exports.open(path.c_str(), splitSize, 0, callback, &error));
         result.error = static_cast<int>(error);
+        result.writeError = result.error;
+    } else {
+        result.writeError = platform::kErrorAccessDenied;
     }
     if (!result.store) {
         error = 0;

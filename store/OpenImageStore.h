@@ -32,6 +32,9 @@ struct OpenedImageStore
     ImageStorePtr store;   // none when every attempt failed
     int error = 0;         // the error of the last export called
     bool readOnly = false; // true when the store came from the read-only open
+    // Why the writable open failed when the store came from the read-only one (0 when it was not tried): a
+    // change must name this reason (another program's lock, 1903), not merely "read-only".
+    int writeError = 0;
 };
 
 // splitSize is the largest size of one file of the set, handed to the library (kNoSplit: one file).

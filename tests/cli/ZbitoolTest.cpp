@@ -202,6 +202,80 @@ TEST_F(Zbitool, DamagedDataIsReportedAndNothingIsExported)
     EXPECT_EQ(files, 0u);
 }
 
+TEST_F(Zbitool, ASpoiltSuperblockNeitherEmptiesNorCutsTheImage)
+{
+    std::string image = file("image.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat16.img")) + " --compression low").status,
+              0);
+    const auto size = std::filesystem::file_size(image);
+    for (uint64_t offset : {30u, 542u}) {
+        imbrex::test::spoilByte(image, offset);
+        ToolRun listed = run("list " + quote(image));
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        EXPECT_NE(listed.out.find("|C:|FAT|"), std::string::npos) << listed.out;
+        EXPECT_EQ(run("rename " + quote(image) + " X" + std::to_string(offset)).status, 0);
+        EXPECT_GE(std::filesystem::file_size(image), size);
+    }
+}
+
+// An image whose newest state cannot be read shows an older one: every command says so, and changes wait
+// for --accept-damaged.
+TEST_F(Zbitool, OlderStateOfADamagedImageIsNamedAndKeptUntilAccepted)
+{
+    std::string image = file("old.zbi");
+    ASSERT_TRUE(imbrex::test::makeSingleSlotImage(image));
+    imbrex::test::spoilByte(image, 30); // slot 0 holds the newest state, 2
+    const std::string before = slurp(image);
+
+    ToolRun listed = run("list " + quote(image));
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.out, "");
+    EXPECT_NE(listed.err.find("is damaged: its newest state (2) cannot be read. It shows the older state 1."),
+              std::string::npos)
+        << listed.err;
+    for (const std::string &change : {"rename " + quote(image) + " X", "comment " + quote(image) + " X",
+                                      "delete " + quote(image) + " 1"}) {
+        ToolRun refused = run(change);
+        EXPECT_EQ(refused.status, 1) << change;
+        EXPECT_NE(refused.err.find("--accept-damaged"), std::string::npos) << change << ": " << refused.err;
+        EXPECT_NE(refused.err.find("error 1914"), std::string::npos) << change << ": " << refused.err;
+    }
+    std::string other = file("other.zbi");
+    ASSERT_EQ(run("create " + quote(other) + " " + quote(fixture("fat12.img"))).status, 0);
+    ToolRun into = run("copy " + quote(other) + " " + quote(image));
+    EXPECT_EQ(into.status, 1);
+    EXPECT_NE(into.err.find("error 1914"), std::string::npos) << into.err;
+    EXPECT_EQ(slurp(image), before);
+    // Copying out of it says which state is copied.
+    ToolRun from = run("copy " + quote(image) + " " + quote(file("new.zbi")));
+    EXPECT_NE(from.err.find("It shows the older state 1."), std::string::npos) << from.err;
+
+    EXPECT_EQ(run("rename " + quote(image) + " X --accept-damaged").status, 0);
+    listed = run("list " + quote(image));
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.err, "");
+}
+
+TEST_F(Zbitool, ASecondWriterIsToldTheImageIsInUse)
+{
+    std::string image = file("w.zbi");
+    ASSERT_EQ(run("create " + quote(image) + " " + quote(fixture("fat12.img"))).status, 0);
+    uint32_t error = 0;
+    ImageStorePtr writer(ImageStoreOpen(image.c_str(), kNoSplit, 0, nullptr, &error));
+    ASSERT_TRUE(writer) << error;
+    std::string source = file("s.zbi");
+    ASSERT_EQ(run("create " + quote(source) + " " + quote(fixture("fat12.img"))).status, 0);
+    for (const std::string &change :
+         {"rename " + quote(image) + " X", "comment " + quote(image) + " 1 X",
+          "delete " + quote(image) + " 1", "copy " + quote(source) + " " + quote(image)}) {
+        ToolRun refused = run(change);
+        EXPECT_EQ(refused.status, 1) << change;
+        EXPECT_NE(refused.err.find("is in use by another program"), std::string::npos)
+            << change << ": " << refused.err;
+        EXPECT_EQ(refused.err.find("read-only"), std::string::npos) << change << ": " << refused.err;
+    }
+}
+
 TEST_F(Zbitool, BadInputGetsTheProgramsOwnWords)
 {
     std::string junk = file("junk.zbi");
@@ -695,21 +769,6 @@ struct timespec modificationTime(const std::string &path)
     };
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st.st_mtim;
-
-// The inclusive "partition bytes A-B" ranges of verify's report.
-std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out)
-{
-    std::vector<std::pair<uint64_t, uint64_t>> ranges;
-    std::istringstream lines(out);
-    std::string line;
-    const std::string key = "  partition bytes ";
-    while (std::getline(lines, line))
-        if (line.rfind(key, 0) == 0) {
-            std::string span = line.substr(key.size());
-            size_t dash = span.find('-');
-            ranges.emplace_back(std::stoull(span.substr(0, dash)), std::stoull(span.substr(dash + 1)));
-        }
-    return ranges;
 }
 
 } // namespace
@@ -826,6 +885,27 @@ TEST_F(Zbitool, ExtractFromADamagedFatVolumeRestoresTheRestAndFails)
     EXPECT_NE(extracted.err.find("File saved as " + out + "/_.."), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("traversing directories at \\LOOP"), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("failed"), std::string::npos) << extracted.err;
+}
+
+namespace {
+
+// The inclusive "partition bytes A-B" ranges of verify's report.
+std::vector<std::pair<uint64_t, uint64_t>> reportedRanges(const std::string &out)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    std::istringstream lines(out);
+    std::string line;
+    const std::string key = "  partition bytes ";
+    while (std::getline(lines, line))
+        if (line.rfind(key, 0) == 0) {
+            std::string span = line.substr(key.size());
+            size_t dash = span.find('-');
+            ranges.emplace_back(std::stoull(span.substr(0, dash)), std::stoull(span.substr(dash + 1)));
+        }
+    return ranges;
+}
+
+} // namespace
 
 TEST_F(Zbitool, VerifyNamesTheDamagedRangeAndTheFileThatHoldsIt)
 {

@@ -1,5 +1,6 @@
 // Every write, sync, truncate and replace of a change fails in turn, or the process dies at that moment with
-// the write torn in half; the image must then open with either the old or the new content.
+// the write torn in half; the image must then open with either the old or the new content, also when one
+// superblock slot is spoilt afterwards.
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "imgstore/Checksum.h"
+#include "imgstore/ZbiFormat.h"
 #include "imgstore/zbimgstr.h"
 #include "platform/File.h"
 #include "tests/support/ImageBuilder.h"
@@ -66,6 +68,12 @@ std::string describe(const std::string &path)
                std::to_string(zbi::checksum(std::as_bytes(std::span(stream))));
     }
     return out;
+}
+
+bool slotIsValid(const std::string &path, int slot)
+{
+    zbi::Superblock sb;
+    return zbi::parseSuperblock(test::superblockSlot(path, slot), &sb) == zbi::SlotState::Valid;
 }
 
 using Change = std::function<void(ImageStore &)>;
@@ -174,6 +182,21 @@ void checkEveryFault(FaultKind kind)
             std::string state = describe(work);
             EXPECT_TRUE(state == oldState || state == newState)
                 << scenario.name << ", fault at operation " << n << ": " << state;
+            // A byte spoilt in one superblock slot afterwards costs nothing while the other slot is whole.
+            for (int slot = 0; slot < 2; ++slot) {
+                if (!slotIsValid(work, 1 - slot))
+                    continue;
+                std::string spoilt = dir.file("spoilt.zbi");
+                std::filesystem::copy_file(work, spoilt, std::filesystem::copy_options::overwrite_existing);
+                test::spoilByte(spoilt, zbi::kSuperblockOffset[slot] + 30);
+                std::string after = describe(spoilt);
+                EXPECT_TRUE(after == oldState || after == newState)
+                    << scenario.name << ", fault at operation " << n << ", slot " << slot << ": " << after;
+                // A change that ran to its end is held by both slots.
+                if (!hit) {
+                    EXPECT_EQ(after, state) << scenario.name << ", slot " << slot;
+                }
+            }
             // The image stays usable: a change that did not happen succeeds when tried again.
             if (state == oldState) {
                 runChange(work, scenario.change);
@@ -266,4 +289,100 @@ TEST(StoreFaults, PartitionsOfARunThatDiesBeforeItEndsAreNotKept)
     ImageStorePtr store(ImageStoreOpenReadOnly(path.c_str(), nullptr, &error));
     ASSERT_TRUE(store);
     EXPECT_EQ(store->GetPartitionCount(), 4u);
+}
+
+namespace {
+
+// Writes succeed until g_budget bytes have been written, then fail as on a full disk.
+uint64_t g_written = 0;
+uint64_t g_budget = 0;
+
+int fullDiskHook(platform::IoOperation operation, const std::string &, uint64_t, size_t length)
+{
+    if (operation != platform::IoOperation::Write)
+        return 0;
+    if (g_written + length > g_budget)
+        return platform::kErrorDiskFull;
+    g_written += length;
+    return 0;
+}
+
+uint64_t sizeOf(const std::string &path)
+{
+    return std::filesystem::file_size(path);
+}
+
+PartitionSpec bigPartition(uint32_t seed)
+{
+    PartitionSpec spec;
+    spec.name = "big";
+    spec.sectorCount = 8192; // 4 MiB of data that does not compress
+    spec.seed = seed;
+    return spec;
+}
+
+struct AbandonCase
+{
+    const char *name;
+    // Runs into the full disk on an open, writable store and abandons the work as a caller would.
+    std::function<void(ImageStore &)> run;
+};
+
+} // namespace
+
+// Work that a full disk stops, or that is abandoned, gives the space it took back: the file ends where the
+// committed state's space ends, with that state intact.
+TEST(StoreFaults, AbandonedWorkGivesItsSpaceBack)
+{
+    const std::vector<AbandonCase> cases = {
+        {"partition deleted after a failed write",
+         [](ImageStore &s) {
+             g_budget = 2u << 20;
+             EXPECT_NE(test::addPartition(s, bigPartition(5)), 0);
+             EXPECT_EQ(s.DeleteCurrentPartition(), 0);
+             EXPECT_EQ(s.Close(), 0);
+         }},
+        {"store closed with the failed partition pending",
+         [](ImageStore &s) {
+             g_budget = 2u << 20;
+             EXPECT_NE(test::addPartition(s, bigPartition(5)), 0);
+             EXPECT_EQ(s.Close(), 0);
+         }},
+        {"partitions of the run deleted on a full disk",
+         [](ImageStore &s) {
+             g_budget = 6u << 20;
+             EXPECT_EQ(test::addPartition(s, bigPartition(5)), 0);
+             EXPECT_NE(test::addPartition(s, bigPartition(6)), 0);
+             EXPECT_EQ(s.DeleteCurrentPartition(), 0);
+             EXPECT_EQ(s.SelectPartition(s.GetPartitionCount(), 0), 0);
+             EXPECT_EQ(s.DeleteCurrentPartition(), 0);
+             EXPECT_EQ(s.Close(), 0);
+         }},
+        {"closing commit fails",
+         [](ImageStore &s) {
+             g_budget = UINT64_MAX;
+             EXPECT_EQ(test::addPartition(s, bigPartition(5)), 0);
+             g_budget = g_written;
+             EXPECT_NE(s.Close(), 0);
+         }},
+    };
+    test::TempDir dir;
+    for (const AbandonCase &c : cases) {
+        std::string path = dir.file("a.zbi");
+        makeBase(path);
+        const std::string oldState = describe(path);
+        const uint64_t oldSize = sizeOf(path);
+        {
+            uint32_t error = 0;
+            ImageStorePtr store(ImageStoreOpen(path.c_str(), kNoSplit, 0, nullptr, &error));
+            ASSERT_TRUE(store) << error;
+            g_written = 0;
+            platform::setIoFaultHook(fullDiskHook);
+            c.run(*store);
+            platform::setIoFaultHook(nullptr);
+            EXPECT_GT(g_written, 1u << 20) << c.name; // the disk did fill up
+        }
+        EXPECT_EQ(sizeOf(path), oldSize) << c.name;
+        EXPECT_EQ(describe(path), oldState) << c.name;
+    }
 }

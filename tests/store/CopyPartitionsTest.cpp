@@ -168,6 +168,22 @@ TEST_F(CopyPartitionsTest, ReadOnlyTargetIsRefusedAndLeftAlone)
     EXPECT_EQ(names(target), std::vector<std::string>{"T"});
 }
 
+TEST_F(CopyPartitionsTest, TargetInAnotherWritersHandsIsRefusedAsInUse)
+{
+    std::string source = makeImage("source.zbi", {spec("A", 1)});
+    std::string target = makeImage("target.zbi", {spec("T", 2)});
+    uint32_t error = 0;
+    ImageStorePtr writer(ImageStoreOpen(target.c_str(), kNoSplit, 0, nullptr, &error));
+    ASSERT_TRUE(writer) << error;
+    ScriptedQuestions questions;
+    EXPECT_EQ(copy(source, {}, target, CopyCommand::Copy, questions, m_progress), rc::kImageLocked);
+    ASSERT_EQ(questions.messages.size(), 1u);
+    EXPECT_EQ(questions.messages[0],
+              "'" + target + "' is in use by another program.\n\nCopying to it is not allowed.");
+    writer.reset();
+    EXPECT_EQ(names(target), std::vector<std::string>{"T"});
+}
+
 TEST_F(CopyPartitionsTest, OptionsStartFromTheCommandAndTheSelection)
 {
     test::PartitionSpec locked = spec("Locked", 2);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ResultCodes.h"
 #include "platform/File.h"
+#include "store/ImageModel.h"
 #include "store/OpenImageStore.h"
 #include "tests/support/TempDir.h"
 
@@ -69,6 +71,30 @@ TEST(OpenImageStoreLibraryTest, FileThatIsNoImageFailsBothOpens)
     EXPECT_EQ(opened.store, nullptr);
     EXPECT_NE(opened.error, 0);
     EXPECT_FALSE(opened.readOnly);
+}
+
+// A second writer falls back to reading, but keeps the reason: the first writer's lock, not the file's mode.
+TEST(OpenImageStoreLibraryTest, SecondWriterKnowsTheImageIsInUse)
+{
+    test::TempDir dir;
+    std::string path = dir.file("w.zbi");
+    IMGSTORE_UI_CALLBACK callback;
+    OpenedImageStore first = OpenImageStore(path, kNoSplit, &callback);
+    ASSERT_NE(first.store, nullptr) << first.error;
+    ASSERT_FALSE(first.readOnly);
+
+    OpenedImageStore second = OpenImageStore(path, kNoSplit, &callback);
+    ASSERT_NE(second.store, nullptr) << second.error;
+    EXPECT_TRUE(second.readOnly);
+    EXPECT_EQ(second.writeError, rc::kImageLocked);
+    EXPECT_EQ(notWritableMessage(path, second.writeError), "'" + path + "' is in use by another program.");
+
+    second.store.reset();
+    first.store.reset();
+    OpenedImageStore third = OpenImageStore(path, kNoSplit, &callback);
+    ASSERT_NE(third.store, nullptr) << third.error;
+    EXPECT_FALSE(third.readOnly);
+    EXPECT_EQ(third.writeError, 0);
 }
 
 } // namespace

@@ -1,6 +1,10 @@
 #include "ImageBuilder.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "imgstore/ZbiFormat.h"
 
 namespace imbrex::test {
 
@@ -134,6 +138,66 @@ int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, ui
         out->insert(out->end(), buffer.begin(), buffer.begin() + got);
     }
     return store.ReleasePartition(1);
+}
+
+std::vector<std::byte> superblockSlot(const std::string &path, int slot)
+{
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(zbi::kSuperblockOffset[slot]));
+    std::vector<char> bytes(zbi::kSuperblockSize);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    std::vector<std::byte> out(bytes.size());
+    std::transform(bytes.begin(), bytes.end(), out.begin(), [](char c) { return static_cast<std::byte>(c); });
+    return out;
+}
+
+namespace {
+
+void putBytes(const std::string &path, uint64_t offset, std::span<const std::byte> bytes)
+{
+    std::fstream io(path, std::ios::binary | std::ios::in | std::ios::out);
+    io.seekp(static_cast<std::streamoff>(offset));
+    io.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+} // namespace
+
+void spoilByte(const std::string &path, uint64_t offset, char value)
+{
+    std::byte b{static_cast<unsigned char>(value)};
+    putBytes(path, offset, std::span(&b, 1));
+}
+
+bool makeSingleSlotImage(const std::string &path)
+{
+    std::vector<std::byte> first;
+    {
+        uint32_t error = 0;
+        ImageStorePtr store(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
+        if (!store)
+            return false;
+        first = superblockSlot(path, 1);
+        PartitionSpec spec;
+        spec.sectorCount = 400;
+        if (addPartition(*store, spec) != 0 || store->Close() != 0)
+            return false;
+    }
+    // The slots as such a writer wrote them: generation g in slot g mod 2, without the mirrored flag.
+    auto singleSlot = [](std::span<const std::byte> bytes, uint64_t generation, std::vector<std::byte> *out) {
+        zbi::Superblock sb;
+        if (zbi::parseSuperblock(bytes, &sb) != zbi::SlotState::Valid || sb.generation != generation)
+            return false;
+        sb.flags = 0;
+        *out = zbi::encodeSuperblock(sb);
+        return true;
+    };
+    std::vector<std::byte> one, two;
+    if (!singleSlot(first, 1, &one) || !singleSlot(superblockSlot(path, 0), 2, &two))
+        return false;
+    putBytes(path, zbi::kSuperblockOffset[1], one);
+    putBytes(path, zbi::kSuperblockOffset[0], two);
+    return true;
 }
 
 } // namespace imbrex::test

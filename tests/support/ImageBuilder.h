@@ -1,6 +1,7 @@
 // Builds partitions in a store from plain bytes, and reads them back, for tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,5 +48,14 @@ int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, ui
 std::vector<uint8_t> patternBytes(size_t size, uint32_t seed);
 // Text that is the same on every run and compresses to roughly a third.
 std::vector<uint8_t> textBytes(size_t size, uint32_t seed);
+
+// Superblock slot 0 or 1 of an image file, as stored.
+std::vector<std::byte> superblockSlot(const std::string &path, int slot);
+// Overwrites one byte of a file, as a damaged sector would.
+void spoilByte(const std::string &path, uint64_t offset, char value = '\x5a');
+// An image as writers before mirrored superblocks left one: generation 1 (no partitions) in slot 1 and
+// generation 2 (one partition of 400 sectors) in slot 0, each slot holding a generation of its own. False
+// when it could not be made.
+bool makeSingleSlotImage(const std::string &path);
 
 } // namespace imbrex::test
