@@ -26,6 +26,12 @@ bool liesAbove(std::string_view upper, std::string_view path)
 
 } // namespace
 
+size_t directoryDepth(std::string_view path)
+{
+    path = trimSeparators(path);
+    return path.empty() ? 0 : static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) + 1;
+}
+
 bool DirectoryTrail::contains(uint64_t id) const
 {
     return id == m_root ||
@@ -65,8 +71,7 @@ int DirectoryTrail::enter(std::string_view path, uint64_t id)
         m_steps.pop_back();
     if (path.empty())
         return rc::kOk;
-    const size_t depth = static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) + 1;
-    if (depth > kMaxDirectoryDepth) {
+    if (directoryDepth(path) > kMaxDirectoryDepth) {
         logDiagnostic("directory walk: more than %zu directories deep\n", kMaxDirectoryDepth);
         return rc::kDirectoryLoop;
     }

@@ -21,6 +21,9 @@ namespace imbrex::engine {
 
 inline constexpr size_t kMaxDirectoryDepth = 256;
 
+// How many directories below the root a "\"-separated path names ("" and "\" name none).
+size_t directoryDepth(std::string_view path);
+
 class DirectoryTrail
 {
 public:

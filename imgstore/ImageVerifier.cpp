@@ -214,10 +214,17 @@ void ImageVerifier::checkSuperblocks(std::span<const std::byte> head, int *best)
         piece.slot = i;
         piece.image = {kSuperblockOffset[i], kSuperblockSize};
         piece.code = rc::kImageDamaged;
-        piece.reason = *best >= 0 ? "the image is read from the other slot, generation " +
-                                        std::to_string(slots[*best].generation) +
-                                        ", which may be older than the last change"
-                                  : "no superblock of the image can be read";
+        if (*best < 0)
+            piece.reason = "no superblock of the image can be read";
+        else if (slots[*best].flags & kSuperblockMirrored)
+            // Every change writes both slots: the other one holds the same newest state.
+            piece.reason = "the other slot holds the image's newest state, generation " +
+                           std::to_string(slots[*best].generation) +
+                           "; nothing is lost, and the next change writes this slot again";
+        else
+            piece.reason = "the image is read from the other slot, generation " +
+                           std::to_string(slots[*best].generation) +
+                           ", which may be older than the last change";
         m_imageDamage.push_back(std::move(piece));
     }
     if (*best >= 0)

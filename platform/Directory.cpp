@@ -183,9 +183,10 @@ int Directory::makeDirectory(const std::string &name) const
 int Directory::createTemporary(File &file, std::string *name) const
 {
     file.close();
+    static const std::string process = std::to_string(::getpid());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = ".imbrex-" + std::to_string(::getpid()) + "-" +
-                                std::to_string(g_temporaryCounter.fetch_add(1)) + ".partial";
+        std::string candidate =
+            ".imbrex-" + process + "-" + std::to_string(g_temporaryCounter.fetch_add(1)) + ".partial";
         int fd = ::openat(m_fd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
             file.m_fd = fd;

@@ -483,8 +483,9 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
         m_questions.subStep(++index);
         if (isDotEntry(listed, fat))
             continue;
+        // Converting a local date costs a look at the time zone file: only done when the time is wanted.
         RestoreItem child{listed.name, (listed.attributes & engine::kAttrDirectory) != 0, std::nullopt,
-                          recordedTime(listed, fat)};
+                          m_keepTimes ? recordedTime(listed, fat) : std::nullopt};
         if (fat)
             child.rawEntry = listed.rawEntry;
         std::string childSource = source + "\\" + listed.name;

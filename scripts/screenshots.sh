@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the editor under Xvfb on a demo image and takes screenshots of the main window, the Partition
-# Properties window, a partition row dropped onto the recent image, the main window in Spanish, and the File
-# Restore windows (the browser at the root and in a folder, the extraction halfway through a large file, the
-# replace question). Then it restores a whole folder with key presses and compares it with its source.
+# Properties window, a partition row dropped onto the recent image, the main window in Spanish, the copy
+# options for Copy and for Span, a copy's progress window, an insert-media prompt, and the File Restore
+# windows (the browser at the root and in a folder, the extraction halfway through a large file, the replace
+# question). Then it restores a whole folder with key presses and compares it with its source.
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -32,18 +33,28 @@ mcopy -s -i "$work/fat16.img" "$tree/Documents" "$tree/Pictures" ::/
 # A large file on the second volume, for the extraction's progress.
 head -c 80000000 /dev/urandom > "$work/large.bin"
 mcopy -i "$work/fat32.img" "$work/large.bin" ::/
+rm "$work/large.bin"
 "$zbitool" create "$work/demo.zbi" "$work/fat16.img" "$work/fat32.img" --name "Demo image" \
     --comment "A FAT16 and a FAT32 volume made by scripts/screenshots.sh" --compression low --force
 
-# A private home, so the settings and the recent list start empty.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+# Random bytes do not compress: a long copy for the progress window, and a set split at 10,000,000 bytes with
+# its third file missing for the insert-media prompt.
+head -c 400000000 /dev/urandom > "$work/random400.raw"
+"$zbitool" create "$work/big.zbi" "$work/random400.raw" --name "Big image" --force
+head -c 40000000 /dev/urandom > "$work/random40.raw"
+"$zbitool" create "$work/set.zbi" "$work/random40.raw" --name "Split set" --split-size 10000000 --force
+rm "$work/set.003" "$work/random400.raw" "$work/random40.raw"
+
+# A private home, so the settings and the recent list start empty, and a private temporary directory, so that
+# an editor already running elsewhere for this user is not taken for the one instance and asked to come forward.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/tmp"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
 shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the screen as NAME.png
     local name=$1 lang=$2
     shift 2
-    LANG=$lang LC_ALL=$lang "$editor" "$work/demo.zbi" &
+    LANG=$lang LC_ALL=$lang "$editor" "${image:-$work/demo.zbi}" &
     local pid=$!
     sleep 4 # the splash shows for 2 s
     for key in "$@"; do
@@ -62,6 +73,8 @@ shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the scre
                 sleep 0.2
             done
             xdotool mouseup 1 ;;
+        type:*) xdotool type --delay 20 "${key#type:}" ;;
+        wait:*) sleep "${key#wait:}" ;;
         dblclick:*) # dblclick:X_Y
             xy=${key#dblclick:}
             xdotool mousemove "${xy%_*}" "${xy#*_}" click --repeat 2 --delay 80 1 ;;
@@ -69,8 +82,6 @@ shoot() { # shoot NAME LANG [KEYS...]: run the editor, press KEYS, save the scre
             # Without a window manager a new dialog does not take the keyboard itself: the newest window of
             # that title is given it.
             xdotool windowfocus --sync "$(xdotool search --sync --name "^${key#focus:}\$" | tail -1)" ;;
-        type:*) xdotool type --delay 30 "${key#type:}" ;;
-        wait:*) sleep "${key#wait:}" ;;
         snap:*) import -window root "$out/${key#snap:}.png" ;;
         halfway:*) # halfway:DIR:BYTES:NAME watches DIR in the background; when it holds BYTES / 2 the editor is
             # stopped for a moment and the screen shot as NAME.png
@@ -105,6 +116,15 @@ shoot properties C.UTF-8 click:260_437 alt+Return
 # A partition row dragged onto the recent image at 300, 237.
 shoot drag C.UTF-8 drag:260_437:300_237
 shoot main-spanish es_ES.UTF-8
+# Partition > Copy... and Image > Span... ask for the target, then show their options (Span with the split
+# box ticked).
+shoot copy-options C.UTF-8 click:260_437 alt+p o "type:$work/copy.zbi" Return
+shoot copy-options-spanish es_ES.UTF-8 click:260_437 alt+p o "type:$work/copia.zbi" Return
+shoot span-options C.UTF-8 click:260_437 alt+i s "type:$work/span.zbi" Return alt+s
+# Compress High of 400 MB that does not compress, caught about halfway.
+image=$work/big.zbi shoot progress C.UTF-8 click:260_437 alt+p m "type:$work/high.zbi" Return alt+h Return wait:1
+# Opening the set reaches the missing third file and asks for it.
+image=$work/set.zbi shoot insert-media C.UTF-8
 
 # File Restore on the first partition; the window comes up with the file-name box focused. Shift+Tab goes to
 # the file list, where Home and Down reach the folder "Documents" and Return enters it. Restoring list.txt

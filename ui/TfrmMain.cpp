@@ -6,7 +6,9 @@
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QMimeData>
 #include <QtCore/QSettings>
+#include <QtCore/QTimer>
 #include <QtCore/QUrl>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QDesktopServices>
@@ -34,6 +36,7 @@
 #include "TfrmAbout.h"
 #include "TfrmDeletePartition.h"
 #include "TfrmProperties.h"
+#include "WindowCopyQuestions.h"
 #include "common/ResultCodes.h"
 #include "controls/TTransparentImage.h"
 #include "restore/TfrmFileRestore.h"
@@ -77,6 +80,20 @@ QString qtFilter(const QString &filter)
     return out.join(QStringLiteral(";;"));
 }
 
+// The first local .zbi file among dropped files; empty when there is none.
+QString droppedImage(const QMimeData *mime)
+{
+    if (mime == nullptr || !mime->hasUrls())
+        return {};
+    for (const QUrl &url : mime->urls()) {
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty() && path.endsWith(QStringLiteral(".zbi"), Qt::CaseInsensitive) &&
+            QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
+}
+
 bool canOpenForReading(const QString &path)
 {
     QFileInfo info(path);
@@ -93,6 +110,7 @@ TfrmMain::TfrmMain(MainWindowOptions options, QWidget *parent)
 {
     setObjectName(QStringLiteral("TfrmMain"));
     setProperty("imbrexValue", true); // the title is set by the program, in the current language
+    setAcceptDrops(true);
     if (m_options.programDir.isEmpty())
         m_options.programDir = QCoreApplication::applicationDirPath();
     buildMenus();
@@ -322,6 +340,7 @@ void TfrmMain::buildLayout()
     column->addWidget(info);
     connect(edtImageName, &QLineEdit::textEdited, this, [this] { writeImageName(); });
     edtImageName->installEventFilter(this);
+    mmoImageComment->viewport()->installEventFilter(this);
     connect(mmoImageComment, &QPlainTextEdit::textChanged, this, [this] {
         if (m_filling || !m_store)
             return;
@@ -880,12 +899,23 @@ void TfrmMain::FormShow()
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    // A progress window keeps the main window disabled while long work runs; closing now would end the
+    // program under it. The progress window's Cancel is the way out.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
     SaveSettings();
     QMainWindow::closeEvent(event);
 }
 
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    // An image dropped on the name, the comment or the recent list is opened, not pasted in as text.
+    if ((watched == edtImageName || watched == mmoImageComment->viewport() ||
+         watched == lstRecentImages->viewport()) &&
+        takeImageDrop(event))
+        return true;
     if (watched == edtImageName && event->type() == QEvent::KeyRelease) {
         writeImageName();
     } else if (watched == lstImage->viewport() && event->type() == QEvent::MouseButtonPress) {
@@ -939,6 +969,41 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!takeImageDrop(event))
+        event->ignore();
+}
+
+void TfrmMain::dropEvent(QDropEvent *event)
+{
+    if (!takeImageDrop(event))
+        event->ignore();
+}
+
+bool TfrmMain::takeImageDrop(QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    auto *drop = static_cast<QDropEvent *>(event);
+    if (drop->source() != nullptr) // rows dragged inside the program
+        return false;
+    const QString path = droppedImage(drop->mimeData());
+    if (path.isEmpty())
+        return false;
+    drop->acceptProposedAction();
+    if (type != QEvent::Drop)
+        return true;
+    // Opened once the drop has finished, so that the file manager is not kept waiting by any message box.
+    QTimer::singleShot(0, this, [this, path] {
+        if (!isEnabled())
+            return; // a copy or another modal task is running
+        OpenImageFile(path, store::MissingImage::Fail);
+    });
+    return true;
 }
 
 void TfrmMain::lstImageClick()
@@ -997,7 +1062,7 @@ void TfrmMain::lstRecentImagesDragDrop(const QPoint &pos)
     if (row < 0)
         return;
     const QString target = lstRecentImages->item(row)->text();
-    if (copySelectedPartitionsTo(target) == rc::kOk) {
+    if (copySelectedPartitionsTo(target, store::CopyCommand::Copy) == rc::kOk) {
         lstRecentImages->setCurrentRow(row);
         OpenImageFile(target, store::MissingImage::Fail);
     } else {
@@ -1040,29 +1105,70 @@ void TfrmMain::notAvailableYet()
     ShowMessageBox(this, Translate("This command is not available yet."), MessageKind::Information);
 }
 
-// The copy needs the copy options window, which the program does not have yet: a drop says what the Copy
-// command says, and counts as cancelled.
-int TfrmMain::copySelectedPartitionsTo(const QString &)
+QString TfrmMain::chooseFile(FileDialogKind kind, const QString &title)
 {
-    notAvailableYet();
-    return rc::kCancelled;
+    if (m_options.askFileName)
+        return m_options.askFileName(kind, title);
+    QFileDialog dialog(this, title);
+    switch (kind) {
+    case FileDialogKind::NewImage:
+        dialog.setObjectName(QStringLiteral("dlgNewImageDefault"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        break;
+    case FileDialogKind::OpenImage:
+        dialog.setObjectName(QStringLiteral("dlgImageOpenDefault"));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        break;
+    case FileDialogKind::CopyTarget:
+        // An existing image is appended to (Copy) or replaced only when the run succeeds (Span, Combine).
+        dialog.setObjectName(QStringLiteral("dlgCopyPartitionDefault"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        break;
+    }
+    dialog.setNameFilter(qtFilter(QString::fromStdString(Translate(kImageFilter))));
+    dialog.setDefaultSuffix(QStringLiteral("zbi"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        return dialog.selectedFiles().first();
+    return {};
+}
+
+int TfrmMain::copySelectedPartitionsTo(const QString &targetPath, store::CopyCommand command)
+{
+    if (!m_store)
+        return rc::kCancelled;
+    store::CopySource source;
+    source.store = m_store.get();
+    source.path = utf8(m_currentImagePath);
+    source.itemCount = static_cast<uint32_t>(lstImage->count());
+    for (int row = 0; row < lstImage->count(); ++row)
+        if (lstImage->item(row)->isSelected())
+            source.selectedRows.push_back(static_cast<uint32_t>(row));
+    WindowCopyQuestions questions(this);
+    WindowCopyProgress progress(this);
+    return store::CopyPartitions(source, utf8(targetPath), command, questions, progress, &m_callback,
+                                 m_options.exports);
+}
+
+void TfrmMain::runCopyCommand(store::CopyCommand command)
+{
+    if (!m_store)
+        return;
+    QCoreApplication::processEvents();
+    const QString path =
+        chooseFile(FileDialogKind::CopyTarget, QString::fromStdString(store::copyDialogTitle(command)));
+    if (path.isEmpty())
+        return;
+    if (command == store::CopyCommand::Span || command == store::CopyCommand::Combine)
+        lstImage->selectAll();
+    if (copySelectedPartitionsTo(path, command) == rc::kOk)
+        OpenImageFile(path, store::MissingImage::Fail);
 }
 
 void TfrmMain::itmImageNewClick()
 {
-    const QString title = tr8("New Image File");
-    QString path;
-    if (m_options.askFileName) {
-        path = m_options.askFileName(FileDialogKind::NewImage, title);
-    } else {
-        QFileDialog dialog(this, title);
-        dialog.setObjectName(QStringLiteral("dlgNewImageDefault"));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilter(qtFilter(QString::fromStdString(Translate(kImageFilter))));
-        dialog.setDefaultSuffix(QStringLiteral("zbi"));
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            path = dialog.selectedFiles().first();
-    }
+    const QString path = chooseFile(FileDialogKind::NewImage, tr8("New Image File"));
     if (path.isEmpty())
         return;
     if (QFileInfo::exists(path) && !QFile::remove(path)) {
@@ -1075,20 +1181,7 @@ void TfrmMain::itmImageNewClick()
 
 void TfrmMain::itmImageOpenClick()
 {
-    const QString title = tr8("Open Image File");
-    QString path;
-    if (m_options.askFileName) {
-        path = m_options.askFileName(FileDialogKind::OpenImage, title);
-    } else {
-        QFileDialog dialog(this, title);
-        dialog.setObjectName(QStringLiteral("dlgImageOpenDefault"));
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setNameFilter(qtFilter(QString::fromStdString(Translate(kImageFilter))));
-        dialog.setDefaultSuffix(QStringLiteral("zbi"));
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            path = dialog.selectedFiles().first();
-    }
+    const QString path = chooseFile(FileDialogKind::OpenImage, tr8("Open Image File"));
     if (!path.isEmpty())
         OpenImageFile(path);
     const bool haveRecent = lstRecentImages->count() > 0;
@@ -1177,23 +1270,23 @@ void TfrmMain::itmPartitionCommentClick()
 
 void TfrmMain::itmImageSpanClick()
 {
-    notAvailableYet();
+    runCopyCommand(store::CopyCommand::Span);
 }
 void TfrmMain::itmImageCombineClick()
 {
-    notAvailableYet();
+    runCopyCommand(store::CopyCommand::Combine);
 }
 void TfrmMain::itmPartitionCopyClick()
 {
-    notAvailableYet();
+    runCopyCommand(store::CopyCommand::Copy);
 }
 void TfrmMain::itmPartitionCompressClick()
 {
-    notAvailableYet();
+    runCopyCommand(store::CopyCommand::Compress);
 }
 void TfrmMain::itmPartitionUncompressClick()
 {
-    notAvailableYet();
+    runCopyCommand(store::CopyCommand::Uncompress);
 }
 void TfrmMain::itmPartitionFileRestoreClick()
 {

@@ -15,10 +15,15 @@
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QPlainTextEdit>
 
+#include "IMFE_IMGSTORE_UI_CALLBACK.h"
 #include "TfrmPassword.h"
 #include "controls/TColumnList.h"
 #include "controls/TPopupSpeedButton.h"
+<<<<<<< HEAD
 #include "restore/TfrmTargetDir.h"
+=======
+#include "store/CopyPartitions.h"
+>>>>>>> main
 #include "store/ImageModel.h"
 #include "store/OpenImageStore.h"
 #include "translate/LanguageList.h"
@@ -34,6 +39,7 @@ enum class FileDialogKind
 {
     NewImage,
     OpenImage,
+    CopyTarget, // the target of Copy, Compress, Uncompress, Span and Combine
 };
 
 struct MainWindowOptions
@@ -119,6 +125,9 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Image files dropped from a file manager: the first .zbi is opened.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     enum class TitleState
@@ -138,7 +147,11 @@ private:
     void lstRecentImagesMouseDown(QMouseEvent *event);
     void lstImageKeyDown(QKeyEvent *event);
     void notAvailableYet();
-    int copySelectedPartitionsTo(const QString &targetPath);
+    QString chooseFile(FileDialogKind kind, const QString &title);
+    void runCopyCommand(store::CopyCommand command);
+    int copySelectedPartitionsTo(const QString &targetPath, store::CopyCommand command);
+    // Takes a drag or drop of image files from outside the program; false when it carries none.
+    bool takeImageDrop(QEvent *event);
     void writeImageName();
     void editPartitionText(bool name);
     void placeOnScreen(bool centre);

@@ -1089,6 +1089,9 @@ int NTFS_VOLUME::NtfsListDirectory(DIRLIST &list, const char *path, int nameSpac
     FrsHold holdFrs(*this, frs);
     if (!frs->Parsed().isDirectory())
         return rc::kNtfsDirectoryNotFound;
+    // The lookup bounds the directories on the way; the one listed is the last of them.
+    if (directoryDepth(path != nullptr ? path : "") > kMaxDirectoryDepth)
+        return rc::kDirectoryLoop;
     NTFS_INDEX index;
     if (const int r = OpenIndex(frs, index); r != rc::kOk)
         return r;

@@ -46,6 +46,9 @@ TEST(DirectoryTrail, DepthIsBoundedEvenWithoutARepeat)
         ASSERT_EQ(entered.enter(path, id), rc::kOk) << id;
     }
     EXPECT_EQ(entered.enter(path + "\\D", kMaxDirectoryDepth + 1), rc::kDirectoryLoop);
+    EXPECT_EQ(directoryDepth(path), kMaxDirectoryDepth);
+    EXPECT_EQ(directoryDepth("\\"), 0u);
+    EXPECT_EQ(directoryDepth("A\\B\\"), 2u);
     // Deep paths are refused whatever was entered before them.
     DirectoryTrail fresh(0);
     EXPECT_EQ(fresh.enter(path + "\\D", 7), rc::kDirectoryLoop);

@@ -509,11 +509,14 @@ TEST_F(MainWindowTest, PartitionRowsAreDraggedOntoARecentImageOnly)
     recent->scrollToTop();
     window->OpenImageFile(m_image);
 
-    // A drop copies through the Copy command's way, which is not there yet: the open image is shown again.
+    // A drop on the open image's own entry is refused by the copy, and the open image is shown again.
     selectRows(*window, {0, 1});
     m_store.calls.clear();
-    window->lstRecentImagesDragDrop(recent->visualItemRect(recent->item(1)).center());
-    EXPECT_EQ(m_messages, (std::vector<std::string>{"This command is not available yet."}));
+    const QList<QListWidgetItem *> own = recent->findItems(m_image, Qt::MatchExactly);
+    ASSERT_EQ(own.size(), 1);
+    recent->scrollToItem(own[0]);
+    window->lstRecentImagesDragDrop(recent->visualItemRect(own[0]).center());
+    EXPECT_EQ(m_messages, (std::vector<std::string>{"You cannot copy a partition to its own image file."}));
     EXPECT_FALSE(m_store.callsStartingWith("GetPartitionCount").empty());
     EXPECT_EQ(window->currentImagePath(), m_image);
     EXPECT_EQ(recent->currentItem()->text(), m_image);
