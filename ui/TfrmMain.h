@@ -19,11 +19,8 @@
 #include "TfrmPassword.h"
 #include "controls/TColumnList.h"
 #include "controls/TPopupSpeedButton.h"
-<<<<<<< HEAD
 #include "restore/TfrmTargetDir.h"
-=======
 #include "store/CopyPartitions.h"
->>>>>>> main
 #include "store/ImageModel.h"
 #include "store/OpenImageStore.h"
 #include "translate/LanguageList.h"
