@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/ByteOrder.h"
+#include "common/PathNames.h"
 #include "common/ResultCodes.h"
 #include "platform/File.h"
 
@@ -386,6 +387,11 @@ bool CheckIndexFile(const std::string &path, ImageStore &store, const BlockMap &
         return true;
     LoadedSection loaded;
     return loadSection(path, store, map, index, loaded) == rc::kOk;
+}
+
+std::string proposedIndexPath(const std::string &imagePath)
+{
+    return replaceExtension(imagePath, "zbx");
 }
 
 } // namespace imbrex::index

@@ -57,6 +57,10 @@ int ReadIndexFile(const std::string &path, ImageStore &store, const BlockMap &ma
 // 1893 or the store's code.
 int WriteIndexFile(const std::string &path, ImageStore &store, const ImageIndex &index);
 
+// The index file proposed for an image that has none: the image's own file name with its extension replaced
+// by "zbx".
+std::string proposedIndexPath(const std::string &imagePath);
+
 // True when the partition needs no index (neither compressed nor spanned), or when the file holds a section
 // for it that ReadIndexFile would use. Never changes index.
 bool CheckIndexFile(const std::string &path, ImageStore &store, const BlockMap &map, const ImageIndex &index);

@@ -287,6 +287,17 @@ TEST_F(IndexFileTest, CheckpointsAreHeldAgainstTheStoresChunks)
     EXPECT_EQ(access.ReadIndexFile(dir.file("other.zbx")), rc::kInvalidIndexFile);
 }
 
+TEST(ProposedIndexPathTest, TheImagesOwnNameWithItsExtensionReplaced)
+{
+    EXPECT_EQ(proposedIndexPath("/a/b/disk.zbi"), "/a/b/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/data/v1.2/disk.zbi"), "/data/v1.2/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/a/disk"), "/a/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/a.b/disk"), "/a.b/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/a/disk.tar.zbi"), "/a/disk.tar.zbx");
+    EXPECT_EQ(proposedIndexPath("C:\\Data.1\\disk.zbi"), "C:\\Data.1\\disk.zbx");
+    EXPECT_EQ(proposedIndexPath("disk.zbi"), "disk.zbx");
+}
+
 TEST_F(IndexFileTest, ReadOnlyFileIsRefusedForSavingButStillLoads)
 {
     ASSERT_EQ(save(3, path), 0);
