@@ -1407,6 +1407,24 @@ int ZbiImageStore::GetSpanTable(uint32_t *count, const void **records)
     return rc::kOk;
 }
 
+// Stream positions are decoded offsets and chunk i holds the 64 KiB from i x 65536 on, so a chunk begins at
+// every multiple of the chunk size below the decoded length; the catalog's chunk count (checked against the
+// geometry when the catalog was read) bounds them.
+int ZbiImageStore::LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    if (position > p.decodedLength || (position % kChunkSize != 0 && position != p.decodedLength) ||
+        (position < p.decodedLength && position / kChunkSize >= p.chunkCount))
+        return rc::kInvalidArgument;
+    *decodedStart = position;
+    *decodedLength = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, p.decodedLength - position));
+    return rc::kOk;
+}
+
 int ZbiImageStore::IsReadOnly(uint32_t *out)
 {
     *out = m_writable ? 0 : 1;

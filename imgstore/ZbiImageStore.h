@@ -120,6 +120,7 @@ public:
     int SetTailShortfall(uint32_t shortfall) override;
     int GetDamage(uint32_t *damaged, uint64_t *shown, uint64_t *newest) override;
     int AcceptDamage() override;
+    int LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength) override;
 
 private:
     enum class Selection
