@@ -17,7 +17,7 @@ namespace {
 constexpr uint32_t kMinimumBufferSize = 69632; // one chunk record, rounded up to 4 KiB
 constexpr size_t kWriteBehindSize = 1 << 20;
 constexpr size_t kReadWindow = 1 << 20;
-constexpr uint64_t kDecodeAheadDepth = 3; // chunks handed to the worker ahead of a reader going forward
+constexpr uint64_t kDecodeAheadDepth = 8; // chunks handed to the workers ahead of a reader going forward
 
 std::string clampText(const char *text, size_t maxLength)
 {
