@@ -661,6 +661,14 @@ bool TfrmMain::LoadImage(const QString &path, store::MissingImage missing)
     } else {
         for (size_t i = 0; i < model.spannedPartitions.size(); ++i)
             ShowMessageBox(this, store::spannedImageMessage(utf8(path)), MessageKind::Error);
+        // An image whose newest state cannot be read shows an older one; the store refuses changes to it.
+        if (std::string damage = store::damagedImageMessage(*model.store, utf8(path)); !damage.empty())
+            ShowMessageBox(
+                this,
+                damage + "\n\n" +
+                    Translate("Changes to this image are refused. \"zbitool verify\" tells what is "
+                              "damaged."),
+                MessageKind::Warning);
         m_store = std::move(model.store);
         for (const std::string &row : model.rows)
             lstImage->Add(QString::fromStdString(row));

@@ -1,6 +1,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <QtWidgets/QApplication>
 
 #include "common/ResultCodes.h"
+#include "imgstore/ZbiFormat.h"
 #include "store/PartitionRow.h"
 #include "tests/support/FakeStore.h"
 #include "tests/support/ImageBuilder.h"
@@ -670,3 +672,24 @@ TEST_F(MainWindowTest, AnImageDamagedWhileOpenIsReportedByTheNextReload)
 }
 
 } // namespace
+
+TEST_F(MainWindowTest, AnImageShowingAnOlderStateIsReportedAndKeptUnchanged)
+{
+    const std::string path = m_dir.file("damaged.zbi");
+    ASSERT_TRUE(imbrex::test::makeSingleSlotImage(path));
+    imbrex::test::spoilByte(path, imbrex::zbi::kSuperblockOffset[0] + 30); // the newest state's slot
+    auto slurp = [&path] {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = slurp();
+    auto window = makeLibraryWindow();
+    window->OpenImageFile(QString::fromStdString(path));
+    ASSERT_TRUE(window->store());
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_NE(m_messages[0].find("is damaged: its newest state (2) cannot be read"), std::string::npos);
+    EXPECT_NE(m_messages[0].find("Changes to this image are refused."), std::string::npos);
+    window->edtImageName->setText(QStringLiteral("edited"));
+    emit window->edtImageName->textEdited(QStringLiteral("edited")); // as typing does
+    EXPECT_TRUE(slurp() == before);
+}
