@@ -654,7 +654,10 @@ bool TfrmMain::LoadImage(const QString &path, store::MissingImage missing)
     store::ImageModel model = store::loadImageModel(utf8(path), &m_callback, m_options.exports, missing);
     bool loaded = false;
     if (!model.store) {
-        ShowMessageBox(this, store::openFailureMessage(utf8(path), model.error), MessageKind::Error);
+        ShowMessageBox(this,
+                       store::openFailureMessage(utf8(path), model.error) + "\n" +
+                           store::openFailureReason(model.error),
+                       MessageKind::Error);
         model.name.clear();
         model.comment.clear();
     } else {

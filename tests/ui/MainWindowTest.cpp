@@ -134,6 +134,15 @@ protected:
                "'. Either it is not a Korvane Image file, it's corrupted, or the disk is not in the drive.";
     }
 
+    // The messages without the reason line under each.
+    static std::vector<std::string> firstLines(const std::vector<std::string> &messages)
+    {
+        std::vector<std::string> out;
+        for (const std::string &m : messages)
+            out.push_back(m.substr(0, m.find('\n')));
+        return out;
+    }
+
     // Answers the next modal dialog of type Dialog from the event loop.
     template <typename Dialog> static void answerDialog(std::function<void(Dialog *)> answer)
     {
@@ -621,7 +630,7 @@ TEST_F(MainWindowTest, AnImageRemovedWhileOpenIsReportedWhenShownAgainAndNotMade
         dialog->done(mrOk);
     });
     window->itmPartitionNameClick();
-    EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+    EXPECT_EQ(firstLines(m_messages), std::vector<std::string>{openFailure(path)});
     EXPECT_FALSE(std::filesystem::exists(path.toStdString()));
     EXPECT_FALSE(window->store());
     EXPECT_EQ(window->lstImage->count(), 0);
@@ -656,17 +665,33 @@ TEST_F(MainWindowTest, AnImageDamagedWhileOpenIsReportedByTheNextReload)
         selectRows(*window, {0});
         answerDialog<TfrmPartitionComment>([](TfrmPartitionComment *dialog) { dialog->done(mrCancel); });
         window->itmPartitionCommentClick();
-        EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+        EXPECT_EQ(firstLines(m_messages), std::vector<std::string>{openFailure(path)});
         EXPECT_FALSE(window->store());
         EXPECT_EQ(window->lstImage->count(), 0);
 
         // Opened again from the recent list: the same message, and no commands on it.
         m_messages.clear();
         window->SetCurrentImageFile(0);
-        EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+        EXPECT_EQ(firstLines(m_messages), std::vector<std::string>{openFailure(path)});
         EXPECT_FALSE(window->itmPartitionDelete->isEnabled());
         EXPECT_FALSE(window->itmImageName->isEnabled());
     }
+}
+
+TEST_F(MainWindowTest, AnImageThatCannotBeOpenedSaysWhyStaysListedAndF5TriesAgain)
+{
+    m_openError = imbrex::rc::kImageDamaged;
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], openFailure(m_image) +
+                                 "\nError 1901: the image file's catalog is damaged (checksum mismatch).");
+    EXPECT_FALSE(window->store());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01"));
+    // The entry stays current, so that Remove Entry can take it away.
+    ASSERT_EQ(window->lstRecentImages->count(), 1);
+    EXPECT_EQ(window->lstRecentImages->currentRow(), 0);
+    EXPECT_TRUE(window->itmImageRemoveEntry->isEnabled());
 }
 
 } // namespace
