@@ -25,6 +25,7 @@
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QToolTip>
 #include <QtWidgets/QVBoxLayout>
 
 #include "DialogSupport.h"
@@ -93,6 +94,15 @@ QString droppedImage(const QMimeData *mime)
     return {};
 }
 
+// A drag or drop that comes from another program.
+bool isOutsideDrop(const QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    return static_cast<const QDropEvent *>(event)->source() == nullptr;
+}
+
 bool canOpenForReading(const QString &path)
 {
     QFileInfo info(path);
@@ -112,6 +122,16 @@ TfrmMain::TfrmMain(MainWindowOptions options, QWidget *parent)
     setAcceptDrops(true);
     if (m_options.programDir.isEmpty())
         m_options.programDir = QCoreApplication::applicationDirPath();
+    // The language chosen in an earlier run comes before the system's, which the caller selected.
+    if (m_options.language != nullptr && m_options.language->dictionary().isOpen()) {
+        QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+        bool known = false;
+        const uint localeId = settings.value(QStringLiteral("Language")).toString().toUInt(&known, 16);
+        for (const translate::Language &l : m_options.language->languages())
+            if (known && l.localeId == localeId)
+                (void)m_options.language->selectLocale(localeId);
+    }
+
     buildMenus();
     buildLayout();
     resize(kDesignWidth, kDesignHeight);
@@ -168,6 +188,24 @@ void TfrmMain::buildMenus()
     itmContents = makeAction("itmContents", "&Contents...", &TfrmMain::itmContentsClick);
     itmLanguage = makeAction("itmLanguage", "&Language...", &TfrmMain::itmLanguageClick);
     itmAbout = makeAction("itmAbout", "&About...", &TfrmMain::itmAboutClick);
+
+    // The keys a desktop user tries first. Delete and Alt+Enter act only in the partitions list, as its own
+    // key handling did, so that Delete in the name or the recent list never deletes partitions.
+    itmImageNew->setShortcut(QKeySequence::New);
+    itmImageOpen->setShortcut(QKeySequence::Open);
+    itmImageExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    itmContents->setShortcut(QKeySequence(Qt::Key_F1));
+    itmPartitionName->setShortcut(QKeySequence(Qt::Key_F2));
+    itmPartitionProperties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+    itmPartitionDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    for (QAction *a : {itmImageNew, itmImageOpen, itmImageExit, itmContents, itmPartitionName,
+                       itmPartitionProperties, itmPartitionDelete})
+        a->setShortcutVisibleInContextMenu(true);
+    actReopen = new QAction(this);
+    actReopen->setObjectName(QStringLiteral("actReopen"));
+    actReopen->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(actReopen, &QAction::triggered, this, &TfrmMain::reopenImage);
+    addAction(actReopen);
 
     mnuImage = menuBar()->addMenu(QStringLiteral("&Image"));
     mnuImage->setObjectName(QStringLiteral("mnuImage"));
@@ -385,6 +423,10 @@ void TfrmMain::buildLayout()
     lstImage->setDefaultDropAction(Qt::CopyAction);
     lstImage->SetOnEndDrag([this](controls::TColumnList *) { lstImageEndDrag(); });
     partitionsLabel->setBuddy(lstImage);
+    for (QAction *a : {itmPartitionProperties, itmPartitionDelete}) {
+        a->setShortcutContext(Qt::WidgetShortcut);
+        lstImage->addAction(a);
+    }
     listLayout->addWidget(hdrMain);
     listLayout->addWidget(lstImage, 1);
     column->addWidget(listFrame, 1);
@@ -441,6 +483,22 @@ void TfrmMain::drawPartitionRow(int index, QPainter *painter, const QRect &rect)
                           QString::fromStdString(store::GetRowField(row, k + 1)));
     }
     painter->restore();
+}
+
+QString TfrmMain::cutOffCellText(const QPoint &pos) const
+{
+    const QListWidgetItem *item = lstImage->itemAt(pos);
+    if (item == nullptr)
+        return {};
+    const int k = hdrMain->logicalIndexAt(pos.x());
+    if (k < 0)
+        return {};
+    const QString text = QString::fromStdString(store::GetRowField(utf8(item->text()), k + 1));
+    // The room drawPartitionRow leaves the text: from 2 pixels into the section to 3 before its end.
+    const int room = hdrMain->sectionSize(k) - 5;
+    if (QFontMetrics(lstImage->font()).horizontalAdvance(text) <= room)
+        return {};
+    return text;
 }
 
 // ---- Settings and the recent list ----
@@ -624,7 +682,7 @@ void TfrmMain::SetCurrentImageFile(int index)
         lstRecentImages->setFocus();
         return;
     }
-    itmImageCloseClick();
+    closeImage();
     if (lstRecentImages->count() == 0)
         setTitle(TitleState::Plain);
     else
@@ -914,10 +972,24 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     // An image dropped on the name, the comment or the recent list is opened, not pasted in as text.
-    if ((watched == edtImageName || watched == mmoImageComment->viewport() ||
-         watched == lstRecentImages->viewport()) &&
-        takeImageDrop(event))
+    const bool textField = watched == edtImageName || watched == mmoImageComment->viewport();
+    if ((textField || watched == lstRecentImages->viewport()) && takeImageDrop(event))
         return true;
+    // Every change of these fields is written to the image at once, so text or file names dragged in from
+    // another program are refused rather than written. Moving text inside the program stays an edit.
+    if (textField && isOutsideDrop(event)) {
+        static_cast<QDropEvent *>(event)->ignore();
+        return true;
+    }
+    if (watched == lstImage->viewport() && event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        const QString text = cutOffCellText(help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, lstImage->viewport());
+        return true;
+    }
     if (watched == edtImageName && event->type() == QEvent::KeyRelease) {
         writeImageName();
     } else if (watched == lstImage->viewport() && event->type() == QEvent::MouseButtonPress) {
@@ -1194,6 +1266,16 @@ void TfrmMain::itmImageOpenClick()
 
 void TfrmMain::itmImageCloseClick()
 {
+    closeImage();
+    m_currentImagePath.clear();
+    // Nothing is open: neither the title nor the recent list may still point at the image just closed.
+    setTitle(TitleState::Plain);
+    lstRecentImages->setCurrentRow(-1);
+    lstRecentImages->clearSelection();
+}
+
+void TfrmMain::closeImage()
+{
     m_store.reset();
     lstImage->clear();
     m_filling = true;
@@ -1402,8 +1484,13 @@ void TfrmMain::itmLanguageClick()
     TIvLanguageSelectDialog dialog(this, language->languages(), language->currentLocale());
     if (dialog.exec() == mrOk && dialog.selectedIndex() >= 0) {
         translate::DictionaryStatus status = language->selectLanguage(dialog.selectedIndex());
-        if (!status.ok())
+        if (!status.ok()) {
             ShowMessageBox(this, status.error, MessageKind::Error);
+        } else {
+            QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+            settings.setValue(QStringLiteral("Language"),
+                              QStringLiteral("%1").arg(language->currentLocale(), 4, 16, QLatin1Char('0')));
+        }
         retranslate();
     }
     lstImage->clearSelection();
@@ -1411,6 +1498,12 @@ void TfrmMain::itmLanguageClick()
         lstImage->setCurrentRow(0);
         lstImage->item(0)->setSelected(true);
     }
+}
+
+void TfrmMain::reopenImage()
+{
+    if (!m_currentImagePath.isEmpty() && isEnabled())
+        OpenImageFile(m_currentImagePath, store::MissingImage::Fail);
 }
 
 void TfrmMain::itmAboutClick()

@@ -105,6 +105,8 @@ public slots:
     void itmContentsClick();
     void itmLanguageClick();
     void itmAboutClick();
+    // F5: reads the image from its file again, as after a change made elsewhere.
+    void reopenImage();
     void lstRecentImagesClick();
     void lstImageClick();
 
@@ -141,6 +143,11 @@ private:
     void lstRecentImagesMouseDown(QMouseEvent *event);
     void lstImageKeyDown(QKeyEvent *event);
     void notAvailableYet();
+    // Closes the store and empties what shows it, leaving the title and the recent list to the caller.
+    void closeImage();
+    // The whole text of the partition cell at pos of the list's viewport when its column cuts it off; empty
+    // otherwise.
+    QString cutOffCellText(const QPoint &pos) const;
     QString chooseFile(FileDialogKind kind, const QString &title);
     void runCopyCommand(store::CopyCommand command);
     int copySelectedPartitionsTo(const QString &targetPath, store::CopyCommand command);
@@ -179,6 +186,7 @@ public:
     QAction *itmPartitionName, *itmPartitionComment, *itmPartitionCopy, *itmPartitionDelete,
         *itmPartitionCompress, *itmPartitionUncompress, *itmPartitionFileRestore, *itmPartitionProperties;
     QAction *itmContents, *itmLanguage, *itmAbout;
+    QAction *actReopen; // F5, in no menu
     QAction *itmName, *itmComment, *itmCopy, *itmDelete, *itmCompress, *itmUncompress, *itmFileRestore,
         *itmProperties;
     QAction *itmNew, *itmOpen, *itmClose, *itmNameImage, *itmCommentImage, *itmSpan, *itmCombine,
