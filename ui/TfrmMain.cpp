@@ -36,6 +36,7 @@
 #include "TextChangeDialog.h"
 #include "TfrmAbout.h"
 #include "TfrmDeletePartition.h"
+#include "TfrmHelp.h"
 #include "TfrmProperties.h"
 #include "WindowCopyQuestions.h"
 #include "common/ResultCodes.h"
@@ -1471,9 +1472,21 @@ void TfrmMain::itmImageExitClick()
 void TfrmMain::itmContentsClick()
 {
     const QString help = QDir(m_options.programDir).filePath(QStringLiteral("Fenlow.html"));
-    if (!QFileInfo::exists(help) || !QDesktopServices::openUrl(QUrl::fromLocalFile(help)))
+    if (!QFileInfo::exists(help)) {
         ShowMessageBox(this, store::translatedMessage("The help file %s cannot be opened.", {utf8(help)}),
                        MessageKind::Error);
+        return;
+    }
+    const QUrl url = QUrl::fromLocalFile(help);
+    const bool inBrowser = m_options.openUrl ? m_options.openUrl(url) : QDesktopServices::openUrl(url);
+    if (inBrowser)
+        return;
+    // No browser could be started: the program shows the help itself.
+    if (helpWindow.isNull())
+        helpWindow = new TfrmHelp(this, help);
+    helpWindow->show();
+    helpWindow->raise();
+    helpWindow->activateWindow();
 }
 
 void TfrmMain::itmLanguageClick()

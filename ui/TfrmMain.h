@@ -4,8 +4,11 @@
 #pragma once
 
 #include <functional>
+
+class QUrl;
 #include <optional>
 
+#include <QtCore/QPointer>
 #include <QtGui/QAction>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
@@ -47,6 +50,9 @@ struct MainWindowOptions
     QString programDir;
     // Asks for a file name; tests answer instead of the file dialogs. Empty result: cancelled.
     std::function<QString(FileDialogKind, const QString &title)> askFileName;
+    // Hands a URL to the desktop (a web browser for the help file); false when nothing could take it. Tests
+    // answer instead of the desktop. Empty: QDesktopServices.
+    std::function<bool(const QUrl &)> openUrl;
 };
 
 class TfrmMain : public QMainWindow
@@ -186,7 +192,8 @@ public:
     QAction *itmPartitionName, *itmPartitionComment, *itmPartitionCopy, *itmPartitionDelete,
         *itmPartitionCompress, *itmPartitionUncompress, *itmPartitionFileRestore, *itmPartitionProperties;
     QAction *itmContents, *itmLanguage, *itmAbout;
-    QAction *actReopen; // F5, in no menu
+    QAction *actReopen;           // F5, in no menu
+    QPointer<QDialog> helpWindow; // the help shown inside the program, while it is open
     QAction *itmName, *itmComment, *itmCopy, *itmDelete, *itmCompress, *itmUncompress, *itmFileRestore,
         *itmProperties;
     QAction *itmNew, *itmOpen, *itmClose, *itmNameImage, *itmCommentImage, *itmSpan, *itmCombine,

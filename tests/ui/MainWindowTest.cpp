@@ -16,6 +16,7 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLayout>
+#include <QtWidgets/QTextBrowser>
 #include <QtWidgets/QToolTip>
 
 #include "common/ResultCodes.h"
@@ -904,6 +905,39 @@ TEST_F(MainWindowTest, TheChosenLanguageIsTheOneOfTheNextStart)
     auto window = makeLibraryWindow(&language);
     EXPECT_EQ(language.currentLocale(), 0x0C0Au);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Editor de archivos Imbrex"));
+}
+
+TEST_F(MainWindowTest, HelpOpensInsideTheProgramWhenNoBrowserStartsAndF1ShowsIt)
+{
+    std::ofstream(m_dir.file("Fenlow.html")) << "<html><body><h1>Help heading</h1></body></html>";
+    std::vector<QUrl> handed;
+    bool browserStarts = true;
+    MainWindowOptions options;
+    options.programDir = QString::fromStdString(m_dir.path().string());
+    options.openUrl = [&](const QUrl &url) {
+        handed.push_back(url);
+        return browserStarts;
+    };
+    TfrmMain window(options);
+    window.itmContentsClick();
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_EQ(handed[0].toLocalFile().toStdString(), m_dir.file("Fenlow.html"));
+    EXPECT_TRUE(window.helpWindow.isNull());
+
+    // Without a browser F1 shows the help in the program's own window, once however often it is pressed.
+    browserStarts = false;
+    ASSERT_TRUE(showActive(window));
+    QTest::keyClick(&window, Qt::Key_F1);
+    ASSERT_FALSE(window.helpWindow.isNull());
+    EXPECT_TRUE(window.helpWindow->isVisible());
+    auto *browser = window.helpWindow->findChild<QTextBrowser *>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Help heading")));
+    QDialog *first = window.helpWindow;
+    window.itmContentsClick();
+    EXPECT_EQ(window.helpWindow.data(), first);
+    EXPECT_EQ(handed.size(), 3u);
+    EXPECT_TRUE(m_messages.empty());
 }
 
 } // namespace
