@@ -93,4 +93,25 @@ QPixmap logoPixmap()
     return pixmap;
 }
 
+QIcon programIcon()
+{
+    QIcon icon;
+    const QColor tiles[] = {QColor(0xe0, 0x7a, 0x2f), QColor(0xc9, 0x5b, 0x1a), QColor(0xf2, 0xa6, 0x5a)};
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0); // drawn on the 64-unit grid of the SVG icon
+        p.setPen(QPen(QColor(0x3a, 0x1c, 0x08), 2));
+        for (int i = 0; i < 3; ++i) {
+            p.setBrush(tiles[i]);
+            p.drawRoundedRect(QRectF(4 + i * 8, 8 + i * 12, 40, 26), 3, 3);
+        }
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 } // namespace imbrex::ui

@@ -2,6 +2,7 @@
 // teal (logo) background that the controls leave out.
 #pragma once
 
+#include <QtGui/QIcon>
 #include <QtGui/QPixmap>
 
 namespace imbrex::ui {
@@ -20,5 +21,8 @@ inline const QColor kLogoBackground(0, 128, 128);
 
 QPixmap glyphPixmap(Glyph glyph);
 QPixmap logoPixmap();
+// The program's window and taskbar icon, drawn at every size a desktop asks for; the same tiles as
+// desktop/imbrex-file-editor.svg, which the desktop's menus use.
+QIcon programIcon();
 
 } // namespace imbrex::ui

@@ -28,6 +28,7 @@
 #include "translate/Translate.h"
 #include "ui/MessageBox.h"
 #include "ui/ModalResult.h"
+#include "ui/ProgramFiles.h"
 #include "ui/TIvLanguageSelectDialog.h"
 #include "ui/TextChangeDialog.h"
 #include "ui/TfrmMain.h"
@@ -938,6 +939,23 @@ TEST_F(MainWindowTest, HelpOpensInsideTheProgramWhenNoBrowserStartsAndF1ShowsIt)
     EXPECT_EQ(window.helpWindow.data(), first);
     EXPECT_EQ(handed.size(), 3u);
     EXPECT_TRUE(m_messages.empty());
+}
+
+TEST(ProgramFilesTest, DataFilesAreFoundBesideTheProgramOrUnderTheInstalledShareFolder)
+{
+    imbrex::test::TempDir dir;
+    const std::filesystem::path bin = dir.path() / "bin";
+    const std::filesystem::path share = dir.path() / "share/imbrex-file-editor";
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(share);
+    const QString program = QString::fromStdString(bin.string());
+    // Neither place holds the files: the program's own folder, where their absence is then reported.
+    EXPECT_EQ(dataDirectory(program), program);
+    std::ofstream(share / "translat.txt") << "x";
+    EXPECT_EQ(dataDirectory(program), QString::fromStdString(share.string()));
+    // A build tree has them beside the program, which wins.
+    std::ofstream(bin / "translat.txt") << "x";
+    EXPECT_EQ(dataDirectory(program), program);
 }
 
 } // namespace
