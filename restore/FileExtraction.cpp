@@ -232,7 +232,9 @@ RestoreOutcome FileExtraction::run(const std::string &fileName, const std::strin
         result = restoreItem(entry, isDirectory, source, root, lastComponent(source));
     } else {
         m_severalItems = true;
+        int step = 0;
         for (const RestoreItem &item : selected) {
+            m_questions.itemStep(++step);
             result = restoreItem(&item, item.isDirectory, directory + "\\" + item.name, root, item.name);
             if (m_cancel || result == RestoreOutcome::Stopped)
                 break;
@@ -471,9 +473,14 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
     bool processed = false;
     bool wantSubdirectories = true;
     bool fat = m_source.isFatVolume();
+    const auto count = static_cast<int>(entries.size());
+    if (count > 0)
+        m_questions.splitStep(count);
+    int index = -1;
     for (const engine::DirListEntry &listed : entries) {
         if (m_cancel)
             break;
+        m_questions.subStep(++index);
         if (isDotEntry(listed, fat))
             continue;
         // Converting a local date costs a look at the time zone file: only done when the time is wanted.
@@ -505,6 +512,8 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
             }
         }
     }
+    if (count > 0)
+        m_questions.joinStep(count);
     if (m_cancel)
         return RestoreOutcome::Cancelled;
     // An empty directory, or one whose subdirectories were all skipped, is still made; "No" to making it

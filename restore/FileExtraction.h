@@ -61,6 +61,13 @@ public:
     virtual bool filePercent(int percent) = 0;
     // Only the first data stream of an NTFS file was restored.
     virtual void firstStreamOnly(const std::string &sourcePath) = 0;
+    // Where the run stands, for an overall percentage: item step (1-based) of the selection; a directory
+    // of count entries splits the current step into count sub-steps, entered one by one (from 0), and
+    // joins them again when it is done.
+    virtual void itemStep(int /*step*/) {}
+    virtual void splitStep(int /*count*/) {}
+    virtual void subStep(int /*index*/) {}
+    virtual void joinStep(int /*count*/) {}
 };
 
 // One item to restore: a listed entry (its raw FAT entry kept for opening it) or a name typed by hand.

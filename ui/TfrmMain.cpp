@@ -41,6 +41,7 @@
 #include "WindowCopyQuestions.h"
 #include "common/ResultCodes.h"
 #include "controls/TTransparentImage.h"
+#include "restore/TfrmFileRestore.h"
 #include "store/ImageModel.h"
 #include "store/MessageText.h"
 #include "store/PartitionRow.h"
@@ -1375,7 +1376,24 @@ void TfrmMain::itmPartitionUncompressClick()
 }
 void TfrmMain::itmPartitionFileRestoreClick()
 {
-    notAvailableYet();
+    const QList<int> rows = selectedRows();
+    if (!m_store || rows.isEmpty())
+        return;
+    FileRestoreOptions options;
+    options.store = m_store.get();
+    options.partition = static_cast<uint32_t>(rows.front()) + 1;
+    options.partitionRow = utf8(lstImage->item(rows.front())->text());
+    options.indexPath = utf8(indexFileOf(lstRecentImages->currentRow()));
+    options.targetDirectory = m_targetDirectory;
+    options.chooseDirectory = m_options.chooseDirectory;
+    {
+        // The window owns the partition it opened and releases it when it is destroyed here. An index
+        // built in memory is not offered for saving yet: it is dropped with the partition.
+        TfrmFileRestore window(this, std::move(options));
+        window.exec();
+        m_targetDirectory = window.edtTargetDir->text();
+    }
+    (void)m_store->ReleasePartition(1);
 }
 
 void TfrmMain::itmPartitionFileRestoreDblClick()

@@ -22,6 +22,7 @@ class QUrl;
 #include "TfrmPassword.h"
 #include "controls/TColumnList.h"
 #include "controls/TPopupSpeedButton.h"
+#include "restore/TfrmTargetDir.h"
 #include "store/CopyPartitions.h"
 #include "store/ImageModel.h"
 #include "store/OpenImageStore.h"
@@ -53,6 +54,8 @@ struct MainWindowOptions
     // Hands a URL to the desktop (a web browser for the help file); false when nothing could take it. Tests
     // answer instead of the desktop. Empty: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
+    // Chooses File Restore's target directory; empty: the desktop's directory chooser.
+    DirectoryChooser chooseDirectory;
 };
 
 class TfrmMain : public QMainWindow
