@@ -1,5 +1,6 @@
 #include "Glyphs.h"
 
+#include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 
@@ -32,12 +33,22 @@ void drawDisk(QPainter &p, int x, int y)
     p.drawRect(x + 2, y, 6, 3);
 }
 
+// A pixmap of size window units filled with background, ready to be painted in those units.
+QPixmap canvas(QSize size, qreal ratio, const QColor &background)
+{
+    if (ratio <= 0)
+        ratio = qApp->devicePixelRatio();
+    QPixmap pixmap(size * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(background);
+    return pixmap;
+}
+
 } // namespace
 
-QPixmap glyphPixmap(Glyph glyph)
+QPixmap glyphPixmap(Glyph glyph, qreal ratio)
 {
-    QPixmap pixmap(18, 18);
-    pixmap.fill(kGlyphBackground);
+    QPixmap pixmap = canvas(QSize(18, 18), ratio, kGlyphBackground);
     QPainter p(&pixmap);
     switch (glyph) {
     case Glyph::NewImage:
@@ -75,10 +86,9 @@ QPixmap glyphPixmap(Glyph glyph)
     return pixmap;
 }
 
-QPixmap logoPixmap()
+QPixmap logoPixmap(qreal ratio)
 {
-    QPixmap pixmap(120, 32);
-    pixmap.fill(kLogoBackground);
+    QPixmap pixmap = canvas(QSize(120, 32), ratio, kLogoBackground);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing, false);
     const QColor tiles[] = {QColor(0xe0, 0x7a, 0x2f), QColor(0xc9, 0x5b, 0x1a), QColor(0xf2, 0xa6, 0x5a)};

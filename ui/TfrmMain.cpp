@@ -325,7 +325,7 @@ void TfrmMain::buildLayout()
     logo->setObjectName(QStringLiteral("imgLogo"));
     logo->SetTransparentColor(kLogoBackground);
     logo->SetPicture(logoPixmap());
-    logo->setFixedSize(logoPixmap().size());
+    logo->setFixedSize(logoPixmap().deviceIndependentSize().toSize());
     buttons->addWidget(logo);
     column->addWidget(buttonBar);
 
@@ -528,6 +528,10 @@ void TfrmMain::placeOnScreen(bool centre)
         top = s.height() - h;
     if (left + w > s.width())
         left = s.width() - w;
+    // A place saved on a screen left of or above this one (since unplugged) would keep the window out of
+    // sight.
+    left = std::max(left, s.left());
+    top = std::max(top, s.top());
     move(left, top);
 }
 

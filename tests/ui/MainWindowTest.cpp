@@ -958,4 +958,21 @@ TEST(ProgramFilesTest, DataFilesAreFoundBesideTheProgramOrUnderTheInstalledShare
     EXPECT_EQ(dataDirectory(program), program);
 }
 
+TEST_F(MainWindowTest, AWindowSavedLeftOfOrAboveTheScreenIsRestoredOnIt)
+{
+    {
+        QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+        settings.setValue(QStringLiteral("Left"), -3000);
+        settings.setValue(QStringLiteral("Top"), -40);
+        settings.setValue(QStringLiteral("Width"), 700);
+        settings.setValue(QStringLiteral("Height"), 500);
+        for (int k = 0; k < 7; ++k)
+            settings.setValue(QStringLiteral("hdr%1").arg(k), 80);
+    }
+    auto window = makeWindow();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(window->size(), QSize(700, 500));
+    EXPECT_EQ(window->pos(), screen.topLeft());
+}
+
 } // namespace
