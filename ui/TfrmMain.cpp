@@ -165,7 +165,7 @@ void TfrmMain::buildMenus()
 {
     itmImageNew = makeAction("itmImageNew", "&New...", &TfrmMain::itmImageNewClick);
     itmImageOpen = makeAction("itmImageOpen", "&Open...", &TfrmMain::itmImageOpenClick);
-    itmImageClose = makeAction("itmImageClose", "&Close", &TfrmMain::itmImageCloseClick);
+    itmImageClose = makeAction("itmImageClose", "&Close", &TfrmMain::closeImageCommand);
     itmImageName = makeAction("itmImageName", "N&ame...", &TfrmMain::itmImageNameClick);
     itmImageComment = makeAction("itmImageComment", "Co&mment...", &TfrmMain::itmImageCommentClick);
     itmImageSpan = makeAction("itmImageSpan", "&Span...", &TfrmMain::itmImageSpanClick);
@@ -266,7 +266,7 @@ void TfrmMain::buildMenus()
     mnuImagePopup->setObjectName(QStringLiteral("mnuImagePopup"));
     itmNew = makeAction("itmNew", "&New...", &TfrmMain::itmImageNewClick);
     itmOpen = makeAction("itmOpen", "&Open...", &TfrmMain::itmImageOpenClick);
-    itmClose = makeAction("itmClose", "&Close", &TfrmMain::itmImageCloseClick);
+    itmClose = makeAction("itmClose", "&Close", &TfrmMain::closeImageCommand);
     itmNameImage = makeAction("itmNameImage", "N&ame...", &TfrmMain::itmImageNameClick);
     itmCommentImage = makeAction("itmCommentImage", "Co&mment...", &TfrmMain::itmImageCommentClick);
     itmSpan = makeAction("itmSpan", "&Span...", &TfrmMain::itmImageSpanClick);
@@ -688,7 +688,7 @@ void TfrmMain::SetCurrentImageFile(int index)
         lstRecentImages->setFocus();
         return;
     }
-    closeImage();
+    itmImageCloseClick();
     if (lstRecentImages->count() == 0)
         setTitle(TitleState::Plain);
     else
@@ -1270,9 +1270,9 @@ void TfrmMain::itmImageOpenClick()
         a->setEnabled(haveRecent);
 }
 
-void TfrmMain::itmImageCloseClick()
+void TfrmMain::closeImageCommand()
 {
-    closeImage();
+    itmImageCloseClick();
     m_currentImagePath.clear();
     // Nothing is open: neither the title nor the recent list may still point at the image just closed.
     setTitle(TitleState::Plain);
@@ -1280,7 +1280,7 @@ void TfrmMain::itmImageCloseClick()
     lstRecentImages->clearSelection();
 }
 
-void TfrmMain::closeImage()
+void TfrmMain::itmImageCloseClick()
 {
     m_store.reset();
     lstImage->clear();

@@ -94,7 +94,11 @@ public slots:
     void FormShow();
     void itmImageNewClick();
     void itmImageOpenClick();
+    // Closes the image, leaving the title, the recent list and the current path to the caller (the other
+    // commands that give up the image set them themselves).
     void itmImageCloseClick();
+    // Image > Close: closes the image, and the title and the recent list no longer name it.
+    void closeImageCommand();
     void itmImageNameClick();
     void itmImageCommentClick();
     void itmImageSpanClick();
@@ -152,8 +156,6 @@ private:
     void lstRecentImagesMouseDown(QMouseEvent *event);
     void lstImageKeyDown(QKeyEvent *event);
     void notAvailableYet();
-    // Closes the store and empties what shows it, leaving the title and the recent list to the caller.
-    void closeImage();
     // The whole text of the partition cell at pos of the list's viewport when its column cuts it off; empty
     // otherwise.
     QString cutOffCellText(const QPoint &pos) const;

@@ -723,7 +723,7 @@ TEST_F(MainWindowTest, CloseClearsTheTitleAndTheRecentHighlightAndF5ThenOpensNot
     window->OpenImageFile(m_image);
     ASSERT_TRUE(window->store());
     ASSERT_EQ(window->lstRecentImages->currentRow(), 0);
-    window->itmImageCloseClick();
+    window->itmImageClose->trigger();
     EXPECT_FALSE(window->store());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01"));
     EXPECT_EQ(window->lstRecentImages->currentRow(), -1);
