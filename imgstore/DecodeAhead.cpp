@@ -1,6 +1,8 @@
 #include "DecodeAhead.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <pthread.h>
 
 #include "ChunkCodec.h"
@@ -28,10 +30,12 @@ uint64_t forkCount()
 
 DecodeAhead::~DecodeAhead()
 {
-    if (!m_worker.joinable())
+    if (m_workers.empty())
         return;
     if (!workerHere()) {
-        m_worker.detach(); // a copy of the object in a forked child: the thread is not in this process
+        // A copy of the object in a forked child: the threads are not in this process.
+        for (std::thread &worker : m_workers)
+            worker.detach();
         return;
     }
     {
@@ -39,12 +43,18 @@ DecodeAhead::~DecodeAhead()
         m_stop = true;
     }
     m_changed.notify_all();
-    m_worker.join();
+    for (std::thread &worker : m_workers)
+        worker.join();
+}
+
+unsigned DecodeAhead::workerCount()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 2u, kMaxWorkers);
 }
 
 bool DecodeAhead::workerHere() const
 {
-    return m_worker.joinable() && m_workerFork == forkCount();
+    return !m_workers.empty() && m_workerFork == forkCount();
 }
 
 DecodeAhead::Slot *DecodeAhead::find(uint64_t generation, uint64_t index)
@@ -96,14 +106,19 @@ bool DecodeAhead::renew(uint64_t generation, uint64_t index, uint64_t request)
 
 bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
 {
-    if (m_worker.joinable() && !workerHere())
+    if (!m_workers.empty() && !workerHere())
         return false;
-    if (!m_worker.joinable()) {
+    if (m_workers.empty()) {
+        m_workerFork = forkCount();
+        const unsigned count = workerCount();
         try {
-            m_workerFork = forkCount();
-            m_worker = std::thread([this] { run(); });
+            m_workers.reserve(count);
+            while (m_workers.size() < count)
+                m_workers.emplace_back([this] { run(); });
         } catch (...) {
-            return false; // no thread: every chunk is decoded by the reader
+            // Fewer threads than cores still help; with none every chunk is decoded by the reader.
+            if (m_workers.empty())
+                return false;
         }
     }
     {
@@ -113,14 +128,23 @@ bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
         for (Slot &slot : m_slots)
             if (slot.state != State::Running && slot.job.generation != job.generation)
                 slot.state = State::Free;
-        // One worker: at most one slot is running, so there is always one to take.
+        // There are more slots than workers, so some slot is not running.
+        static_assert(kSlots > kMaxWorkers);
         Slot *slot = oldest(State::Free);
         if (!slot)
             slot = oldest(State::Queued);
         if (!slot)
             slot = oldest(State::Done);
+        if (!slot)
+            return false;
         slot->job = job;
-        slot->payload.assign(payload.begin(), payload.end());
+        // The buffer only grows: making it longer fills the new part with zeros, which costs as much as the
+        // copy.
+        if (slot->payload.size() < payload.size())
+            slot->payload.resize(payload.size());
+        if (!payload.empty())
+            std::memcpy(slot->payload.data(), payload.data(), payload.size());
+        slot->payloadLength = payload.size();
         slot->order = ++m_order;
         slot->state = State::Queued;
     }
@@ -186,11 +210,12 @@ int DecodeAhead::decode(const Job &job, Slot &slot, ChunkDecoder &decoder)
 {
     uint32_t codec = job.codec;
     bool encrypted = job.key.has_value();
-    std::span<std::byte> payload(slot.payload);
+    std::span<std::byte> payload = std::span(slot.payload).first(slot.payloadLength);
     if (job.file) {
-        slot.payload.resize(job.recordBytes);
+        if (slot.payload.size() < job.recordBytes)
+            slot.payload.resize(job.recordBytes);
         size_t got = 0;
-        if (int e = job.file->readAt(job.fileOffset, slot.payload, &got))
+        if (int e = job.file->readAt(job.fileOffset, std::span(slot.payload).first(job.recordBytes), &got))
             return e;
         ChunkHeader header;
         std::span<const std::byte> record;

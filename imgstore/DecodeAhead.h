@@ -1,8 +1,9 @@
-// DecodeAhead: decodes chunks on a second thread while the reader works through others.
+// DecodeAhead: decodes chunks on worker threads while the reader works through others.
 //
 // A reader of a compressed partition spends about as long decoding each chunk as it does using it; handing
-// the chunks it will want next to a worker lets the two overlap. The worker holds a few jobs and takes the
-// newest request first (what the reader asked for last is what it wants soonest). A job either carries a copy
+// the chunks it will want next to workers (one per core, at least two) lets them all overlap. The workers
+// hold a few jobs and take the newest request first (what the reader asked for last is what it wants
+// soonest). A job either carries a copy
 // of the record's payload or names where the record lies in the image's first file, which the worker then
 // reads and checks itself, so that the reader's thread does no reading for it. With a copy of the key for a
 // protected partition, the worker never touches the store. Its results are only a head start: whoever takes a
@@ -28,7 +29,11 @@ namespace imbrex::zbi {
 class DecodeAhead
 {
 public:
-    static constexpr size_t kSlots = 8;
+    static constexpr size_t kSlots = 16;
+    static constexpr unsigned kMaxWorkers = 8;
+
+    // How many workers run once the first job starts: the machine's cores, at least two, at most kMaxWorkers.
+    static unsigned workerCount();
 
     struct Job
     {
@@ -68,8 +73,8 @@ public:
     // Moves the bytes of some job of generation that decoded without error into out and returns true with
     // its chunk's index; false when there is none (jobs that failed are dropped on the way).
     bool takeAnyDone(uint64_t generation, uint64_t *index, std::vector<std::byte> &out);
-    // Drops every job not begun and waits for the one being decoded, if any: afterwards the worker reads
-    // no file of any job.
+    // Drops every job not begun and waits for those being decoded: afterwards no worker reads a file of any
+    // job.
     void drain();
 
 private:
@@ -85,14 +90,15 @@ private:
         State state = State::Free;
         uint64_t order = 0; // when it was queued
         Job job;
-        std::vector<std::byte> payload; // the worker's while Running
+        std::vector<std::byte> payload; // the worker's while Running; its first payloadLength bytes
+        size_t payloadLength = 0;
         std::vector<std::byte> decoded; // the worker's while Running
         int result = 0;
     };
 
     void run();
     static int decode(const Job &job, Slot &slot, ChunkDecoder &decoder);
-    // The worker exists only in the process that started it (a forked child has none).
+    // The workers exist only in the process that started them (a forked child has none).
     bool workerHere() const;
     Slot *find(uint64_t generation, uint64_t index);
     Slot *oldest(State state);
@@ -100,8 +106,8 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::thread m_worker;
-    uint64_t m_workerFork = 0; // the fork count of the process that started the worker
+    std::vector<std::thread> m_workers;
+    uint64_t m_workerFork = 0; // the fork count of the process that started the workers
     bool m_stop = false;
     std::array<Slot, kSlots> m_slots;
     uint64_t m_order = 0;

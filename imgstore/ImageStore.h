@@ -139,6 +139,19 @@ public:
     }
     virtual int AcceptDamage() { return imbrex::rc::kOk; }
 
+    // 13. Checking a resume point that comes from outside the store, such as a checkpoint read from an index
+    // file: the offset in the decoded data (the used blocks in block order) at which the chunk beginning at
+    // stream position `position` starts, and that chunk's decoded length. The end of the stream counts as a
+    // chunk of length 0. kInvalidArgument when no chunk begins there; a store that cannot tell answers
+    // kNotSupported, and its resume points cannot be checked.
+    virtual int LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength)
+    {
+        (void)position;
+        (void)decodedStart;
+        (void)decodedLength;
+        return imbrex::rc::kNotSupported;
+    }
+
 protected:
     ImageStore() = default;
     virtual ~ImageStore() = default;

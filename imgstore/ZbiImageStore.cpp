@@ -17,7 +17,7 @@ namespace {
 constexpr uint32_t kMinimumBufferSize = 69632; // one chunk record, rounded up to 4 KiB
 constexpr size_t kWriteBehindSize = 1 << 20;
 constexpr size_t kReadWindow = 1 << 20;
-constexpr uint64_t kDecodeAheadDepth = 3; // chunks handed to the worker ahead of a reader going forward
+constexpr uint64_t kDecodeAheadDepth = 8; // chunks handed to the workers ahead of a reader going forward
 
 std::string clampText(const char *text, size_t maxLength)
 {
@@ -917,25 +917,59 @@ int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
 
 int ZbiImageStore::decodeChunk(uint64_t index, std::vector<std::byte> &out)
 {
+    // The record is checked against the chunk's length from the catalog, so that length is what it decodes
+    // to.
+    out.resize(chunkLength(m_catalog.partitions[m_selected], index));
+    return decodeChunkInto(index, out);
+}
+
+int ZbiImageStore::decodeChunkInto(uint64_t index, std::span<std::byte> out)
+{
     ChunkHeader h;
     if (int e = readRecord(index, &h))
         return e;
+    if (h.decodedLength != out.size())
+        return rc::kDataDamaged;
     std::span<const std::byte> payload = m_recordBytes.subspan(kChunkHeaderSize);
     if (h.codec & kCodecEncrypted) {
         m_payload.assign(payload.begin(), payload.end());
         applyKey(index, m_payload);
         payload = m_payload;
     }
-    out.resize(h.decodedLength);
     return m_decoder.decode(h.codec & kCodecMask, index, payload, out);
 }
 
 ZbiImageStore::DecodedChunk *ZbiImageStore::cachedChunk(uint64_t index)
 {
-    for (DecodedChunk &chunk : m_decodedChunks)
-        if (chunk.index == index)
-            return &chunk;
+    // Small reads come many to a chunk: the one found last is looked at before all 256 are.
+    if (m_decodedChunks[m_lastFound].index == index)
+        return &m_decodedChunks[m_lastFound];
+    for (size_t i = 0; i < m_decodedChunks.size(); ++i)
+        if (m_decodedChunks[i].index == index) {
+            m_lastFound = i;
+            return &m_decodedChunks[i];
+        }
     return nullptr;
+}
+
+bool ZbiImageStore::plainInWindow(uint64_t index, std::span<const std::byte> *out)
+{
+    // A reader going forward through plain chunks takes their bytes from the read window, where they were
+    // checked, instead of from a copy among the decoded chunks; one that jumps here may come back, and gets
+    // the chunk kept. A record that cannot be read here is left to the decoded chunks' path, which reports
+    // it.
+    if (index != m_checkedRecord) {
+        if (index != m_lastMiss + 1 || cachedChunk(index))
+            return false;
+        ChunkHeader h;
+        if (readRecord(index, &h) != rc::kOk)
+            return false;
+        m_lastMiss = index;
+    }
+    if (m_checkedHeader.codec != kCodecPlain)
+        return false;
+    *out = m_recordBytes.subspan(kChunkHeaderSize);
+    return out->size() == chunkLength(m_catalog.partitions[m_selected], index);
 }
 
 ZbiImageStore::DecodedChunk *ZbiImageStore::leastRecentChunk()
@@ -1011,10 +1045,40 @@ int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **
     if (int e = decodeIntoCache(index, &slot))
         return e;
     *out = &slot->bytes;
-    if (legacy)
+    if (!legacy)
+        scheduleAhead(index);
+    return rc::kOk;
+}
+
+int ZbiImageStore::readWholeChunk(uint64_t index, std::span<std::byte> out)
+{
+    // A reader taking whole chunks (a file's data, a partition read out in one go) seldom comes back to
+    // them, so they go straight into its buffer: a plain chunk is checked in the read window and copied
+    // once, a compressed one is decoded where it is wanted. The decoded chunks stay for the short reads of
+    // tables that a volume's reader goes back to.
+    if (int e = ensureKey())
+        return e;
+    collectDecodedAhead();
+    const std::vector<std::byte> *cached = nullptr;
+    if (useCached(index, &cached)) {
+        if (cached->size() != out.size())
+            return rc::kDataDamaged;
+        std::memcpy(out.data(), cached->data(), out.size());
         return rc::kOk;
+    }
+    if (m_ahead.take(m_readGeneration, index, m_aheadBytes) && m_aheadBytes.size() == out.size()) {
+        std::memcpy(out.data(), m_aheadBytes.data(), out.size());
+    } else if (int e = decodeChunkInto(index, out)) {
+        return e;
+    }
+    scheduleAhead(index);
+    return rc::kOk;
+}
+
+void ZbiImageStore::scheduleAhead(uint64_t index)
+{
     // Whatever brought the reader here (a file's data, a volume's tables), it most often reads on; one that
-    // came here from the chunk before is reading a long stretch, and with several chunks in hand the worker
+    // came here from the chunk before is reading a long stretch, and with several chunks in hand the workers
     // need not wait for the reader between them.
     const bool forward = index == m_lastMiss + 1;
     m_lastMiss = index;
@@ -1022,7 +1086,6 @@ int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **
     ++m_aheadRequest;
     for (uint64_t next = index + 1; next <= index + depth; ++next)
         decodeAhead(next);
-    return rc::kOk;
 }
 
 void ZbiImageStore::decodeAhead(uint64_t index)
@@ -1092,14 +1155,28 @@ int ZbiImageStore::ReadData(void *buffer, uint32_t size, uint32_t *bytesRead)
     const PartitionRecord &p = m_catalog.partitions[m_selected];
     auto *out = static_cast<std::byte *>(buffer);
     uint32_t done = 0;
+    const bool legacy = familyOf(p.compression) == CompressionFamily::Legacy;
+    const bool plain = familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted);
     while (done < size && m_position < p.decodedLength) {
         uint64_t index = m_position / kChunkSize;
-        const std::vector<std::byte> *decoded = nullptr;
-        if (int e = ensureDecoded(index, &decoded))
-            return e;
+        const uint64_t length = chunkLength(p, index);
+        if (!legacy && m_position % kChunkSize == 0 && size - done >= length) {
+            if (int e = readWholeChunk(index, std::span(out + done, static_cast<size_t>(length))))
+                return e;
+            done += static_cast<uint32_t>(length);
+            m_position += length;
+            continue;
+        }
+        std::span<const std::byte> bytes;
+        if (!plain || !plainInWindow(index, &bytes)) {
+            const std::vector<std::byte> *decoded = nullptr;
+            if (int e = ensureDecoded(index, &decoded))
+                return e;
+            bytes = *decoded;
+        }
         auto offset = static_cast<size_t>(m_position % kChunkSize);
-        size_t n = std::min<size_t>(size - done, decoded->size() - offset);
-        std::memcpy(out + done, decoded->data() + offset, n);
+        size_t n = std::min<size_t>(size - done, bytes.size() - offset);
+        std::memcpy(out + done, bytes.data() + offset, n);
         done += static_cast<uint32_t>(n);
         m_position += n;
     }
@@ -1404,6 +1481,24 @@ int ZbiImageStore::GetSpanTable(uint32_t *count, const void **records)
     *count = static_cast<uint32_t>(m_spanTable.size() / 8);
     if (records)
         *records = m_spanTable.empty() ? nullptr : m_spanTable.data();
+    return rc::kOk;
+}
+
+// Stream positions are decoded offsets and chunk i holds the 64 KiB from i x 65536 on, so a chunk begins at
+// every multiple of the chunk size below the decoded length; the catalog's chunk count (checked against the
+// geometry when the catalog was read) bounds them.
+int ZbiImageStore::LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength)
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
+    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    if (position > p.decodedLength || (position % kChunkSize != 0 && position != p.decodedLength) ||
+        (position < p.decodedLength && position / kChunkSize >= p.chunkCount))
+        return rc::kInvalidArgument;
+    *decodedStart = position;
+    *decodedLength = static_cast<uint32_t>(std::min<uint64_t>(kChunkSize, p.decodedLength - position));
     return rc::kOk;
 }
 

@@ -120,6 +120,7 @@ public:
     int SetTailShortfall(uint32_t shortfall) override;
     int GetDamage(uint32_t *damaged, uint64_t *shown, uint64_t *newest) override;
     int AcceptDamage() override;
+    int LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength) override;
 
 private:
     enum class Selection
@@ -167,9 +168,17 @@ private:
     bool inWindow(uint64_t offset, size_t length) const;
     int readRecord(uint64_t index, ChunkHeader *header);
     int decodeChunk(uint64_t index, std::vector<std::byte> &out);
+    // out is the chunk's decoded length.
+    int decodeChunkInto(uint64_t index, std::span<std::byte> out);
+    // Chunk index into out, which is its decoded length, leaving the decoded chunks as they are.
+    int readWholeChunk(uint64_t index, std::span<std::byte> out);
+    // After the reader missed chunk index: hands the chunks it will want next to the workers.
+    void scheduleAhead(uint64_t index);
     int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
     struct DecodedChunk;
     DecodedChunk *cachedChunk(uint64_t index);
+    // The checked bytes of plain chunk index in the read window, when a reader going forward reaches it.
+    bool plainInWindow(uint64_t index, std::span<const std::byte> *out);
     // A cached chunk's bytes into *out, marked as used now; false when index is not cached.
     bool useCached(uint64_t index, const std::vector<std::byte> **out);
     // Emptied for reuse.
@@ -239,10 +248,12 @@ private:
     };
     std::array<DecodedChunk, 256> m_decodedChunks; // 16 MiB
     uint64_t m_decodedClock = 0;
+    size_t m_lastFound = 0;           // the decoded chunk cachedChunk found last
     uint64_t m_readGeneration = 0;    // changes whenever what the decoded chunks belong to changes
     uint64_t m_aheadRequest = 0;      // counts the reader's requests to the worker
     uint64_t m_lastMiss = UINT64_MAX; // the chunk decoded last, to tell forward reading from jumps
     DecodeAhead m_ahead;
+    std::vector<std::byte> m_aheadBytes;  // a chunk taken from the workers on its way to the caller
     uint64_t m_lastRecord = UINT64_MAX;   // the record read last, to tell forward reading from jumps
     std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData
     size_t m_writeFill = 0;

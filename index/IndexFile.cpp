@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/ByteOrder.h"
+#include "common/PathNames.h"
 #include "common/ResultCodes.h"
 #include "platform/File.h"
 
@@ -130,6 +131,35 @@ bool checkpointsSound(std::span<const std::byte> bytes, uint32_t count, const Im
     return true;
 }
 
+// Whether every checkpoint resumes the stream where its first block's data really begins: the store knows a
+// chunk that starts at the checkpoint's position, and the block begins at the checkpoint's offset from the
+// start of that chunk, as the bitmap counts it. A block larger than a chunk may begin beyond the chunk it is
+// resumed from; the walk passes over such chunks, so only the offset counts. Needs checkpointsSound first:
+// the first blocks rise and stay within the partition, so the bitmap is counted once from end to end.
+bool checkpointsMatchData(std::span<const std::byte> bytes, uint32_t count, const ImageIndex &index,
+                          const BlockMap &map, ImageStore &store)
+{
+    const size_t firstBlocks = size_t{8} * count;
+    const size_t offsets = size_t{12} * count;
+    uint32_t counted = 0;    // the blocks below this one are counted
+    uint64_t usedBefore = 0; // how many of them are stored
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t position = loadLe64(bytes, size_t{8} * i);
+        const uint32_t block = loadLe32(bytes, firstBlocks + size_t{4} * i);
+        const uint32_t offset = loadLe32(bytes, offsets + size_t{4} * i);
+        usedBefore += map.CountSet(counted, block);
+        counted = block;
+        uint64_t chunkStart = 0;
+        uint32_t chunkLength = 0;
+        if (store.LocateChunk(position, &chunkStart, &chunkLength) != rc::kOk)
+            return false;
+        const uint64_t blockStart = usedBefore * index.blockBytes;
+        if (blockStart < chunkStart || blockStart - chunkStart != offset)
+            return false;
+    }
+    return true;
+}
+
 // Turns the little-endian arrays of a section into the host's order, in place.
 void toHostOrder(std::span<std::byte> bytes, uint32_t count)
 {
@@ -141,10 +171,18 @@ void toHostOrder(std::span<std::byte> bytes, uint32_t count)
         words[i] = loadLe32(bytes, size_t{8} * count + 4 * i);
 }
 
-} // namespace
-
-int ReadIndexFile(const std::string &path, ImageStore &store, ImageIndex &index)
+// A section read and checked, not yet handed over.
+struct LoadedSection
 {
+    SectionHeader header;
+    engine::EngineBuffer spans;
+    engine::EngineBuffer entries;
+};
+
+int loadSection(const std::string &path, ImageStore &store, const BlockMap &map, const ImageIndex &index,
+                LoadedSection &loaded)
+{
+    SectionHeader &section = loaded.header;
     if (path.empty())
         return rc::kNoIndexFile;
     File file;
@@ -156,7 +194,6 @@ int ReadIndexFile(const std::string &path, ImageStore &store, ImageIndex &index)
         return e;
     if (info.sectionOffset == kNoSection)
         return rc::kNoIndexForPartition;
-    SectionHeader section;
     if (int e = readSectionHeader(file, info.sectionOffset, section))
         return e;
     if (section.shift > 31)
@@ -189,7 +226,7 @@ int ReadIndexFile(const std::string &path, ImageStore &store, ImageIndex &index)
     if (file.size(&fileSize) != 0)
         return rc::kReadShort;
     uint64_t offset = uint64_t{info.sectionOffset} + kSectionHeaderBytes;
-    engine::EngineBuffer spans;
+    engine::EngineBuffer &spans = loaded.spans;
     if (section.spanRecords != 0) {
         uint64_t bytes = uint64_t{section.spanRecords} * kSpanRecordBytes;
         if (offset > fileSize || fileSize - offset < bytes)
@@ -201,7 +238,7 @@ int ReadIndexFile(const std::string &path, ImageStore &store, ImageIndex &index)
         offset += bytes;
     }
 
-    engine::EngineBuffer entries;
+    engine::EngineBuffer &entries = loaded.entries;
     if (count != 0) {
         uint64_t bytes = entryBytes * count;
         if (offset > fileSize || fileSize - offset < bytes)
@@ -210,7 +247,8 @@ int ReadIndexFile(const std::string &path, ImageStore &store, ImageIndex &index)
             return e;
         if (int e = readExactly(file, offset, entries.span()))
             return e;
-        if (!checkpointsSound(entries.span(), count, index))
+        if (!checkpointsSound(entries.span(), count, index) ||
+            !checkpointsMatchData(entries.span(), count, index, map, store))
             return rc::kInvalidIndexFile;
         toHostOrder(entries.span(), count);
     }
@@ -218,8 +256,19 @@ int ReadIndexFile(const std::string &path, ImageStore &store, ImageIndex &index)
     if (section.spanRecords != 0)
         if (int e = store.SetSpanTable(section.spanRecords, spans.data()))
             return e;
-    if (count != 0)
-        index.Adopt(std::move(entries), count, section.stateSize, section.shift);
+    return rc::kOk;
+}
+
+} // namespace
+
+int ReadIndexFile(const std::string &path, ImageStore &store, const BlockMap &map, ImageIndex &index)
+{
+    LoadedSection loaded;
+    if (int e = loadSection(path, store, map, index, loaded))
+        return e;
+    const SectionHeader &section = loaded.header;
+    if (section.checkpoints != 0)
+        index.Adopt(std::move(loaded.entries), section.checkpoints, section.stateSize, section.shift);
     return rc::kOk;
 }
 
@@ -332,20 +381,17 @@ int WriteIndexFile(const std::string &path, ImageStore &store, const ImageIndex 
     return writeLe32(file, info.tableEntryOffset, sectionOffset);
 }
 
-bool CheckIndexFile(const std::string &path, ImageStore &store, const ImageIndex &index)
+bool CheckIndexFile(const std::string &path, ImageStore &store, const BlockMap &map, const ImageIndex &index)
 {
     if (!index.compressed() && !index.spanned)
         return true;
-    if (path.empty())
-        return false;
-    File file;
-    if (file.open(path, platform::FileAccess::Read) != 0)
-        return false;
-    HeaderInfo info;
-    if (checkHeader(file, store, info) != 0 || info.sectionOffset == kNoSection)
-        return false;
-    SectionHeader section;
-    return readSectionHeader(file, info.sectionOffset, section) == 0;
+    LoadedSection loaded;
+    return loadSection(path, store, map, index, loaded) == rc::kOk;
+}
+
+std::string proposedIndexPath(const std::string &imagePath)
+{
+    return replaceExtension(imagePath, "zbx");
 }
 
 } // namespace imbrex::index

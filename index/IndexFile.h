@@ -21,12 +21,18 @@
 //
 // A section is written completely before its table entry, so a section that failed half-way is never
 // referenced. Nothing in a file is ever rewritten except that one entry.
+//
+// Nothing in the format guards its bytes, so a section is only used when every checkpoint agrees with the
+// partition itself: the store must know a chunk that begins at the checkpoint's stream position, and the
+// checkpoint's first block, counted through the block bitmap, must begin at the checkpoint's offset from that
+// chunk's start. A damaged or foreign file is thus refused instead of steering reads to other data.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "imgstore/ImageStore.h"
+#include "index/BlockMap.h"
 #include "index/ImageIndex.h"
 
 namespace imbrex::index {
@@ -40,18 +46,23 @@ inline constexpr size_t kSectionHeaderBytes = 20;
 inline constexpr size_t kSpanRecordBytes = 8;
 
 // Replaces index by the file's section for the store's selected partition. index must describe the partition
-// (compressionType, spanned, lastUsedBlock, blockBytes). A section without checkpoints only hands its span
-// records to the store and leaves index as it was. On failure index is unchanged. 0 or a code of the index
-// file operations (504, 1810, 1811, 1818, 1890, 1891, 1892), the store's or the memory library's.
-int ReadIndexFile(const std::string &path, ImageStore &store, ImageIndex &index);
+// (compressionType, spanned, lastUsedBlock, blockBytes) and map hold its block bitmap. A section without
+// checkpoints only hands its span records to the store and leaves index as it was. On failure index is
+// unchanged. 0 or a code of the index file operations (504, 1810, 1811, 1818, 1890, 1891, 1892), the store's
+// or the memory library's.
+int ReadIndexFile(const std::string &path, ImageStore &store, const BlockMap &map, ImageIndex &index);
 
 // Appends index as a new section for the selected partition, creating the file when it does not exist.
 // The caller has extended index to the end of the partition. 0, 1805, 1810, 1811, 1817, 1818, 1890, 1891,
 // 1893 or the store's code.
 int WriteIndexFile(const std::string &path, ImageStore &store, const ImageIndex &index);
 
+// The index file proposed for an image that has none: the image's own file name with its extension replaced
+// by "zbx".
+std::string proposedIndexPath(const std::string &imagePath);
+
 // True when the partition needs no index (neither compressed nor spanned), or when the file holds a section
-// for it whose header is sound. Never changes anything.
-bool CheckIndexFile(const std::string &path, ImageStore &store, const ImageIndex &index);
+// for it that ReadIndexFile would use. Never changes index.
+bool CheckIndexFile(const std::string &path, ImageStore &store, const BlockMap &map, const ImageIndex &index);
 
 } // namespace imbrex::index

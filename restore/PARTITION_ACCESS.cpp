@@ -504,7 +504,7 @@ int PARTITION_ACCESS::ReadIndexFile(const std::string &path)
 {
     if (m_store == nullptr)
         return rc::kNoVolumeOpen;
-    return index::ReadIndexFile(path, *m_store, m_index);
+    return index::ReadIndexFile(path, *m_store, m_stateMap, m_index);
 }
 
 int PARTITION_ACCESS::WriteIndexFile(const std::string &path)
@@ -524,7 +524,7 @@ bool PARTITION_ACCESS::CheckIndexFile(const std::string &path)
 {
     if (m_store == nullptr)
         return false;
-    return index::CheckIndexFile(path, *m_store, m_index);
+    return index::CheckIndexFile(path, *m_store, m_stateMap, m_index);
 }
 
 // ---------------------------------------------------------------------------------------------------------

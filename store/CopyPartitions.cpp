@@ -14,6 +14,7 @@
 #include "MessageText.h"
 #include "PartitionRow.h"
 #include "StoreText.h"
+#include "common/PathNames.h"
 #include "common/ResultCodes.h"
 #include "imgstore/zbimgstr.h"
 #include "platform/File.h"
@@ -540,11 +541,7 @@ std::string numberedPartPath(const std::string &path, uint32_t number)
     std::string digits = std::to_string(number);
     while (digits.size() < 3)
         digits.insert(digits.begin(), '0');
-    size_t separator = path.find_last_of("/\\");
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
-        return path + "." + digits;
-    return path.substr(0, dot + 1) + digits;
+    return replaceExtension(path, digits);
 }
 
 int CopyPartitions(const CopySource &source, const std::string &targetPath, CopyCommand command,

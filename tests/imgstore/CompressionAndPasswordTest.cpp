@@ -163,9 +163,9 @@ TEST_P(Compression, RoundTripsAndResumesAnywhere)
 INSTANTIATE_TEST_SUITE_P(Codes, Compression, ::testing::Values(0u, 100u, 301u, 305u, 200u, 208u, 1u, 8u));
 
 // Readers of a volume go forward through files, jump to tables and back, and come back to chunks they read
-// long before; chunks decoded ahead on the second thread and kept for later must come back as exactly the
-// chunk asked for. The partition is larger than the decoded chunks kept (16 MiB), so chunks are also dropped
-// and decoded again.
+// long before; chunks decoded ahead by the workers, kept for later, read straight into the caller's buffer or
+// taken from the read window must come back as exactly the chunk asked for. The partition is larger than the
+// decoded chunks kept (16 MiB), so chunks are also dropped and decoded again.
 TEST(CompressionFamilies, ReadsGoingOnJumpingAndComingBackGiveTheStoredBytes)
 {
     test::TempDir dir;
@@ -173,10 +173,11 @@ TEST(CompressionFamilies, ReadsGoingOnJumpingAndComingBackGiveTheStoredBytes)
     spec.compressible = true;
     spec.sectorCount = 48 * 2048; // 24 MiB
     spec.sectorsPerBlock = 8;
-    for (const char *password : {"", "sesame"}) {
-        spec.compression = 100;
+    for (auto [compression, password] :
+         {std::pair<uint32_t, const char *>{100, ""}, {100, "sesame"}, {0, ""}, {0, "sesame"}, {208, ""}}) {
+        spec.compression = compression;
         spec.password = password;
-        std::string path = dir.file(std::string("r") + password + ".zbi");
+        std::string path = dir.file(std::to_string(compression) + password + ".zbi");
         {
             ImageStorePtr store = createImage(path);
             ASSERT_EQ(test::addPartition(*store, spec), 0);
@@ -207,7 +208,8 @@ TEST(CompressionFamilies, ReadsGoingOnJumpingAndComingBackGiveTheStoredBytes)
             ASSERT_EQ(got, std::min<uint64_t>(size, expected.size() - position));
             ASSERT_TRUE(std::equal(buffer.begin(), buffer.begin() + got,
                                    expected.begin() + static_cast<long>(position)))
-                << "password \"" << password << "\", step " << step << ", at " << position;
+                << "code " << compression << ", password \"" << password << "\", step " << step << ", at "
+                << position;
             position += got;
         }
         EXPECT_EQ(store->ReleasePartition(1), 0);

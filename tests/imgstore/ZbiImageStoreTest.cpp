@@ -419,6 +419,15 @@ TEST(ZbiImageStore, DamageIsReportedNeverReturnedAsData)
     std::vector<uint8_t> stream;
     EXPECT_EQ(test::readStream(*store, 1, &stream), rc::kDataDamaged);
     EXPECT_FALSE(stream.empty());
+    // Whole chunks and small pieces, read going forward, are checked as surely as chunks kept for later:
+    // what comes before the damaged chunk is the stored data, and the damage stops the reader.
+    const std::vector<uint8_t> expected = test::storedStream(spec);
+    for (uint32_t readSize : {65536u, 3 * 65536u, 4096u, 5000u}) {
+        EXPECT_EQ(test::readStream(*store, 1, &stream, readSize), rc::kDataDamaged) << readSize;
+        ASSERT_FALSE(stream.empty()) << readSize;
+        ASSERT_LT(stream.size(), expected.size()) << readSize;
+        EXPECT_TRUE(std::equal(stream.begin(), stream.end(), expected.begin())) << readSize;
+    }
     ASSERT_EQ(store->SelectPartition(1, 0), 0);
     std::vector<uint8_t> buffer(200000);
     uint32_t got = 0, compression = 0;

@@ -262,6 +262,42 @@ TEST_F(IndexFileTest, CheckIndexFile)
     EXPECT_FALSE(access.CheckIndexFile(path));
 }
 
+TEST_F(IndexFileTest, CheckpointsAreHeldAgainstTheStoresChunks)
+{
+    // Chunks of 65536 bytes and a 2-byte tail: the saved positions are the starts of such chunks.
+    store.partitions[2].tailBytes = 2;
+    ASSERT_EQ(save(3, path), 0);
+    ASSERT_EQ(open(3, path), 0);
+    EXPECT_EQ(access.Index().lastIndexEntry, 4u);
+    EXPECT_TRUE(readsMatch(3));
+    EXPECT_TRUE(access.CheckIndexFile(path));
+
+    // A checkpoint's block offset a sector off: the file is refused, and CheckIndexFile says so too.
+    Bytes off = readFile(path);
+    const size_t at = 48 + 12 * 5 + 4 * 2;
+    const uint32_t was = le32(off, at);
+    putLe32(off, at, was >= 512 ? was - 512 : was + 512);
+    writeFile(path, off);
+    EXPECT_EQ(access.ReadIndexFile(path), rc::kInvalidIndexFile);
+    EXPECT_FALSE(access.CheckIndexFile(path));
+
+    // A store that cannot tell where its chunks begin leaves saved checkpoints unchecked: they are not used.
+    ASSERT_EQ(save(3, dir.file("other.zbx")), 0);
+    store.faults.push_back({"LocateChunk", 1, rc::kNotSupported});
+    EXPECT_EQ(access.ReadIndexFile(dir.file("other.zbx")), rc::kInvalidIndexFile);
+}
+
+TEST(ProposedIndexPathTest, TheImagesOwnNameWithItsExtensionReplaced)
+{
+    EXPECT_EQ(proposedIndexPath("/a/b/disk.zbi"), "/a/b/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/data/v1.2/disk.zbi"), "/data/v1.2/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/a/disk"), "/a/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/a.b/disk"), "/a.b/disk.zbx");
+    EXPECT_EQ(proposedIndexPath("/a/disk.tar.zbi"), "/a/disk.tar.zbx");
+    EXPECT_EQ(proposedIndexPath("C:\\Data.1\\disk.zbi"), "C:\\Data.1\\disk.zbx");
+    EXPECT_EQ(proposedIndexPath("disk.zbi"), "disk.zbx");
+}
+
 TEST_F(IndexFileTest, ReadOnlyFileIsRefusedForSavingButStillLoads)
 {
     ASSERT_EQ(save(3, path), 0);

@@ -11,6 +11,7 @@
 
 #include "FakeVolume.h"
 #include "capture/RawVolume.h"
+#include "common/ByteOrder.h"
 #include "common/Progress.h"
 #include "common/ResultCodes.h"
 #include "imgstore/zbimgstr.h"
@@ -258,6 +259,122 @@ TEST(StoredBlocksTest, ARangeWithAMissingBlockInsideIsRefused)
         ASSERT_EQ(access.ReadSectors(11 * 8, got.data(), 3 * 8), 0) << compression;
         EXPECT_TRUE(std::equal(got.begin(), got.end(), raw.begin() + 11 * 8 * 512)) << compression;
     }
+}
+
+// A saved index whose checkpoints do not agree with the partition: refused when it is read, so that reads go
+// on with a temporary index and still return the partition's own bytes.
+class DisagreeingIndexTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // 4 KiB blocks with holes, so that a checkpoint's offset depends on the bitmap; about ten chunks.
+        spec.sectorCount = 8 * 240;
+        spec.compression = 301;
+        spec.compressible = true;
+        spec.storedBlocks.assign(240, true);
+        for (uint32_t b = 0; b < 240; ++b)
+            if (b % 7 == 3 || (b >= 100 && b < 120))
+                spec.storedBlocks[b] = false;
+        ASSERT_NO_FATAL_FAILURE(writeImage(image, spec));
+        raw = test::volumeBytes(spec);
+        store = openImage(image);
+        ASSERT_EQ(access.OpenSectors(store.get(), ""), 0);
+        ASSERT_EQ(access.WriteIndexFile(index), 0);
+        good = readFile(index);
+        // Header, one pointer, section header and the checkpoints; nothing else.
+        checkpoints = (good.size() - 40) / 16;
+        ASSERT_GT(checkpoints, 8u);
+        ASSERT_EQ(good.size(), 40 + 16 * checkpoints);
+    }
+    // Opens the partition with bytes as its index file; the code its read gave, 0 when it was used.
+    int openWith(const Bytes &bytes)
+    {
+        std::ofstream(index, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        struct Recorder final : index::IndexProblemHandler
+        {
+            int code = 0;
+            int ShowIndexProblem(int result, std::string &) override
+            {
+                code = result;
+                return 0;
+            }
+        } problems;
+        EXPECT_EQ(access.OpenSectors(store.get(), index, &problems), 0);
+        return problems.code;
+    }
+    // Reads every stored block from the last to the first, so that each read of a new chunk resumes from a
+    // checkpoint, and compares it with the volume.
+    bool everyBlockMatches()
+    {
+        Bytes got(4096);
+        for (uint32_t b = access.LastUsedBlock() + 1; b-- > 0;) {
+            if (!access.StateMap().IsSet(b))
+                continue;
+            if (access.ReadSectors(b * 8, got.data(), 8) != 0 ||
+                !std::equal(got.begin(), got.end(), raw.begin() + size_t{b} * 4096))
+                return false;
+        }
+        return true;
+    }
+    uint64_t position(const Bytes &bytes, size_t i) const
+    {
+        return loadLe64(std::as_bytes(std::span(bytes)), 40 + 8 * i);
+    }
+    void setPosition(Bytes &bytes, size_t i, uint64_t value) const
+    {
+        storeLe64(std::as_writable_bytes(std::span(bytes)), 40 + 8 * i, value);
+    }
+
+    test::TempDir dir;
+    const std::string image = dir.file("holes.zbi");
+    const std::string index = dir.file("holes.zbx");
+    test::PartitionSpec spec;
+    Bytes raw;
+    ImageStorePtr store;
+    PARTITION_ACCESS access;
+    Bytes good;
+    size_t checkpoints = 0;
+};
+
+TEST_F(DisagreeingIndexTest, CheckpointsShiftedByAChunkAreRefused)
+{
+    ASSERT_EQ(openWith(good), 0);
+    EXPECT_EQ(access.Index().lastIndexEntry, checkpoints - 1);
+    EXPECT_TRUE(everyBlockMatches());
+
+    // From checkpoint 2 on, each names the chunk before its own: every position is still a chunk's start
+    // and they still rise, only the blocks do not begin where the checkpoints say.
+    Bytes shifted = good;
+    for (size_t i = 2; i < checkpoints; ++i)
+        setPosition(shifted, i, position(good, i) - 65536);
+    EXPECT_EQ(openWith(shifted), rc::kInvalidIndexFile);
+    EXPECT_EQ(access.Index().lastIndexEntry, 0u) << "the open went on with a temporary index";
+    EXPECT_TRUE(everyBlockMatches());
+    EXPECT_FALSE(access.CheckIndexFile(index));
+
+    // A position that no chunk begins at.
+    Bytes inside = good;
+    setPosition(inside, 3, position(good, 3) + 512);
+    EXPECT_EQ(openWith(inside), rc::kInvalidIndexFile);
+    EXPECT_TRUE(everyBlockMatches());
+}
+
+TEST_F(DisagreeingIndexTest, EverySingleByteFlipIsRefusedOrReadsRight)
+{
+    size_t used = 0;
+    for (size_t at = 0; at < good.size(); ++at) {
+        for (int flip : {0x01, 0x80, 0xFF}) {
+            Bytes damaged = good;
+            damaged[at] = static_cast<uint8_t>(damaged[at] ^ flip);
+            if (openWith(damaged) == 0)
+                ++used;
+            ASSERT_TRUE(everyBlockMatches()) << "byte " << at << " ^ " << flip;
+        }
+    }
+    // The version, the reserved field and a spacing that only slows the search keep a file usable.
+    EXPECT_GT(used, 0u);
 }
 
 } // namespace

@@ -534,6 +534,23 @@ int FakeStore::SetTailShortfall(uint32_t shortfall)
     lastTailShortfall = shortfall;
     return fault("SetTailShortfall");
 }
+int FakeStore::LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength)
+{
+    record("LocateChunk");
+    if (int e = fault("LocateChunk"))
+        return e;
+    FakePartition *partition = current();
+    if (!partition)
+        return rc::kNoPartitionSelected;
+    // Chunks of 65536 decoded bytes and their tail, one after the other.
+    const uint64_t chunk = 65536 + uint64_t{partition->tailBytes};
+    const uint64_t end = partition->stream.size();
+    if (position > end || (position % chunk != 0 && position != end))
+        return rc::kInvalidArgument;
+    *decodedStart = position;
+    *decodedLength = static_cast<uint32_t>(std::min(chunk, end - position));
+    return 0;
+}
 
 size_t FakeStore::count(const std::string &operation) const
 {

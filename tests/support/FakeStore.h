@@ -175,6 +175,7 @@ public:
     int GetSpanTable(uint32_t *count, const void **records) override;
     int SetCheckpointOffset(uint32_t offset) override;
     int SetTailShortfall(uint32_t shortfall) override;
+    int LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength) override;
 
     // The stream position of the selected partition.
     uint64_t position() const { return m_position; }
