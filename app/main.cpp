@@ -1,6 +1,8 @@
 // The editor's start: one instance per user, the splash picture, the interface language, the main window,
 // and the image named on the command line.
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 
 #include <QtCore/QDir>
 #include <QtCore/QLocale>
@@ -9,6 +11,8 @@
 #include "SingleInstance.h"
 #include "platform/LocaleFormat.h"
 #include "translate/Translate.h"
+#include "ui/Glyphs.h"
+#include "ui/ProgramFiles.h"
 #include "ui/TfrmMain.h"
 #include "ui/TfrmSplash.h"
 
@@ -61,9 +65,23 @@ void selectSystemLanguage(imbrex::translate::InterfaceLanguage &language)
 
 int main(int argc, char *argv[])
 {
+    // Answered before any window exists, so that it works without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("imbrex-file-editor %s\n", IMBREX_VERSION);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf(
+            "Usage: imbrex-file-editor [IMAGE]\nOpens the editor's window, showing IMAGE (a .zbi file) "
+            "or the most recent image.\n");
+        return 0;
+    }
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "");
     QApplication::setApplicationName(QStringLiteral("Imbrex File Editor"));
+    QApplication::setWindowIcon(imbrex::ui::programIcon());
+    // Lets the desktop match the window with its .desktop entry (icon and name in the taskbar).
+    QGuiApplication::setDesktopFileName(QStringLiteral("imbrex-file-editor"));
 
     imbrex::app::SingleInstance instance;
     if (instance.raiseRunningInstance())
@@ -75,7 +93,7 @@ int main(int argc, char *argv[])
     }
 
     installLocaleFormats();
-    const QDir programDir(QApplication::applicationDirPath());
+    const QDir programDir(imbrex::ui::dataDirectory(QApplication::applicationDirPath()));
     imbrex::translate::InterfaceLanguage language;
     const bool languageOpen = language
                                   .open(programDir.filePath(QStringLiteral("translat.txt")).toStdString(),
@@ -89,6 +107,7 @@ int main(int argc, char *argv[])
 
     imbrex::ui::MainWindowOptions options;
     options.language = languageOpen ? &language : nullptr;
+    options.programDir = programDir.path();
     imbrex::ui::TfrmMain window(std::move(options));
     window.setCommandLineImage(commandLineImage(QApplication::arguments()));
     instance.listen([&window] {

@@ -59,6 +59,7 @@ with its numbered parts.
 )";
 
 constexpr const char *kExitHelp = R"(
+zbitool --version prints the version.
 Passwords are read from the first line of FILE, or typed on the terminal without echo.
 Exit status: 0 on success, 1 when the work failed (the reason is on standard error), 2 for a usage error.
 )";
@@ -77,6 +78,10 @@ int main(int argc, char **argv)
         std::fputs(imbrex::cli::kVerifyHelp, out);
         std::fputs(kExitHelp, out);
         return argc < 2 ? 2 : 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("zbitool %s\n", IMBREX_VERSION);
+        return 0;
     }
     std::string command = argv[1];
     imbrex::cli::Words args(argv + 2, argv + argc);

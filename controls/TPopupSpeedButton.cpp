@@ -108,8 +108,10 @@ void TPopupSpeedButton::paintEvent(QPaintEvent *)
     const QColor face = pal.color(QPalette::Button);
     painter.fillRect(rect(), face);
     if (!m_maskedGlyph.isNull()) {
-        const int x = (width() - m_maskedGlyph.width()) / 2;
-        const int y = (height() - m_maskedGlyph.height()) / 2;
+        // Centred by its size in window units: a glyph drawn for a scaled screen has more pixels.
+        const QSize glyph = m_maskedGlyph.deviceIndependentSize().toSize();
+        const int x = (width() - glyph.width()) / 2;
+        const int y = (height() - glyph.height()) / 2;
         if (isEnabled()) {
             painter.drawPixmap(x, y, m_maskedGlyph);
         } else {

@@ -25,8 +25,12 @@ void TTransparentImage::SetTransparentColor(const QColor &color)
 
 void TTransparentImage::Draw(QPainter &painter, int x, int y) const
 {
-    if (!m_masked.isNull())
-        painter.drawPixmap(x, y, m_masked, 0, 0, width(), height());
+    if (!m_masked.isNull()) {
+        // The part that fits the control, counted in the picture's pixels (more than window units when the
+        // picture was drawn for a scaled screen).
+        const qreal ratio = m_masked.devicePixelRatio();
+        painter.drawPixmap(QPointF(x, y), m_masked, QRectF(0, 0, width() * ratio, height() * ratio));
+    }
 }
 
 void TTransparentImage::paintEvent(QPaintEvent *)

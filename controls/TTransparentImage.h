@@ -19,7 +19,10 @@ public:
     // Draws the picture with its top left corner at (x, y).
     void Draw(QPainter &painter, int x, int y) const;
 
-    QSize sizeHint() const override { return m_picture.isNull() ? QSize(0, 0) : m_picture.size(); }
+    QSize sizeHint() const override
+    {
+        return m_picture.isNull() ? QSize(0, 0) : m_picture.deviceIndependentSize().toSize();
+    }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

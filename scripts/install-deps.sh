@@ -7,6 +7,7 @@ packages=(
     libzstd-dev libxxhash-dev libsodium-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
     dosfstools mtools ntfs-3g bc
     qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth xdotool imagemagick
+    dpkg-dev desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl
 )
 missing=()
 for p in "${packages[@]}"; do

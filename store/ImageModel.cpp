@@ -77,6 +77,11 @@ std::string openFailureMessage(const std::string &path, int error)
         "%s", path);
 }
 
+std::string openFailureReason(int error)
+{
+    return translatedMessage("Error %d: %s.", {std::to_string(error), Translate(rc::describe(error))});
+}
+
 std::string notWritableMessage(const std::string &path, int writeError)
 {
     if (writeError == rc::kImageLocked)

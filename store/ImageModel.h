@@ -51,6 +51,11 @@ void readImageModel(ImageStore &store, ImageModel &model);
 // otherwise. Translated, then filled with path.
 std::string openFailureMessage(const std::string &path, int error);
 
+// The line shown under that message: the store's reason for error with its number ("Error 1901: the image
+// file's catalog is damaged (checksum mismatch)."), so that a person can tell a damaged image from a missing
+// or foreign one. Translated.
+std::string openFailureReason(int error);
+
 // The first line of the message for a change refused because the image came from the read-only open: in use
 // by another program when the writable open met another writer's lock (writeError 1903), read-only otherwise.
 // Translated, then filled with path.

@@ -1,5 +1,6 @@
 #include "Glyphs.h"
 
+#include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 
@@ -32,12 +33,22 @@ void drawDisk(QPainter &p, int x, int y)
     p.drawRect(x + 2, y, 6, 3);
 }
 
+// A pixmap of size window units filled with background, ready to be painted in those units.
+QPixmap canvas(QSize size, qreal ratio, const QColor &background)
+{
+    if (ratio <= 0)
+        ratio = qApp->devicePixelRatio();
+    QPixmap pixmap(size * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(background);
+    return pixmap;
+}
+
 } // namespace
 
-QPixmap glyphPixmap(Glyph glyph)
+QPixmap glyphPixmap(Glyph glyph, qreal ratio)
 {
-    QPixmap pixmap(18, 18);
-    pixmap.fill(kGlyphBackground);
+    QPixmap pixmap = canvas(QSize(18, 18), ratio, kGlyphBackground);
     QPainter p(&pixmap);
     switch (glyph) {
     case Glyph::NewImage:
@@ -75,10 +86,9 @@ QPixmap glyphPixmap(Glyph glyph)
     return pixmap;
 }
 
-QPixmap logoPixmap()
+QPixmap logoPixmap(qreal ratio)
 {
-    QPixmap pixmap(120, 32);
-    pixmap.fill(kLogoBackground);
+    QPixmap pixmap = canvas(QSize(120, 32), ratio, kLogoBackground);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing, false);
     const QColor tiles[] = {QColor(0xe0, 0x7a, 0x2f), QColor(0xc9, 0x5b, 0x1a), QColor(0xf2, 0xa6, 0x5a)};
@@ -91,6 +101,27 @@ QPixmap logoPixmap()
     p.setFont(QFont(QStringLiteral("Sans"), 13, QFont::Bold));
     p.drawText(QRect(36, 0, 84, 32), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Imbrex"));
     return pixmap;
+}
+
+QIcon programIcon()
+{
+    QIcon icon;
+    const QColor tiles[] = {QColor(0xe0, 0x7a, 0x2f), QColor(0xc9, 0x5b, 0x1a), QColor(0xf2, 0xa6, 0x5a)};
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 64.0, size / 64.0); // drawn on the 64-unit grid of the SVG icon
+        p.setPen(QPen(QColor(0x3a, 0x1c, 0x08), 2));
+        for (int i = 0; i < 3; ++i) {
+            p.setBrush(tiles[i]);
+            p.drawRoundedRect(QRectF(4 + i * 8, 8 + i * 12, 40, 26), 3, 3);
+        }
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 } // namespace imbrex::ui

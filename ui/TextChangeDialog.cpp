@@ -1,5 +1,8 @@
 #include "TextChangeDialog.h"
 
+#include <algorithm>
+
+#include <QtGui/QFontDatabase>
 #include <QtWidgets/QFrame>
 #include <QtWidgets/QGridLayout>
 #include <QtWidgets/QHBoxLayout>
@@ -11,6 +14,11 @@
 #include "translate/WidgetTranslator.h"
 
 namespace imbrex::ui {
+
+namespace {
+// Room for the window icon and the minimise, maximise and close buttons around the title text.
+constexpr int kTitleBarAllowance = 140;
+} // namespace
 
 TextChangeDialog::TextChangeDialog(QWidget *owner, const TextChangeDialogLayout &layout,
                                    const QString &current)
@@ -68,10 +76,14 @@ TextChangeDialog::TextChangeDialog(QWidget *owner, const TextChangeDialogLayout 
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     outer->addLayout(buttons);
-    setMinimumWidth(360);
     setSizeGripEnabled(false);
     this->layout()->setSizeConstraint(QLayout::SetFixedSize);
     translate::translateWindow(this);
+    // A fixed-size dialog takes the width its layout asks for, which the line edits keep narrow; the
+    // window manager then cuts the title. The content is made wide enough for the translated title beside
+    // the title bar's icon and buttons.
+    const QFontMetrics titleMetrics(QFontDatabase::systemFont(QFontDatabase::TitleFont));
+    bevel->setMinimumWidth(std::max(340, titleMetrics.horizontalAdvance(windowTitle()) + kTitleBarAllowance));
     newControl->setFocus();
     centreOver(this, owner);
 }

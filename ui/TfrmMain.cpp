@@ -25,6 +25,7 @@
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QToolTip>
 #include <QtWidgets/QVBoxLayout>
 
 #include "DialogSupport.h"
@@ -35,6 +36,7 @@
 #include "TextChangeDialog.h"
 #include "TfrmAbout.h"
 #include "TfrmDeletePartition.h"
+#include "TfrmHelp.h"
 #include "TfrmProperties.h"
 #include "WindowCopyQuestions.h"
 #include "common/ResultCodes.h"
@@ -94,6 +96,15 @@ QString droppedImage(const QMimeData *mime)
     return {};
 }
 
+// A drag or drop that comes from another program.
+bool isOutsideDrop(const QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    return static_cast<const QDropEvent *>(event)->source() == nullptr;
+}
+
 bool canOpenForReading(const QString &path)
 {
     QFileInfo info(path);
@@ -113,6 +124,16 @@ TfrmMain::TfrmMain(MainWindowOptions options, QWidget *parent)
     setAcceptDrops(true);
     if (m_options.programDir.isEmpty())
         m_options.programDir = QCoreApplication::applicationDirPath();
+    // The language chosen in an earlier run comes before the system's, which the caller selected.
+    if (m_options.language != nullptr && m_options.language->dictionary().isOpen()) {
+        QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+        bool known = false;
+        const uint localeId = settings.value(QStringLiteral("Language")).toString().toUInt(&known, 16);
+        for (const translate::Language &l : m_options.language->languages())
+            if (known && l.localeId == localeId)
+                (void)m_options.language->selectLocale(localeId);
+    }
+
     buildMenus();
     buildLayout();
     resize(kDesignWidth, kDesignHeight);
@@ -144,7 +165,7 @@ void TfrmMain::buildMenus()
 {
     itmImageNew = makeAction("itmImageNew", "&New...", &TfrmMain::itmImageNewClick);
     itmImageOpen = makeAction("itmImageOpen", "&Open...", &TfrmMain::itmImageOpenClick);
-    itmImageClose = makeAction("itmImageClose", "&Close", &TfrmMain::itmImageCloseClick);
+    itmImageClose = makeAction("itmImageClose", "&Close", &TfrmMain::closeImageCommand);
     itmImageName = makeAction("itmImageName", "N&ame...", &TfrmMain::itmImageNameClick);
     itmImageComment = makeAction("itmImageComment", "Co&mment...", &TfrmMain::itmImageCommentClick);
     itmImageSpan = makeAction("itmImageSpan", "&Span...", &TfrmMain::itmImageSpanClick);
@@ -169,6 +190,24 @@ void TfrmMain::buildMenus()
     itmContents = makeAction("itmContents", "&Contents...", &TfrmMain::itmContentsClick);
     itmLanguage = makeAction("itmLanguage", "&Language...", &TfrmMain::itmLanguageClick);
     itmAbout = makeAction("itmAbout", "&About...", &TfrmMain::itmAboutClick);
+
+    // The keys a desktop user tries first. Delete and Alt+Enter act only in the partitions list, as its own
+    // key handling did, so that Delete in the name or the recent list never deletes partitions.
+    itmImageNew->setShortcut(QKeySequence::New);
+    itmImageOpen->setShortcut(QKeySequence::Open);
+    itmImageExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    itmContents->setShortcut(QKeySequence(Qt::Key_F1));
+    itmPartitionName->setShortcut(QKeySequence(Qt::Key_F2));
+    itmPartitionProperties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+    itmPartitionDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    for (QAction *a : {itmImageNew, itmImageOpen, itmImageExit, itmContents, itmPartitionName,
+                       itmPartitionProperties, itmPartitionDelete})
+        a->setShortcutVisibleInContextMenu(true);
+    actReopen = new QAction(this);
+    actReopen->setObjectName(QStringLiteral("actReopen"));
+    actReopen->setShortcut(QKeySequence(Qt::Key_F5));
+    connect(actReopen, &QAction::triggered, this, &TfrmMain::reopenImage);
+    addAction(actReopen);
 
     mnuImage = menuBar()->addMenu(QStringLiteral("&Image"));
     mnuImage->setObjectName(QStringLiteral("mnuImage"));
@@ -227,7 +266,7 @@ void TfrmMain::buildMenus()
     mnuImagePopup->setObjectName(QStringLiteral("mnuImagePopup"));
     itmNew = makeAction("itmNew", "&New...", &TfrmMain::itmImageNewClick);
     itmOpen = makeAction("itmOpen", "&Open...", &TfrmMain::itmImageOpenClick);
-    itmClose = makeAction("itmClose", "&Close", &TfrmMain::itmImageCloseClick);
+    itmClose = makeAction("itmClose", "&Close", &TfrmMain::closeImageCommand);
     itmNameImage = makeAction("itmNameImage", "N&ame...", &TfrmMain::itmImageNameClick);
     itmCommentImage = makeAction("itmCommentImage", "Co&mment...", &TfrmMain::itmImageCommentClick);
     itmSpan = makeAction("itmSpan", "&Span...", &TfrmMain::itmImageSpanClick);
@@ -286,7 +325,7 @@ void TfrmMain::buildLayout()
     logo->setObjectName(QStringLiteral("imgLogo"));
     logo->SetTransparentColor(kLogoBackground);
     logo->SetPicture(logoPixmap());
-    logo->setFixedSize(logoPixmap().size());
+    logo->setFixedSize(logoPixmap().deviceIndependentSize().toSize());
     buttons->addWidget(logo);
     column->addWidget(buttonBar);
 
@@ -386,6 +425,10 @@ void TfrmMain::buildLayout()
     lstImage->setDefaultDropAction(Qt::CopyAction);
     lstImage->SetOnEndDrag([this](controls::TColumnList *) { lstImageEndDrag(); });
     partitionsLabel->setBuddy(lstImage);
+    for (QAction *a : {itmPartitionProperties, itmPartitionDelete}) {
+        a->setShortcutContext(Qt::WidgetShortcut);
+        lstImage->addAction(a);
+    }
     listLayout->addWidget(hdrMain);
     listLayout->addWidget(lstImage, 1);
     column->addWidget(listFrame, 1);
@@ -444,6 +487,22 @@ void TfrmMain::drawPartitionRow(int index, QPainter *painter, const QRect &rect)
     painter->restore();
 }
 
+QString TfrmMain::cutOffCellText(const QPoint &pos) const
+{
+    const QListWidgetItem *item = lstImage->itemAt(pos);
+    if (item == nullptr)
+        return {};
+    const int k = hdrMain->logicalIndexAt(pos.x());
+    if (k < 0)
+        return {};
+    const QString text = QString::fromStdString(store::GetRowField(utf8(item->text()), k + 1));
+    // The room drawPartitionRow leaves the text: from 2 pixels into the section to 3 before its end.
+    const int room = hdrMain->sectionSize(k) - 5;
+    if (QFontMetrics(lstImage->font()).horizontalAdvance(text) <= room)
+        return {};
+    return text;
+}
+
 // ---- Settings and the recent list ----
 
 void TfrmMain::placeOnScreen(bool centre)
@@ -469,6 +528,10 @@ void TfrmMain::placeOnScreen(bool centre)
         top = s.height() - h;
     if (left + w > s.width())
         left = s.width() - w;
+    // A place saved on a screen left of or above this one (since unplugged) would keep the window out of
+    // sight.
+    left = std::max(left, s.left());
+    top = std::max(top, s.top());
     move(left, top);
 }
 
@@ -655,7 +718,10 @@ bool TfrmMain::LoadImage(const QString &path, store::MissingImage missing)
     store::ImageModel model = store::loadImageModel(utf8(path), &m_callback, m_options.exports, missing);
     bool loaded = false;
     if (!model.store) {
-        ShowMessageBox(this, store::openFailureMessage(utf8(path), model.error), MessageKind::Error);
+        ShowMessageBox(this,
+                       store::openFailureMessage(utf8(path), model.error) + "\n" +
+                           store::openFailureReason(model.error),
+                       MessageKind::Error);
         model.name.clear();
         model.comment.clear();
     } else {
@@ -920,10 +986,24 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 {
     // An image dropped on the name, the comment or the recent list is opened, not pasted in as text.
-    if ((watched == edtImageName || watched == mmoImageComment->viewport() ||
-         watched == lstRecentImages->viewport()) &&
-        takeImageDrop(event))
+    const bool textField = watched == edtImageName || watched == mmoImageComment->viewport();
+    if ((textField || watched == lstRecentImages->viewport()) && takeImageDrop(event))
         return true;
+    // Every change of these fields is written to the image at once, so text or file names dragged in from
+    // another program are refused rather than written. Moving text inside the program stays an edit.
+    if (textField && isOutsideDrop(event)) {
+        static_cast<QDropEvent *>(event)->ignore();
+        return true;
+    }
+    if (watched == lstImage->viewport() && event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        const QString text = cutOffCellText(help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, lstImage->viewport());
+        return true;
+    }
     if (watched == edtImageName && event->type() == QEvent::KeyRelease) {
         writeImageName();
     } else if (watched == lstImage->viewport() && event->type() == QEvent::MouseButtonPress) {
@@ -1198,6 +1278,16 @@ void TfrmMain::itmImageOpenClick()
         a->setEnabled(haveRecent);
 }
 
+void TfrmMain::closeImageCommand()
+{
+    itmImageCloseClick();
+    m_currentImagePath.clear();
+    // Nothing is open: neither the title nor the recent list may still point at the image just closed.
+    setTitle(TitleState::Plain);
+    lstRecentImages->setCurrentRow(-1);
+    lstRecentImages->clearSelection();
+}
+
 void TfrmMain::itmImageCloseClick()
 {
     m_store.reset();
@@ -1412,9 +1502,21 @@ void TfrmMain::itmImageExitClick()
 void TfrmMain::itmContentsClick()
 {
     const QString help = QDir(m_options.programDir).filePath(QStringLiteral("Fenlow.html"));
-    if (!QFileInfo::exists(help) || !QDesktopServices::openUrl(QUrl::fromLocalFile(help)))
+    if (!QFileInfo::exists(help)) {
         ShowMessageBox(this, store::translatedMessage("The help file %s cannot be opened.", {utf8(help)}),
                        MessageKind::Error);
+        return;
+    }
+    const QUrl url = QUrl::fromLocalFile(help);
+    const bool inBrowser = m_options.openUrl ? m_options.openUrl(url) : QDesktopServices::openUrl(url);
+    if (inBrowser)
+        return;
+    // No browser could be started: the program shows the help itself.
+    if (helpWindow.isNull())
+        helpWindow = new TfrmHelp(this, help);
+    helpWindow->show();
+    helpWindow->raise();
+    helpWindow->activateWindow();
 }
 
 void TfrmMain::itmLanguageClick()
@@ -1425,8 +1527,13 @@ void TfrmMain::itmLanguageClick()
     TIvLanguageSelectDialog dialog(this, language->languages(), language->currentLocale());
     if (dialog.exec() == mrOk && dialog.selectedIndex() >= 0) {
         translate::DictionaryStatus status = language->selectLanguage(dialog.selectedIndex());
-        if (!status.ok())
+        if (!status.ok()) {
             ShowMessageBox(this, status.error, MessageKind::Error);
+        } else {
+            QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+            settings.setValue(QStringLiteral("Language"),
+                              QStringLiteral("%1").arg(language->currentLocale(), 4, 16, QLatin1Char('0')));
+        }
         retranslate();
     }
     lstImage->clearSelection();
@@ -1434,6 +1541,12 @@ void TfrmMain::itmLanguageClick()
         lstImage->setCurrentRow(0);
         lstImage->item(0)->setSelected(true);
     }
+}
+
+void TfrmMain::reopenImage()
+{
+    if (!m_currentImagePath.isEmpty() && isEnabled())
+        OpenImageFile(m_currentImagePath, store::MissingImage::Fail);
 }
 
 void TfrmMain::itmAboutClick()

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <functional>
+
+class QUrl;
 #include <optional>
 
+#include <QtCore/QPointer>
 #include <QtGui/QAction>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
@@ -48,6 +51,9 @@ struct MainWindowOptions
     QString programDir;
     // Asks for a file name; tests answer instead of the file dialogs. Empty result: cancelled.
     std::function<QString(FileDialogKind, const QString &title)> askFileName;
+    // Hands a URL to the desktop (a web browser for the help file); false when nothing could take it. Tests
+    // answer instead of the desktop. Empty: QDesktopServices.
+    std::function<bool(const QUrl &)> openUrl;
     // Chooses File Restore's target directory; empty: the desktop's directory chooser.
     DirectoryChooser chooseDirectory;
 };
@@ -88,7 +94,11 @@ public slots:
     void FormShow();
     void itmImageNewClick();
     void itmImageOpenClick();
+    // Closes the image, leaving the title, the recent list and the current path to the caller (the other
+    // commands that give up the image set them themselves).
     void itmImageCloseClick();
+    // Image > Close: closes the image, and the title and the recent list no longer name it.
+    void closeImageCommand();
     void itmImageNameClick();
     void itmImageCommentClick();
     void itmImageSpanClick();
@@ -108,6 +118,8 @@ public slots:
     void itmContentsClick();
     void itmLanguageClick();
     void itmAboutClick();
+    // F5: reads the image from its file again, as after a change made elsewhere.
+    void reopenImage();
     void lstRecentImagesClick();
     void lstImageClick();
 
@@ -144,6 +156,9 @@ private:
     void lstRecentImagesMouseDown(QMouseEvent *event);
     void lstImageKeyDown(QKeyEvent *event);
     void notAvailableYet();
+    // The whole text of the partition cell at pos of the list's viewport when its column cuts it off; empty
+    // otherwise.
+    QString cutOffCellText(const QPoint &pos) const;
     QString chooseFile(FileDialogKind kind, const QString &title);
     void runCopyCommand(store::CopyCommand command);
     int copySelectedPartitionsTo(const QString &targetPath, store::CopyCommand command);
@@ -182,6 +197,8 @@ public:
     QAction *itmPartitionName, *itmPartitionComment, *itmPartitionCopy, *itmPartitionDelete,
         *itmPartitionCompress, *itmPartitionUncompress, *itmPartitionFileRestore, *itmPartitionProperties;
     QAction *itmContents, *itmLanguage, *itmAbout;
+    QAction *actReopen;           // F5, in no menu
+    QPointer<QDialog> helpWindow; // the help shown inside the program, while it is open
     QAction *itmName, *itmComment, *itmCopy, *itmDelete, *itmCompress, *itmUncompress, *itmFileRestore,
         *itmProperties;
     QAction *itmNew, *itmOpen, *itmClose, *itmNameImage, *itmCommentImage, *itmSpan, *itmCombine,

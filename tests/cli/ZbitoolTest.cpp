@@ -147,6 +147,32 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(param.param.file).substr(0, std::string(param.param.file).find('.'));
     });
 
+TEST_F(Zbitool, VersionIsPrintedAndTheManualPageSaysWhatHelpSays)
+{
+    ToolRun version = run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("zbitool ", 0), 0u) << version.out;
+    EXPECT_EQ(version.out.find('\n'), version.out.size() - 1);
+
+    ToolRun help = run("--help");
+    ASSERT_EQ(help.status, 0);
+    // The page, with its roff escapes read back.
+    std::string page = slurp((imbrex::test::binaryDir() / "cli/zbitool.1").string());
+    for (size_t at = 0; (at = page.find("\\e", at)) != std::string::npos; ++at)
+        page.replace(at, 2, "\\");
+    for (size_t at = 0; (at = page.find("\n\\&", at)) != std::string::npos; ++at)
+        page.erase(at + 1, 2);
+    std::istringstream lines(help.out);
+    std::string line;
+    std::getline(lines, line); // the title line is the page's NAME
+    int checked = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_NE(page.find(line + "\n"), std::string::npos) << "missing from the page: " << line;
+        ++checked;
+    }
+    EXPECT_GT(checked, 40);
+}
+
 TEST_F(Zbitool, SeveralVolumesGetDriveLettersInOrder)
 {
     std::string image = file("image.zbi");

@@ -165,6 +165,9 @@ TEST(ImageModelMessagesTest, TextsAreTranslatedThenFilled)
         "<The image file 'a.zbi' is spanned across multiple media. This version of Imbrex File Editor does "
         "not support spanned image files.>");
     EXPECT_EQ(closeErrorMessage(1911, "a.zbi"), "<Error 1911 closing file a.zbi>");
+    // The reason line translates its frame and the store's words separately, so either can be looked up.
+    EXPECT_EQ(openFailureReason(rc::kImageDamaged),
+              "<Error 1901: <the image file's catalog is damaged (checksum mismatch)>.>");
 }
 
 TEST(ImageModelMessagesTest, PlaceholdersInThePathAreNotFilledAgain)

@@ -5,6 +5,8 @@
 
 #include "controls/TColumnList.h"
 #include "controls/TPopupSpeedButton.h"
+#include "controls/TTransparentImage.h"
+#include "ui/Glyphs.h"
 #include "ui/TProgressClass.h"
 #include "ui/TfrmProgress.h"
 
@@ -124,4 +126,23 @@ TEST(PopupSpeedButtonTest, MovingWithinRepaintsOnceOnEntry)
     move(40, 40);
     EXPECT_FALSE(button.inside());
     EXPECT_EQ(button.repaintRequests(), 2);
+}
+
+TEST(HighDpiTest, PicturesDrawnForScaleTwoKeepTheirSizeAndAreDrawnWhole)
+{
+    const QPixmap glyph = imbrex::ui::glyphPixmap(imbrex::ui::Glyph::Copy, 2);
+    EXPECT_EQ(glyph.size(), QSize(36, 36));
+    EXPECT_EQ(glyph.deviceIndependentSize().toSize(), QSize(18, 18));
+
+    QPixmap picture(QSize(240, 64));
+    picture.setDevicePixelRatio(2);
+    picture.fill(Qt::red);
+    imbrex::controls::TTransparentImage image;
+    image.SetTransparentColor(Qt::white);
+    image.SetPicture(picture);
+    EXPECT_EQ(image.sizeHint(), QSize(120, 32));
+    image.resize(image.sizeHint());
+    const QImage shown = image.grab().toImage();
+    // The right end is drawn too, not only the first 120 pixels of the picture stretched.
+    EXPECT_EQ(shown.pixelColor(shown.width() - 5, shown.height() / 2), QColor(Qt::red));
 }

@@ -10,10 +10,15 @@
 #include <QtCore/QSettings>
 #include <QtCore/QTimer>
 #include <QtGui/QDropEvent>
+#include <QtGui/QFontDatabase>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QScreen>
+#include <QtTest/QTest>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QLayout>
+#include <QtWidgets/QTextBrowser>
+#include <QtWidgets/QToolTip>
 
 #include "common/ResultCodes.h"
 #include "imgstore/ZbiFormat.h"
@@ -25,6 +30,7 @@
 #include "translate/Translate.h"
 #include "ui/MessageBox.h"
 #include "ui/ModalResult.h"
+#include "ui/ProgramFiles.h"
 #include "ui/TIvLanguageSelectDialog.h"
 #include "ui/TextChangeDialog.h"
 #include "ui/TfrmMain.h"
@@ -134,6 +140,23 @@ protected:
     {
         return "An error occurred while trying to open the file '" + path.toStdString() +
                "'. Either it is not a Korvane Image file, it's corrupted, or the disk is not in the drive.";
+    }
+
+    // The messages without the reason line under each.
+    static std::vector<std::string> firstLines(const std::vector<std::string> &messages)
+    {
+        std::vector<std::string> out;
+        for (const std::string &m : messages)
+            out.push_back(m.substr(0, m.find('\n')));
+        return out;
+    }
+
+    // Shows window and waits until it takes keys.
+    static bool showActive(QWidget &window)
+    {
+        window.show();
+        QApplication::setActiveWindow(&window);
+        return QTest::qWaitForWindowActive(&window);
     }
 
     // Answers the next modal dialog of type Dialog from the event loop.
@@ -623,7 +646,7 @@ TEST_F(MainWindowTest, AnImageRemovedWhileOpenIsReportedWhenShownAgainAndNotMade
         dialog->done(mrOk);
     });
     window->itmPartitionNameClick();
-    EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+    EXPECT_EQ(firstLines(m_messages), std::vector<std::string>{openFailure(path)});
     EXPECT_FALSE(std::filesystem::exists(path.toStdString()));
     EXPECT_FALSE(window->store());
     EXPECT_EQ(window->lstImage->count(), 0);
@@ -658,17 +681,300 @@ TEST_F(MainWindowTest, AnImageDamagedWhileOpenIsReportedByTheNextReload)
         selectRows(*window, {0});
         answerDialog<TfrmPartitionComment>([](TfrmPartitionComment *dialog) { dialog->done(mrCancel); });
         window->itmPartitionCommentClick();
-        EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+        EXPECT_EQ(firstLines(m_messages), std::vector<std::string>{openFailure(path)});
         EXPECT_FALSE(window->store());
         EXPECT_EQ(window->lstImage->count(), 0);
 
         // Opened again from the recent list: the same message, and no commands on it.
         m_messages.clear();
         window->SetCurrentImageFile(0);
-        EXPECT_EQ(m_messages, std::vector<std::string>{openFailure(path)});
+        EXPECT_EQ(firstLines(m_messages), std::vector<std::string>{openFailure(path)});
         EXPECT_FALSE(window->itmPartitionDelete->isEnabled());
         EXPECT_FALSE(window->itmImageName->isEnabled());
     }
+}
+
+TEST_F(MainWindowTest, AnImageThatCannotBeOpenedSaysWhyStaysListedAndF5TriesAgain)
+{
+    m_openError = imbrex::rc::kImageDamaged;
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], openFailure(m_image) +
+                                 "\nError 1901: the image file's catalog is damaged (checksum mismatch).");
+    EXPECT_FALSE(window->store());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01"));
+    // The entry stays current, so that Remove Entry can take it away.
+    ASSERT_EQ(window->lstRecentImages->count(), 1);
+    EXPECT_EQ(window->lstRecentImages->currentRow(), 0);
+    EXPECT_TRUE(window->itmImageRemoveEntry->isEnabled());
+
+    // Once the file is sound again, F5 opens it.
+    m_openError = 0;
+    m_messages.clear();
+    window->actReopen->trigger();
+    EXPECT_TRUE(window->store());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01 - a.zbi"));
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(MainWindowTest, CloseClearsTheTitleAndTheRecentHighlightAndF5ThenOpensNothing)
+{
+    m_store.partitions = {partitionOf("A", 1)};
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    ASSERT_TRUE(window->store());
+    ASSERT_EQ(window->lstRecentImages->currentRow(), 0);
+    window->itmImageClose->trigger();
+    EXPECT_FALSE(window->store());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01"));
+    EXPECT_EQ(window->lstRecentImages->currentRow(), -1);
+    EXPECT_TRUE(window->lstRecentImages->selectedItems().isEmpty());
+    EXPECT_EQ(window->lstRecentImages->count(), 1);
+    window->actReopen->trigger();
+    EXPECT_FALSE(window->store());
+
+    // An unavailable entry that the person keeps stays current under its own title.
+    window->AddToRecentImages(QStringLiteral("/nonexistent/gone.zbi"));
+    window->SetCurrentImageFile(0);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Imbrex File Editor 3.01 - (image file not available)"));
+    EXPECT_EQ(window->lstRecentImages->currentRow(), 0);
+}
+
+TEST_F(MainWindowTest, KeysReachTheirCommandsAndDeleteActsOnlyInThePartitionsList)
+{
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 2)};
+    std::vector<FileDialogKind> asked;
+    MainWindowOptions options;
+    options.exports.open = [this](const char *, uint32_t, uint32_t, IMGSTORE_UI_CALLBACK *,
+                                  uint32_t *error) -> ImageStore * {
+        *error = 0;
+        return &m_store;
+    };
+    options.askFileName = [&asked](FileDialogKind kind, const QString &) {
+        asked.push_back(kind);
+        return QString();
+    };
+    TfrmMain window(options);
+    window.OpenImageFile(m_image);
+    ASSERT_TRUE(showActive(window));
+
+    // The menus show the keys.
+    EXPECT_EQ(window.itmImageNew->shortcut(), QKeySequence(QKeySequence::New));
+    EXPECT_EQ(window.itmImageExit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(window.itmContents->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_EQ(window.itmPartitionName->shortcut(), QKeySequence(Qt::Key_F2));
+
+    QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(asked, (std::vector<FileDialogKind>{FileDialogKind::OpenImage, FileDialogKind::NewImage}));
+
+    // Delete in the recent list or the name field deletes no partition.
+    window.lstRecentImages->setFocus();
+    QTest::keyClick(window.lstRecentImages, Qt::Key_Delete);
+    window.edtImageName->setFocus();
+    QTest::keyClick(window.edtImageName, Qt::Key_Delete);
+    EXPECT_TRUE(m_messages.empty());
+    EXPECT_EQ(window.lstImage->count(), 2);
+
+    // In the partitions list it asks, and a No keeps the partition.
+    window.lstImage->setFocus();
+    selectRows(window, {1});
+    QTest::keyClick(window.lstImage, Qt::Key_Delete);
+    EXPECT_EQ(m_messages, std::vector<std::string>{"Delete partition?"});
+    EXPECT_EQ(m_store.count("DeleteCurrentPartition"), 0u);
+
+    // Alt+Enter there shows Properties.
+    bool shown = false;
+    answerDialog<TfrmProperties>([&shown](TfrmProperties *dialog) {
+        shown = true;
+        dialog->done(mrOk);
+    });
+    QTest::keyClick(window.lstImage, Qt::Key_Return, Qt::AltModifier);
+    EXPECT_TRUE(shown);
+
+    // Ctrl+Q closes the window.
+    ASSERT_TRUE(showActive(window));
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(MainWindowTest, OutsideDropsOnTheNameAndCommentNeverWriteTheImageButAnImageFileOpens)
+{
+    m_store.partitions = {partitionOf("A", 1)};
+    m_store.imageComment = "kept";
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    ASSERT_TRUE(window->store());
+    const size_t writes = m_store.count("SetImageComment") + m_store.count("SetImageName");
+
+    const std::string other = m_dir.file("notes.txt");
+    std::ofstream(other) << "notes";
+    QMimeData file;
+    file.setUrls({QUrl::fromLocalFile(QString::fromStdString(other))});
+    QMimeData text;
+    text.setText(QStringLiteral("dropped words"));
+    for (QWidget *target : {static_cast<QWidget *>(window->mmoImageComment->viewport()),
+                            static_cast<QWidget *>(window->edtImageName)}) {
+        for (QMimeData *mime : {&file, &text}) {
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            EXPECT_FALSE(enter.isAccepted());
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &drop);
+            EXPECT_FALSE(drop.isAccepted());
+        }
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->mmoImageComment->toPlainText(), QStringLiteral("kept"));
+    EXPECT_TRUE(window->edtImageName->text().isEmpty());
+    EXPECT_EQ(m_store.count("SetImageComment") + m_store.count("SetImageName"), writes);
+
+    // An image file dropped on the comment is opened instead.
+    const QString second = imagePath("b.zbi");
+    QMimeData image;
+    image.setUrls({QUrl::fromLocalFile(second)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &image, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window->mmoImageComment->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &image, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window->mmoImageComment->viewport(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->currentImagePath(), second);
+    EXPECT_EQ(window->mmoImageComment->toPlainText(), QStringLiteral("kept"));
+}
+
+TEST_F(MainWindowTest, ACellCutOffByItsColumnShowsItsWholeTextAsATooltip)
+{
+    const std::string longName = "A partition name far wider than its column";
+    m_store.partitions = {partitionOf(longName, 1)};
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    ASSERT_TRUE(showActive(*window));
+    QWidget *viewport = window->lstImage->viewport();
+    const QRect row = window->lstImage->visualItemRect(window->lstImage->item(0));
+    auto tipAt = [&](int section) {
+        const QPoint pos(window->hdrMain->sectionViewportPosition(section) + 10, row.center().y());
+        QHelpEvent help(QEvent::ToolTip, pos, viewport->mapToGlobal(pos));
+        QApplication::sendEvent(viewport, &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    // A tooltip hides only after a delay, so the cells that fit are asked about before one is shown.
+    EXPECT_EQ(tipAt(1), QString()); // "C:" fits
+    window->hdrMain->resizeSection(0, 600);
+    EXPECT_EQ(tipAt(0), QString()); // widened until the name fits
+    window->hdrMain->resizeSection(0, 100);
+    EXPECT_EQ(tipAt(0), QString::fromStdString(longName));
+}
+
+TEST_F(MainWindowTest, TheTextDialogsAreWideEnoughForTheirTranslatedTitles)
+{
+    const std::string title = "Cambiar el comentario de la partición seleccionada de la imagen";
+    imbrex::setTranslator([&title](std::string_view text) {
+        return text == "Change Partition Comment" ? title : std::string(text);
+    });
+    TfrmMain owner;
+    TfrmPartitionComment dialog(&owner, QStringLiteral("old"));
+    dialog.layout()->activate();
+    EXPECT_EQ(dialog.windowTitle().toStdString(), title);
+    const QFontMetrics metrics(QFontDatabase::systemFont(QFontDatabase::TitleFont));
+    EXPECT_GT(dialog.width(), metrics.horizontalAdvance(dialog.windowTitle()) + 100);
+    TfrmImageName name(&owner, QStringLiteral("old"));
+    name.layout()->activate();
+    EXPECT_GE(name.width(), 340);
+}
+
+TEST_F(MainWindowTest, TheChosenLanguageIsTheOneOfTheNextStart)
+{
+    {
+        translate::InterfaceLanguage language;
+        ASSERT_TRUE(language.open(IMBREX_APP_DIR "/translat.txt", IMBREX_APP_DIR "/language.txt").ok());
+        imbrex::setTranslator(
+            [&language](std::string_view text) { return language.dictionary().translateText(text); });
+        auto window = makeLibraryWindow(&language);
+        answerDialog<TIvLanguageSelectDialog>([](TIvLanguageSelectDialog *dialog) {
+            dialog->findChild<QListWidget *>()->setCurrentRow(1); // Español
+            dialog->done(mrOk);
+        });
+        window->itmLanguageClick();
+        window->close();
+        imbrex::setTranslator({});
+    }
+    translate::InterfaceLanguage language;
+    ASSERT_TRUE(language.open(IMBREX_APP_DIR "/translat.txt", IMBREX_APP_DIR "/language.txt").ok());
+    imbrex::setTranslator(
+        [&language](std::string_view text) { return language.dictionary().translateText(text); });
+    auto window = makeLibraryWindow(&language);
+    EXPECT_EQ(language.currentLocale(), 0x0C0Au);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Editor de archivos Imbrex"));
+}
+
+TEST_F(MainWindowTest, HelpOpensInsideTheProgramWhenNoBrowserStartsAndF1ShowsIt)
+{
+    std::ofstream(m_dir.file("Fenlow.html")) << "<html><body><h1>Help heading</h1></body></html>";
+    std::vector<QUrl> handed;
+    bool browserStarts = true;
+    MainWindowOptions options;
+    options.programDir = QString::fromStdString(m_dir.path().string());
+    options.openUrl = [&](const QUrl &url) {
+        handed.push_back(url);
+        return browserStarts;
+    };
+    TfrmMain window(options);
+    window.itmContentsClick();
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_EQ(handed[0].toLocalFile().toStdString(), m_dir.file("Fenlow.html"));
+    EXPECT_TRUE(window.helpWindow.isNull());
+
+    // Without a browser F1 shows the help in the program's own window, once however often it is pressed.
+    browserStarts = false;
+    ASSERT_TRUE(showActive(window));
+    QTest::keyClick(&window, Qt::Key_F1);
+    ASSERT_FALSE(window.helpWindow.isNull());
+    EXPECT_TRUE(window.helpWindow->isVisible());
+    auto *browser = window.helpWindow->findChild<QTextBrowser *>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Help heading")));
+    QDialog *first = window.helpWindow;
+    window.itmContentsClick();
+    EXPECT_EQ(window.helpWindow.data(), first);
+    EXPECT_EQ(handed.size(), 3u);
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST(ProgramFilesTest, DataFilesAreFoundBesideTheProgramOrUnderTheInstalledShareFolder)
+{
+    imbrex::test::TempDir dir;
+    const std::filesystem::path bin = dir.path() / "bin";
+    const std::filesystem::path share = dir.path() / "share/imbrex-file-editor";
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(share);
+    const QString program = QString::fromStdString(bin.string());
+    // Neither place holds the files: the program's own folder, where their absence is then reported.
+    EXPECT_EQ(dataDirectory(program), program);
+    std::ofstream(share / "translat.txt") << "x";
+    EXPECT_EQ(dataDirectory(program), QString::fromStdString(share.string()));
+    // A build tree has them beside the program, which wins.
+    std::ofstream(bin / "translat.txt") << "x";
+    EXPECT_EQ(dataDirectory(program), program);
+}
+
+TEST_F(MainWindowTest, AWindowSavedLeftOfOrAboveTheScreenIsRestoredOnIt)
+{
+    {
+        QSettings settings(QStringLiteral("Korvane"), QStringLiteral("Image Utility"));
+        settings.setValue(QStringLiteral("Left"), -3000);
+        settings.setValue(QStringLiteral("Top"), -40);
+        settings.setValue(QStringLiteral("Width"), 700);
+        settings.setValue(QStringLiteral("Height"), 500);
+        for (int k = 0; k < 7; ++k)
+            settings.setValue(QStringLiteral("hdr%1").arg(k), 80);
+    }
+    auto window = makeWindow();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(window->size(), QSize(700, 500));
+    EXPECT_EQ(window->pos(), screen.topLeft());
 }
 
 } // namespace
