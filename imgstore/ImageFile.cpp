@@ -6,6 +6,7 @@
 
 #include "Checksum.h"
 #include "common/ByteOrder.h"
+#include "common/PathNames.h"
 #include "common/ResultCodes.h"
 
 namespace imbrex::zbi {
@@ -37,11 +38,7 @@ std::string partPath(const std::string &path, uint32_t number)
         return path;
     char digits[16];
     std::snprintf(digits, sizeof digits, "%03u", number);
-    auto slash = path.find_last_of('/');
-    auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path + "." + digits;
-    return path.substr(0, dot + 1) + digits;
+    return replaceExtension(path, digits);
 }
 
 int ImageFile::open(const std::string &path, bool writable)

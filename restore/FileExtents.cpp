@@ -7,6 +7,7 @@
 #include "common/ResultCodes.h"
 #include "engine/ConvertName.h"
 #include "engine/DIRLIST.h"
+#include "engine/DirectoryTrail.h"
 #include "engine/FAT_VOLUME.h"
 #include "engine/ntfs/NTFS_VOLUME.h"
 #include "engine/ntfs/NtfsLayout.h"
@@ -160,11 +161,11 @@ private:
                 continue;
             }
             if (m_walked.count(start) != 0) {
-                problem(file.path, rc::kPathNotFound, "the folder refers to a folder already walked");
+                problem(file.path, rc::kDirectoryLoop, "the folder refers to a folder already walked");
                 continue;
             }
-            if (depth + 1 >= kMaxWalkDepth) {
-                problem(file.path, rc::kPathNotFound, "folders are nested too deeply");
+            if (static_cast<size_t>(depth) + 1 >= engine::kMaxDirectoryDepth) {
+                problem(file.path, rc::kDirectoryLoop, "folders are nested too deeply");
                 continue;
             }
             m_walked.insert(start);
@@ -321,12 +322,11 @@ private:
                 continue;
             }
             if (m_walked.count(child.record) != 0) {
-                problem(childName, rc::kNtfsDirectoryNotFound,
-                        "the folder refers to a folder already walked");
+                problem(childName, rc::kDirectoryLoop, "the folder refers to a folder already walked");
                 continue;
             }
-            if (depth + 1 >= kMaxWalkDepth) {
-                problem(childName, rc::kNtfsDirectoryNotFound, "folders are nested too deeply");
+            if (static_cast<size_t>(depth) + 1 >= engine::kMaxDirectoryDepth) {
+                problem(childName, rc::kDirectoryLoop, "folders are nested too deeply");
                 continue;
             }
             m_walked.insert(child.record);

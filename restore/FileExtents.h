@@ -37,8 +37,6 @@ struct WalkProblem
     std::string reason;
 };
 
-inline constexpr int kMaxWalkDepth = 256;
-
 // Returns false to end the walk.
 using FileExtentVisitor = std::function<bool(const WalkedFile &)>;
 

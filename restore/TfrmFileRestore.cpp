@@ -14,6 +14,7 @@
 
 #include "TfrmFileRestoreProg.h"
 #include "common/ResultCodes.h"
+#include "controls/HeaderedList.h"
 #include "restore/FileRows.h"
 #include "restore/PathLookup.h"
 #include "store/MessageText.h"
@@ -91,38 +92,17 @@ TfrmFileRestore::TfrmFileRestore(QWidget *owner, FileRestoreOptions options)
     lookRow->addWidget(btnUpOneLevel);
     outer->addLayout(lookRow);
 
-    auto *listFrame = new QFrame(this);
-    listFrame->setFrameShape(QFrame::StyledPanel);
-    listFrame->setFrameShadow(QFrame::Sunken);
-    auto *listLayout = new QVBoxLayout(listFrame);
-    listLayout->setContentsMargins(1, 1, 1, 1);
-    listLayout->setSpacing(0);
-    hdrFiles = new QHeaderView(Qt::Horizontal, listFrame);
-    hdrFiles->setObjectName(QStringLiteral("hdrFiles"));
-    auto *headerModel = new QStandardItemModel(0, kSectionCount, hdrFiles);
-    for (int k = 0; k < kSectionCount; ++k)
-        headerModel->setHeaderData(k, Qt::Horizontal, QString::fromLatin1(kSectionTexts[k]));
-    headerModel->setHeaderData(2, Qt::Horizontal, int(Qt::AlignRight | Qt::AlignVCenter),
-                               Qt::TextAlignmentRole);
-    hdrFiles->setModel(headerModel);
-    hdrFiles->setSectionsClickable(false);
-    hdrFiles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    hdrFiles->setMinimumSectionSize(8);
-    hdrFiles->setStretchLastSection(true);
-    hdrFiles->setFixedHeight(hdrFiles->fontMetrics().height() + 8);
-    for (int k = 0; k < kSectionCount; ++k)
-        hdrFiles->resizeSection(k, kSectionWidths[k]);
-    lstFiles = new controls::TColumnList(listFrame);
-    lstFiles->setObjectName(QStringLiteral("lstFiles"));
-    lstFiles->setFrameShape(QFrame::NoFrame);
-    lstFiles->SetItemHeight(kRowHeight);
-    lstFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lstFiles->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const controls::HeaderedList files =
+        controls::makeHeaderedList(this, QStringLiteral("hdrFiles"), QStringLiteral("lstFiles"),
+                                   kSectionTexts, kSectionWidths, kRowHeight);
+    auto *listFrame = files.frame;
+    hdrFiles = files.header;
+    lstFiles = files.list;
+    static_cast<QStandardItemModel *>(hdrFiles->model())
+        ->setHeaderData(2, Qt::Horizontal, int(Qt::AlignRight | Qt::AlignVCenter), Qt::TextAlignmentRole);
     lstFiles->SetColAlign(3, controls::TColListAlign::claRight);
     lstFiles->SetOnDrawItem([this](controls::TColumnList *, int index, QPainter *painter, const QRect &rect,
                                    const QStyleOptionViewItem &) { drawRowIcon(index, painter, rect); });
-    listLayout->addWidget(hdrFiles);
-    listLayout->addWidget(lstFiles, 1);
     outer->addWidget(listFrame, 1);
     imgFolder = new controls::TTransparentImage(this);
     imgFolder->setObjectName(QStringLiteral("imgFolder"));

@@ -40,6 +40,7 @@
 #include "TfrmProperties.h"
 #include "WindowCopyQuestions.h"
 #include "common/ResultCodes.h"
+#include "controls/HeaderedList.h"
 #include "controls/TTransparentImage.h"
 #include "restore/TfrmFileRestore.h"
 #include "store/ImageModel.h"
@@ -391,32 +392,13 @@ void TfrmMain::buildLayout()
     partitionsLabel->setObjectName(QStringLiteral("lblPartitions"));
     partitionsLabel->setFont(bold);
     column->addWidget(partitionsLabel);
-    auto *listFrame = new QFrame(central);
-    listFrame->setFrameShape(QFrame::StyledPanel);
-    listFrame->setFrameShadow(QFrame::Sunken);
-    auto *listLayout = new QVBoxLayout(listFrame);
-    listLayout->setContentsMargins(1, 1, 1, 1);
-    listLayout->setSpacing(0);
-    hdrMain = new QHeaderView(Qt::Horizontal, listFrame);
-    hdrMain->setObjectName(QStringLiteral("hdrMain"));
-    auto *headerModel = new QStandardItemModel(0, kHeaderSectionCount, hdrMain);
-    for (int k = 0; k < kHeaderSectionCount; ++k)
-        headerModel->setHeaderData(k, Qt::Horizontal, QString::fromLatin1(kSectionTexts[k]));
-    hdrMain->setModel(headerModel);
-    hdrMain->setSectionsClickable(false);
-    hdrMain->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    hdrMain->setMinimumSectionSize(8);
-    hdrMain->setStretchLastSection(true);
+    const controls::HeaderedList partitions =
+        controls::makeHeaderedList(central, QStringLiteral("hdrMain"), QStringLiteral("lstImage"),
+                                   kSectionTexts, kDesignSectionWidths, 16);
+    auto *listFrame = partitions.frame;
+    hdrMain = partitions.header;
+    lstImage = partitions.list;
     hdrMain->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    hdrMain->setFixedHeight(hdrMain->fontMetrics().height() + 8);
-    for (int k = 0; k < kHeaderSectionCount; ++k)
-        hdrMain->resizeSection(k, kDesignSectionWidths[k]);
-    lstImage = new controls::TColumnList(listFrame);
-    lstImage->setObjectName(QStringLiteral("lstImage"));
-    lstImage->setFrameShape(QFrame::NoFrame);
-    lstImage->SetItemHeight(16);
-    lstImage->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lstImage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lstImage->SetOnDrawItem([this](controls::TColumnList *, int index, QPainter *painter, const QRect &rect,
                                    const QStyleOptionViewItem &) { drawPartitionRow(index, painter, rect); });
     // Selected rows can be dragged onto a recent image, which copies them there; the rows stay.
@@ -429,8 +411,6 @@ void TfrmMain::buildLayout()
         a->setShortcutContext(Qt::WidgetShortcut);
         lstImage->addAction(a);
     }
-    listLayout->addWidget(hdrMain);
-    listLayout->addWidget(lstImage, 1);
     column->addWidget(listFrame, 1);
     connect(hdrMain, &QHeaderView::sectionResized, this, [this] { lstImage->viewport()->update(); });
     lstImage->installEventFilter(this);
