@@ -35,10 +35,10 @@
 #include "TIvLanguageSelectDialog.h"
 #include "TextChangeDialog.h"
 #include "TfrmAbout.h"
-#include "TfrmDeletePartition.h"
 #include "TfrmHelp.h"
 #include "TfrmProperties.h"
 #include "WindowCopyQuestions.h"
+#include "WindowDeleteQuestions.h"
 #include "common/ResultCodes.h"
 #include "controls/HeaderedList.h"
 #include "controls/TTransparentImage.h"
@@ -1398,37 +1398,23 @@ void TfrmMain::itmPartitionDeleteClick()
 {
     if (!m_store)
         return;
-    TfrmDeletePartition wait(this);
-    const QList<int> rows = selectedRows();
-    auto showWait = [&] {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        centreOver(&wait, this);
-        wait.show();
-        QCoreApplication::processEvents();
-    };
-    if (rows.size() < 2) {
-        const int current = lstImage->currentRow();
-        if (ShowMessageBox(this, Translate("Delete partition?"), MessageKind::Confirmation,
-                           MessageButtons::YesNo) == mrYes &&
-            current >= 0) {
-            showWait();
-            (void)m_store->SelectPartition(static_cast<uint32_t>(current) + 1, 0);
-            (void)m_store->DeleteCurrentPartition();
-            QApplication::restoreOverrideCursor();
-        }
-    } else if (ShowMessageBox(this, Translate("Delete all selected partitions?"), MessageKind::Confirmation,
-                              MessageButtons::YesNo) == mrYes) {
-        showWait();
-        // From the last row up, so that the numbers of the rows still to delete do not change.
-        for (int i = lstImage->count() - 1; i >= 0; --i) {
-            if (lstImage->item(i)->isSelected()) {
-                (void)m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0);
-                (void)m_store->DeleteCurrentPartition();
-            }
-        }
-        QApplication::restoreOverrideCursor();
+    std::vector<uint32_t> rows;
+    for (int row : selectedRows())
+        rows.push_back(static_cast<uint32_t>(row));
+    const int current = lstImage->currentRow();
+    if (rows.size() < 2 && current < 0)
+        return;
+    int result = 0;
+    {
+        WindowDeleteQuestions questions(this);
+        result = store::DeletePartitions(*m_store, rows, static_cast<uint32_t>(current), questions);
     }
-    wait.hide();
+    if (result != 0 && result != rc::kCancelled)
+        ShowMessageBox(this,
+                       store::translatedMessage("Not every partition could be deleted from '%s'.",
+                                                {utf8(m_currentImagePath)}) +
+                           "\n" + store::openFailureReason(result),
+                       MessageKind::Error);
     QListWidgetItem *recent = lstRecentImages->currentItem();
     OpenImageFile(recent ? recent->text() : m_currentImagePath, store::MissingImage::Fail);
 }

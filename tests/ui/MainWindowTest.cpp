@@ -412,6 +412,22 @@ TEST_F(MainWindowTest, DeletingRowsOneAndThreeAsksOnceAndDeletesFromTheBottom)
     EXPECT_FALSE(m_store.callsStartingWith("GetPartitionCount").empty());
 }
 
+TEST_F(MainWindowTest, ADeletionTheStoreRefusesIsReportedAndTheOtherRowsStillGo)
+{
+    m_store.partitions = {partitionOf("A", 1), partitionOf("B", 1), partitionOf("C", 1)};
+    m_store.partitions[2].selectError = imbrex::rc::kImageDamaged;
+    auto window = makeWindow();
+    window->OpenImageFile(m_image);
+    selectRows(*window, {0, 2});
+    m_answers = {mrYes, mrOk};
+    window->itmPartitionDeleteClick();
+    ASSERT_EQ(m_messages.size(), 2u);
+    EXPECT_NE(m_messages[1].find("Not every partition could be deleted"), std::string::npos);
+    EXPECT_NE(m_messages[1].find("Error " + std::to_string(imbrex::rc::kImageDamaged)), std::string::npos);
+    ASSERT_EQ(window->lstImage->count(), 2);
+    EXPECT_EQ(window->lstImage->item(0)->text().left(2), QStringLiteral("B|"));
+}
+
 TEST_F(MainWindowTest, RenamingAPartitionKeepsItsRowSelectedAfterTheReload)
 {
     m_store.partitions = {partitionOf("A", 1), partitionOf("B", 1), partitionOf("C", 1)};
