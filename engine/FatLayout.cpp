@@ -145,26 +145,6 @@ int parseFatBootSector(std::span<const std::byte> b, uint64_t volumeBytes, FatLa
     return rc::kOk;
 }
 
-uint32_t fatEntry(std::span<const std::byte> fat, uint8_t fatType, size_t index)
-{
-    uint32_t v = 0;
-    if (fatType == kFat12) {
-        const uint16_t pair = loadLe16(fat, 3 * index / 2);
-        v = (index & 1) != 0 ? uint32_t{pair} >> 4 : uint32_t{pair} & 0xFFF;
-        if (v >= 0xFF7)
-            v |= 0xFFFFF000;
-    } else if (fatType == kFat16) {
-        v = loadLe16(fat, 2 * index);
-        if (v >= 0xFFF7)
-            v |= 0xFFFF0000;
-    } else {
-        v = loadLe32(fat, 4 * index) & 0x0FFFFFFF;
-        if (v >= 0x0FFFFFF7)
-            v |= 0xF0000000;
-    }
-    return v;
-}
-
 std::string fatBootLabel(std::span<const std::byte> b, const FatLayout &layout)
 {
     using namespace fatboot;

@@ -20,6 +20,8 @@
 #include <span>
 #include <string>
 
+#include "common/ByteOrder.h"
+
 namespace imbrex::engine {
 
 inline constexpr uint8_t kFat12 = 1;
@@ -110,8 +112,27 @@ struct FatLayout
 int parseFatBootSector(std::span<const std::byte> bootSector, uint64_t volumeBytes, FatLayout &out);
 
 // Entry `index` of an on-disk FAT of the given type, decoded as described above. The caller makes sure the
-// table holds the entry (index < clusterCount + 2 and fat.size() >= fatBytesNeeded()).
-uint32_t fatEntry(std::span<const std::byte> fat, uint8_t fatType, size_t index);
+// table holds the entry (index < clusterCount + 2 and fat.size() >= fatBytesNeeded()). Inline, as every
+// mount decodes the whole table entry by entry.
+inline uint32_t fatEntry(std::span<const std::byte> fat, uint8_t fatType, size_t index)
+{
+    uint32_t v = 0;
+    if (fatType == kFat12) {
+        const uint16_t pair = loadLe16(fat, 3 * index / 2);
+        v = (index & 1) != 0 ? uint32_t{pair} >> 4 : uint32_t{pair} & 0xFFF;
+        if (v >= 0xFF7)
+            v |= 0xFFFFF000;
+    } else if (fatType == kFat16) {
+        v = loadLe16(fat, 2 * index);
+        if (v >= 0xFFF7)
+            v |= 0xFFFF0000;
+    } else {
+        v = loadLe32(fat, 4 * index) & 0x0FFFFFFF;
+        if (v >= 0x0FFFFFF7)
+            v |= 0xF0000000;
+    }
+    return v;
+}
 
 // The volume label of the extended boot record, trailing spaces and zeros removed, in the disk's OEM code
 // page; empty when the boot sector has no extended record or the label is blank or "NO NAME".
