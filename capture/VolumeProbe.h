@@ -1,7 +1,7 @@
 // Recognises the file system of a raw partition image from its first sectors and its size, and chooses the
-// block size in which the partition is stored. Everything read here comes from an untrusted disk: every field
-// is checked before it takes part in arithmetic, and a sector that does not hold a consistent FAT or NTFS
-// boot sector is simply reported as Unknown.
+// block size in which the partition is stored. The boot sector is read by the same parsers as the FAT and
+// NTFS readers use, so a volume is recognised exactly when the readers accept its boot sector, and with the
+// geometry they see; anything else is reported as Unknown.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,8 @@
 #include <optional>
 #include <span>
 #include <string>
+
+#include "engine/FatLayout.h"
 
 namespace imbrex::capture {
 
@@ -32,19 +34,9 @@ inline constexpr uint32_t kPartitionTypeFat16 = 0x06;
 inline constexpr uint32_t kPartitionTypeNtfs = 0x07;
 inline constexpr uint32_t kPartitionTypeFat32Lba = 0x0C;
 
-// FAT layout in sectors of bytesPerSector, counted from the boot sector. Filled in only for the FAT kinds.
-struct FatGeometry
-{
-    uint32_t reservedSectors = 0;
-    uint32_t fatCount = 0;
-    uint32_t sectorsPerFat = 0;
-    uint32_t rootEntryCount = 0; // 0 on FAT32, whose root directory is a cluster chain
-    uint32_t rootDirSectors = 0;
-    uint64_t totalSectors = 0;
-    uint64_t firstDataSector = 0; // sector of cluster 2
-    uint32_t clusterCount = 0;    // data clusters, numbered 2 .. clusterCount + 1
-    uint32_t rootCluster = 0;     // FAT32 only
-};
+// FAT layout in sectors of bytesPerSector, counted from the boot sector, as the FAT reader reads it. Filled
+// in only for the FAT kinds.
+using FatGeometry = engine::FatLayout;
 
 // NTFS layout; cluster numbers count clusters of bytesPerSector * sectorsPerCluster bytes. Filled in only for
 // NTFS.
@@ -55,7 +47,7 @@ struct NtfsGeometry
     uint64_t mftCluster = 0;
     uint64_t mftMirrorCluster = 0;
     uint32_t bytesPerFileRecord = 0;
-    uint32_t bytesPerIndexRecord = 0;
+    uint32_t bytesPerIndexRecord = 0; // as declared; 0 when the field gives no usable size
     uint64_t serialNumber = 0;
 };
 
@@ -78,9 +70,7 @@ inline constexpr size_t kBootSectorBytes = 512;
 
 // bootSector: the first bytes of the partition, at least kBootSectorBytes of them (fewer give Unknown).
 // volumeBytes: the size of the partition; a file system that claims to be larger is not recognised.
-// FAT12 and FAT16 are told apart by their count of data clusters (below 4085 is FAT12); a parameter block in
-// the FAT32 layout is FAT32 whatever its count. A FAT too small for the clusters it must map is not
-// recognised.
+// A boot sector with the OEM name "NTFS    " is read as NTFS, any other as FAT.
 VolumeProbe probeVolume(std::span<const std::byte> bootSector, uint64_t volumeBytes);
 
 // The block size, in 512-byte sectors, in which a partition of sectorCount 512-byte sectors is stored: the
@@ -93,9 +83,9 @@ uint32_t chooseSectorsPerBlock(const VolumeProbe &probe, uint64_t sectorCount);
 // probe is not NTFS or the offset does not fit.
 std::optional<uint64_t> ntfsFileRecordOffset(const VolumeProbe &probe, uint64_t recordNumber);
 
-// The volume label from the $Volume file record (record 3), converted to UTF-8. The record's update sequence
-// is applied to a copy. nullopt when the record is damaged or is not an in-use file record; an empty string
-// when the record holds no label.
+// The volume label from the $Volume file record (record 3), converted to UTF-8. The record is checked as the
+// NTFS reader checks it, its update sequence applied to a copy. nullopt when the record is damaged or is not
+// an in-use file record; an empty string when the record holds no label.
 std::optional<std::string> ntfsVolumeLabel(std::span<const std::byte> fileRecord);
 
 } // namespace imbrex::capture

@@ -15,3 +15,17 @@ function(imbrex_export_headers target folder)
     endif()
     target_include_directories(${target} ${scope} ${root})
 endfunction()
+
+# imbrex_export_header_files(target file...): for a library that shares its folder with another, exports
+# links to its own headers only (paths from the repository root).
+function(imbrex_export_header_files target)
+    set(root ${PROJECT_BINARY_DIR}/exported-headers/${target})
+    foreach(file ${ARGN})
+        get_filename_component(parent ${root}/${file} DIRECTORY)
+        file(MAKE_DIRECTORY ${parent})
+        if(NOT EXISTS ${root}/${file})
+            file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${file} ${root}/${file} SYMBOLIC)
+        endif()
+    endforeach()
+    target_include_directories(${target} PUBLIC ${root})
+endfunction()

@@ -15,11 +15,6 @@ namespace imbrex::engine {
 
 namespace {
 
-constexpr uint32_t kMaxClusters12 = 0xFF5;
-constexpr uint32_t kMaxClusters16 = 0xFFF5;
-constexpr uint32_t kMaxClusters32 = 0x0FFFFFF5;
-constexpr uint32_t kFat12SectorLimit = 12; // FATs of up to 12 sectors of 512 bytes hold FAT12
-constexpr uint32_t kFat12ClusterLimit = 4085;
 constexpr uint32_t kHighHalfClusterCount = 65538;
 constexpr uint32_t kFatReadChunkSectors = 128;
 constexpr uint32_t kLongNameCharsPerEntry = 13;
@@ -27,11 +22,6 @@ constexpr uint8_t kLongNameLast = 0x40;
 constexpr uint8_t kAttrLongNameMask = 0x0F;
 constexpr size_t kListedNameBytes = kLongNameChars * 4 + 1;
 constexpr int kWalkEnd = -1;
-
-bool isPowerOfTwo(uint32_t v)
-{
-    return v != 0 && (v & (v - 1)) == 0;
-}
 
 std::span<const std::byte> bytesOf(const uint8_t *p, size_t n)
 {
@@ -114,117 +104,6 @@ std::array<uint8_t, 11> shortForm(std::string_view component)
 
 // ---- FAT_VARS ----
 
-int FAT_VARS::parse(std::span<const std::byte> b, uint64_t volumeBytes)
-{
-    if (b.size() < kBootSectorBytes)
-        return rc::kFatBadGeometry;
-    bytesPerSector = loadLe16(b, kBytesPerSector);
-    sectorsPerCluster = std::to_integer<uint16_t>(b[kSectorsPerCluster]);
-    reservedSectors = loadLe16(b, kReservedSectors);
-    numberOfFats = std::to_integer<uint16_t>(b[kNumberOfFats]);
-    rootEntries = loadLe16(b, kRootEntries);
-    hiddenSectors = loadLe32(b, kHiddenSectors);
-
-    const uint16_t sectorsPerFat16 = loadLe16(b, kSectorsPerFat16);
-    if (sectorsPerFat16 != 0) {
-        if (loadLe16(b, kSignature16) != 0xAA55)
-            return rc::kBadBootSignature;
-        rootCluster = 0;
-        totalSectors = loadLe16(b, kTotalSectors16);
-        if (totalSectors == 0)
-            totalSectors = loadLe32(b, kTotalSectors32);
-        sectorsPerFat = sectorsPerFat16;
-        allFatsMirrored = 1;
-        activeFat = 0;
-        fsVersion = 0;
-        volumeSerial = loadLe32(b, kSerial16);
-    } else {
-        if (loadLe32(b, kSignature32) != 0xAA550000)
-            return rc::kBadBootSignature;
-        fatType = kFat32;
-        totalSectors = loadLe32(b, kTotalSectors32);
-        sectorsPerFat = loadLe32(b, kSectorsPerFat32);
-        extendedFlags = loadLe16(b, kExtendedFlags);
-        if ((extendedFlags & 0x80) != 0) {
-            allFatsMirrored = 0;
-            activeFat = static_cast<uint16_t>(extendedFlags & 0x0F);
-        } else {
-            allFatsMirrored = 1;
-            activeFat = 0;
-        }
-        fsVersion = loadLe16(b, kFsVersion);
-        rootCluster = loadLe32(b, kRootCluster);
-        volumeSerial = loadLe32(b, kSerial32);
-        fsInfoSector = loadLe16(b, kFsInfoSector);
-        backupBootSector = loadLe16(b, kBackupBootSector);
-        rootEntries = 0;
-    }
-
-    // Sizes that every later computation divides by or multiplies with.
-    if (!isPowerOfTwo(bytesPerSector) || bytesPerSector < 512 || bytesPerSector > 4096 ||
-        sectorsPerCluster == 0 || numberOfFats == 0 || sectorsPerFat == 0 || reservedSectors == 0 ||
-        activeFat >= numberOfFats)
-        return rc::kFatBadGeometry;
-
-    rootDirSectors =
-        fatType == kFat32 ? 0 : (uint32_t{rootEntries} * 32 + bytesPerSector - 1) / bytesPerSector;
-    const uint64_t rootStart = uint64_t{reservedSectors} + uint64_t{numberOfFats} * sectorsPerFat;
-    const uint64_t dataStart = rootStart + rootDirSectors;
-    if (dataStart >= totalSectors)
-        return rc::kFatBadGeometry;
-    firstRootSector = static_cast<uint32_t>(rootStart);
-    firstDataSector = static_cast<uint32_t>(dataStart);
-
-    if (fatType != kFat32) {
-        if (bytesPerSector == 512)
-            fatType = sectorsPerFat <= kFat12SectorLimit ? kFat12 : kFat16;
-        else
-            fatType =
-                (totalSectors - firstDataSector) / sectorsPerCluster < kFat12ClusterLimit ? kFat12 : kFat16;
-    }
-
-    // Sectors beyond the last cluster the FAT can describe are not part of the volume.
-    const uint64_t fatBytes = uint64_t{bytesPerSector} * sectorsPerFat;
-    const uint64_t fatEntries = fatType == kFat12   ? fatBytes * 2 / 3
-                                : fatType == kFat16 ? fatBytes / 2
-                                                    : fatBytes / 4;
-    const uint64_t reachable = (fatEntries - 2) * sectorsPerCluster + firstDataSector;
-    if (reachable < totalSectors)
-        totalSectors = static_cast<uint32_t>(reachable);
-
-    if (fsVersion != 0)
-        return rc::kBadFileSystemVersion;
-
-    const uint32_t maxClusters = fatType == kFat12   ? kMaxClusters12
-                                 : fatType == kFat16 ? kMaxClusters16
-                                                     : kMaxClusters32;
-    clusterCount = std::min((totalSectors - firstDataSector) / sectorsPerCluster, maxClusters);
-
-    if (volumeBytes / bytesPerSector < totalSectors)
-        return rc::kVolumeBeyondPartition;
-
-    if (fatType == kFat32 && !isDataCluster(rootCluster))
-        return rc::kFatBadRootCluster;
-
-    bytesPerCluster = uint32_t{bytesPerSector} * sectorsPerCluster;
-    if (fatBytesNeeded() > fatBytes)
-        return rc::kFatBadGeometry;
-    return rc::kOk;
-}
-
-uint64_t FAT_VARS::fatBytesNeeded() const
-{
-    const uint64_t entries = uint64_t{clusterCount} + 2;
-    switch (fatType) {
-    case kFat12:
-        return 3 * (entries - 1) / 2 + 2;
-    case kFat16:
-        return entries * 2;
-    default:
-        return entries * 4;
-    }
-}
-
 int FAT_VARS::decodeFat(std::span<const std::byte> fat)
 {
     const size_t entries = size_t{clusterCount} + 2;
@@ -234,21 +113,7 @@ int FAT_VARS::decodeFat(std::span<const std::byte> fat)
     if (result != rc::kOk)
         return result;
     for (size_t i = 0; i < entries; ++i) {
-        uint32_t v;
-        if (fatType == kFat12) {
-            const uint16_t pair = loadLe16(fat, 3 * i / 2);
-            v = (i & 1) != 0 ? uint32_t{pair} >> 4 : uint32_t{pair} & 0xFFF;
-            if (v >= 0xFF7)
-                v |= 0xFFFFF000;
-        } else if (fatType == kFat16) {
-            v = loadLe16(fat, 2 * i);
-            if (v >= 0xFFF7)
-                v |= 0xFFFF0000;
-        } else {
-            v = loadLe32(fat, 4 * i) & 0x0FFFFFFF;
-            if (v >= 0x0FFFFFF7)
-                v |= 0xF0000000;
-        }
+        const uint32_t v = fatEntry(fat, fatType, i);
         std::memcpy(fatTable.data() + i * sizeof v, &v, sizeof v);
     }
     return rc::kOk;
@@ -404,7 +269,7 @@ int FAT_VOLUME::Mount()
     const uint32_t sectors = static_cast<uint32_t>((needed + v.bytesPerSector - 1) / v.bytesPerSector);
     EngineBuffer fat;
     result = fat.allocate(size_t{sectors} * v.bytesPerSector);
-    const uint32_t fatStart = v.reservedSectors + uint32_t{v.activeFat} * v.sectorsPerFat;
+    const uint32_t fatStart = v.activeFatSector();
     for (uint32_t done = 0; result == rc::kOk && done < sectors;) {
         const uint32_t n = std::min(kFatReadChunkSectors, sectors - done);
         result = readVolumeSectors(fatStart + done, fat.data() + size_t{done} * v.bytesPerSector, n);

@@ -1,14 +1,18 @@
-// Fuzzes the volume probe. Input layout: the boot sector (512 bytes, zero-padded when shorter), then
-// optionally the partition size (u64, little-endian; 1 TiB when absent), then optionally an NTFS file record
-// for the label reader.
+// Fuzzes the volume probe and the choice of used blocks. Input layout: the boot sector (512 bytes,
+// zero-padded when shorter), then optionally the partition size (u64, little-endian; 1 TiB when absent), then
+// optionally an NTFS file record for the label reader. A partition of at most 8 MiB is also read as a volume
+// made of the whole input (zeros beyond it), for the blocks its file system uses.
 #include <algorithm>
 #include <cstdlib>
 #include <span>
 #include <string_view>
 
 #include "FuzzTarget.h"
+#include "capture/UsedBlocks.h"
 #include "capture/VolumeProbe.h"
 #include "common/ByteOrder.h"
+#include "tests/engine/FatImageBuilder.h"
+#include "tests/engine/ntfs/NtfsVolumeBuilder.h"
 
 using namespace imbrex;
 using namespace imbrex::capture;
@@ -17,6 +21,7 @@ namespace {
 
 constexpr size_t kSizeFieldBytes = 8;
 constexpr uint64_t kDefaultVolumeBytes = uint64_t{1} << 40;
+constexpr uint64_t kMaxScannedVolumeBytes = 8u << 20;
 
 // A recognised volume must fit in the partition and describe a consistent layout; anything else is a bug.
 void checkInvariants(const VolumeProbe &probe, uint64_t volumeBytes, uint64_t sectorCount)
@@ -55,6 +60,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkInvariants(probe, volumeBytes, volumeBytes / 512);
     (void)ntfsFileRecordOffset(probe, 3);
     (void)ntfsVolumeLabel(rest);
+    if (volumeBytes <= kMaxScannedVolumeBytes) {
+        const uint64_t blockBytes = uint64_t{chooseSectorsPerBlock(probe, volumeBytes / 512)} * 512;
+        const auto blockCount = static_cast<uint32_t>((volumeBytes + blockBytes - 1) / blockBytes);
+        const auto bitmap = usedBlockBitmap(
+            probe, volumeBytes, blockBytes, blockCount, [&](uint64_t at, std::span<std::byte> out) {
+                std::fill(out.begin(), out.end(), std::byte{0});
+                if (at < input.size())
+                    std::copy_n(input.begin() + static_cast<std::ptrdiff_t>(at),
+                                std::min<uint64_t>(out.size(), input.size() - at), out.begin());
+                return 0;
+            });
+        if (bitmap.size() != (uint64_t{blockCount} + 7) / 8)
+            std::abort();
+    }
     // Inputs shorter than a sector must be refused, not read past.
     (void)probeVolume(input.first(std::min(size, kBootSectorBytes - 1)), volumeBytes);
     return 0;
@@ -126,6 +145,7 @@ std::vector<std::vector<uint8_t>> builtInSeeds()
     put(record, 0x30, 1, 2);
     put(record, 0x14, 0x38, 2);
     put(record, 0x16, 1, 2);
+    put(record, 0x28, 1, 2); // next attribute instance
     put(record, 0x38, 0x60, 4);
     put(record, 0x3C, 0x20, 4);
     put(record, 0x48, 8, 4);
@@ -137,7 +157,24 @@ std::vector<std::vector<uint8_t>> builtInSeeds()
     put(record, 1022, 1, 2);
     ntfs.insert(ntfs.end(), record.begin(), record.end());
 
-    return {fat16, fat32, ntfs, {}};
+    // Whole small volumes, their size written over the second sector, which neither uses.
+    test::FatImageBuilder::Geometry g;
+    g.reservedSectors = 2;
+    g.totalSectors = 256;
+    test::FatImageBuilder fat(g);
+    fat.addFile(0, "DATA    BIN", std::vector<uint8_t>(3000, 0x41));
+    std::vector<uint8_t> fatVolume = fat.image();
+    put(fatVolume, kBootSectorBytes, fatVolume.size(), 8);
+
+    test::NtfsVolumeBuilder ntfsBuilder;
+    ntfsBuilder.addFile(test::NtfsVolumeBuilder::kRoot, u"data.bin", std::vector<std::byte>(9000), false);
+    const std::vector<std::byte> built = ntfsBuilder.build();
+    std::vector<uint8_t> ntfsVolume(built.size());
+    std::transform(built.begin(), built.end(), ntfsVolume.begin(),
+                   [](std::byte b) { return std::to_integer<uint8_t>(b); });
+    put(ntfsVolume, kBootSectorBytes, ntfsVolume.size(), 8);
+
+    return {fat16, fat32, ntfs, fatVolume, ntfsVolume, {}};
 }
 
 } // namespace imbrex::fuzz

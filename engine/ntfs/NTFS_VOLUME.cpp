@@ -123,8 +123,7 @@ int NTFS_VOLUME::Mount()
     if (const int r = NtfsBootSector::parse(m_bootSector, geometry); r != rc::kOk)
         return r;
     // A volume larger than the partition that holds it cannot be read consistently.
-    const uint64_t volumeSectors = geometry.totalSectors * geometry.bytesPerSector / kSectorBytes;
-    if (volumeSectors > info->sectorCount)
+    if (!geometry.fitsIn(info->sectorCount))
         return rc::kNtfsVolumeBeyondPartition;
     m_geometry = geometry;
 

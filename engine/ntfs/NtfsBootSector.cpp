@@ -10,9 +10,24 @@ namespace imbrex::engine::ntfs {
 
 namespace {
 
-bool isPowerOfTwo(uint32_t v)
+bool isPowerOfTwo(uint64_t v)
 {
     return v != 0 && (v & (v - 1)) == 0;
+}
+
+// Bytes of an index block: a positive field counts clusters, a negative one is the negated exponent of a byte
+// count.
+uint32_t decodeIndexBlockBytes(uint8_t raw, uint32_t clusterBytes)
+{
+    const auto perBlock = static_cast<int8_t>(raw);
+    uint64_t bytes = 0;
+    if (perBlock > 0)
+        bytes = uint64_t{static_cast<uint8_t>(perBlock)} * clusterBytes;
+    else if (perBlock < 0 && -perBlock < 32)
+        bytes = uint64_t{1} << -perBlock;
+    return isPowerOfTwo(bytes) && bytes >= kSectorBytes && bytes <= kMaxIndexBlockBytes
+               ? static_cast<uint32_t>(bytes)
+               : 0;
 }
 
 } // namespace
@@ -67,6 +82,10 @@ int NtfsBootSector::parse(std::span<const std::byte> sector, NtfsBootSector &out
     out.totalSectors = totalSectors;
     out.totalClusters = static_cast<uint32_t>(totalSectors / sectorsPerCluster);
     out.mftCluster = static_cast<uint32_t>(loadLe64(sector, boot::kMftCluster));
+    out.mftMirrorCluster = loadLe64(sector, boot::kMftMirrorCluster);
+    out.indexBlockBytes =
+        decodeIndexBlockBytes(std::to_integer<uint8_t>(sector[boot::kClustersPerIndex]), clusterBytes);
+    out.serialNumber = loadLe64(sector, boot::kSerialNumber);
     return rc::kOk;
 }
 

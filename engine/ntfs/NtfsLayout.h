@@ -17,7 +17,10 @@ inline constexpr size_t kBytesPerSector = 11;    // u16
 inline constexpr size_t kSectorsPerCluster = 13; // u8
 inline constexpr size_t kTotalSectors = 40;      // u64
 inline constexpr size_t kMftCluster = 48;        // u64
+inline constexpr size_t kMftMirrorCluster = 56;  // u64
 inline constexpr size_t kClustersPerRecord = 64; // i8
+inline constexpr size_t kClustersPerIndex = 68;  // i8
+inline constexpr size_t kSerialNumber = 72;      // u64
 } // namespace boot
 
 // File record ("FILE") header.
