@@ -27,20 +27,13 @@
 #include "index/IndexCallbacks.h"
 #include "restore/PA_CACHE.h"
 #include "restore/STATE_MAP.h"
-
-namespace imbrex::engine {
-struct NtfsFileHandle;
-}
+#include "restore/VolumeFiles.h"
 
 namespace imbrex::restore {
 
 // Bits of PARTITION_ACCESS::Flags().
 inline constexpr uint32_t kFlagSpanned = 0x1;
 inline constexpr uint32_t kFlagCompressed = 0x2;
-
-// What OpenFile reports about the opened file.
-inline constexpr int kFileKindSingleStream = 1;
-inline constexpr int kFileKindSeveralStreams = 2;
 
 class PARTITION_ACCESS final : public engine::SectorSource
 {
@@ -79,7 +72,7 @@ public:
     bool CheckIndexFile(const std::string &path);
 
     // File and directory operations on the mounted volume.
-    int IsFatVolume() const { return m_fatVolume != nullptr ? 1 : 0; }
+    int IsFatVolume() const { return FatVolume() != nullptr ? 1 : 0; }
     // Opens path as the current file; kind becomes kFileKindSingleStream, or kFileKindSeveralStreams for an
     // NTFS file with more than one data stream.
     int OpenFile(const std::string &path, int *kind);
@@ -119,9 +112,8 @@ public:
     const STATE_MAP &StateMap() const { return m_stateMap; }
     const index::ImageIndex &Index() const { return m_index; }
     const engine::PARTITION_INFO *PartitionInfo() const { return m_partitionInfo.get(); }
-    engine::FAT_VOLUME *FatVolume() const { return m_fatVolume; }
-    engine::VOLUME_BASE *Volume() const { return m_volume.get(); }
-    engine::FAT_FILE *CurrentFatFile() const { return m_currentFatFile.get(); }
+    engine::FAT_VOLUME *FatVolume() const { return m_files ? m_files->fatVolume() : nullptr; }
+    engine::VOLUME_BASE *Volume() const { return m_files ? &m_files->volume() : nullptr; }
 
 private:
     struct Walk; // where a run of fills stands
@@ -145,8 +137,6 @@ private:
              uint64_t *wantedOffset);
     int decodeNext(PA_CACHE *&from, const index::Checkpoint &checkpoint);
     PA_CACHE *nodeStartingWith(uint32_t block, uint32_t offset) const;
-    void releaseNtfsFile();
-    bool ntfsMounted() const;
 
     STATE_MAP m_stateMap;
     uint32_t m_blockCount = 0;
@@ -156,10 +146,7 @@ private:
     uint32_t m_blockBytes = 0;
     ImageStore *m_store = nullptr;
     std::unique_ptr<engine::PARTITION_INFO> m_partitionInfo;
-    std::unique_ptr<engine::VOLUME_BASE> m_volume;
-    engine::FAT_VOLUME *m_fatVolume = nullptr; // m_volume when it is FAT
-    std::unique_ptr<engine::FAT_FILE> m_currentFatFile;
-    engine::NtfsFileHandle *m_currentNtfsFile = nullptr; // owned by the NTFS reader
+    std::unique_ptr<VolumeFiles> m_files; // the mounted volume, with its current file
     std::unique_ptr<engine::DIRLIST> m_dirList;
     index::ImageIndex m_index;
     uint32_t m_compressionType = 0;
