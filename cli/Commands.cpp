@@ -132,6 +132,8 @@ int runExport(const Words &words)
         return kExitFailure;
     // A protected partition is read only with its password.
     int e = unlockPartition(*image, number, args);
+    // The selection was only read from; releasing it has nothing to keep or lose, and the export selects
+    // the partition again.
     (void)image->ReleasePartition(1);
     if (e != 0)
         return e;

@@ -2,7 +2,8 @@
 
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
+
+#include "platform/Terminal.h"
 
 namespace imbrex::cli {
 
@@ -17,7 +18,7 @@ extern "C" void onInterrupt(int)
 
 } // namespace
 
-TerminalProgress::TerminalProgress() : m_visible(::isatty(STDERR_FILENO) == 1)
+TerminalProgress::TerminalProgress() : m_visible(platform::errorStreamIsTerminal())
 {
     g_interrupted = 0;
     std::signal(SIGINT, onInterrupt);

@@ -1,14 +1,13 @@
 #include "engine/ConvertName.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <iconv.h>
-#include <langinfo.h>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <vector>
+
+#include "platform/Charset.h"
 
 namespace imbrex::engine {
 
@@ -16,87 +15,49 @@ namespace {
 
 constexpr char32_t kReplacement = U'_';
 constexpr char32_t kInvalid = 0xFFFFFFFF;
-constexpr std::string_view kUtf32 = "UTF-32LE";
+constexpr const char *kUtf32 = "UTF-32LE";
+constexpr char32_t kAsciiEnd = 0x80;
 
-std::string g_oemCharset = "CP437";
-std::string g_ansiCharset; // empty: the locale's
+std::atomic<bool> g_nativeConversions{true};
 
-// An iconv descriptor closed when it goes out of scope.
-class Iconv
+// The chosen sets, shared by every thread. Each thread keeps converters of its own (ThreadCharsets) and
+// picks up a change through the generation.
+struct Settings
 {
-public:
-    Iconv(const std::string &to, const std::string &from) : m_cd(iconv_open(to.c_str(), from.c_str())) {}
-    ~Iconv()
-    {
-        if (ok())
-            iconv_close(m_cd);
-    }
-    Iconv(const Iconv &) = delete;
-    Iconv &operator=(const Iconv &) = delete;
-
-    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-    iconv_t handle() const { return m_cd; }
-
-    // Converts all of in; false when iconv stops on a character it cannot convert or an incomplete one.
-    bool convert(const char *in, size_t inLength, std::string &out)
-    {
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        out.clear();
-        char *inPtr = const_cast<char *>(in);
-        size_t inLeft = inLength;
-        char buffer[64];
-        while (inLeft > 0) {
-            char *outPtr = buffer;
-            size_t outLeft = sizeof buffer;
-            const size_t r = iconv(m_cd, &inPtr, &inLeft, &outPtr, &outLeft);
-            out.append(buffer, sizeof buffer - outLeft);
-            if (r == static_cast<size_t>(-1) && errno != E2BIG)
-                return false;
-        }
-        char *outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        if (iconv(m_cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<size_t>(-1))
-            return false;
-        out.append(buffer, sizeof buffer - outLeft);
-        return true;
-    }
-
-private:
-    iconv_t m_cd;
+    std::mutex mutex;
+    std::string oem = "CP437";
+    std::string ansi; // empty: the locale's
+    std::atomic<uint64_t> generation{1};
 };
 
-// Opening a conversion loads the character set's module, which costs far more than converting one name; the
-// descriptors are kept for the run of the program.
-Iconv &cachedIconv(const std::string &to, const std::string &from)
+Settings &settings()
 {
-    static std::mutex mutex;
-    static std::map<std::pair<std::string, std::string>, std::unique_ptr<Iconv>> cache;
-    std::lock_guard lock(mutex);
-    auto &slot = cache[{to, from}];
-    if (!slot)
-        slot = std::make_unique<Iconv>(to, from);
-    iconv(slot->handle(), nullptr, nullptr, nullptr, nullptr);
-    return *slot;
+    static Settings s;
+    return s;
 }
 
-std::string localeCharset()
+// The locale's set, UTF-8 when the locale names none or only ASCII.
+std::string_view localeCharset()
 {
-    const char *codeset = nl_langinfo(CODESET);
-    if (codeset == nullptr || *codeset == '\0' || std::strcmp(codeset, "ANSI_X3.4-1968") == 0 ||
-        std::strcmp(codeset, "ASCII") == 0)
+    const std::string_view codeset = platform::localeCodeset();
+    if (codeset.empty() || codeset == "ANSI_X3.4-1968" || codeset == "ASCII")
         return "UTF-8";
     return codeset;
 }
 
-std::string currentAnsi()
+bool isUtf8Name(std::string_view name)
 {
-    return g_ansiCharset.empty() ? localeCharset() : g_ansiCharset;
+    auto equalsIgnoringCase = [name](std::string_view other) {
+        return std::equal(name.begin(), name.end(), other.begin(), other.end(), [](char a, char b) {
+            return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+        });
+    };
+    return equalsIgnoringCase("UTF-8") || equalsIgnoringCase("UTF8");
 }
 
 bool charsetKnown(const std::string &name)
 {
-    Iconv probe(std::string(kUtf32), name);
-    return probe.ok();
+    return platform::CharsetConverter(kUtf32, name.c_str()).ok();
 }
 
 std::string codePageName(int codePage)
@@ -106,34 +67,317 @@ std::string codePageName(int codePage)
     return "CP" + std::to_string(codePage);
 }
 
-// Decodes 8-bit text in charset into code points; bytes that do not decode become kInvalid. Returns false
-// when iconv does not offer the charset.
-bool decode8(const std::string &charset, std::string_view text, std::vector<char32_t> &out)
+char32_t loadUtf32(const char *p)
 {
-    Iconv &cd = cachedIconv(std::string(kUtf32), charset);
-    if (!cd.ok())
-        return false;
-    size_t i = 0;
-    // Convert as much as possible at once; on a bad byte, record it and continue behind it.
-    while (i < text.size()) {
-        char *inPtr = const_cast<char *>(text.data() + i);
-        size_t inLeft = text.size() - i;
-        std::vector<char> buffer(inLeft * 4 + 8);
-        char *outPtr = buffer.data();
-        size_t outLeft = buffer.size();
-        const size_t r = iconv(cd.handle(), &inPtr, &inLeft, &outPtr, &outLeft);
-        const size_t produced = buffer.size() - outLeft;
-        for (size_t k = 0; k + 4 <= produced; k += 4) {
-            const auto *u = reinterpret_cast<const unsigned char *>(buffer.data() + k);
-            out.push_back(static_cast<char32_t>(u[0] | (u[1] << 8) | (u[2] << 16) | (u[3] << 24)));
-        }
-        i = text.size() - inLeft;
-        if (r == static_cast<size_t>(-1)) {
-            out.push_back(kInvalid);
-            ++i;
-        }
+    const auto *u = reinterpret_cast<const unsigned char *>(p);
+    return static_cast<char32_t>(u[0] | (u[1] << 8) | (u[2] << 16) | (char32_t{u[3]} << 24));
+}
+
+// The length of the well-formed UTF-8 sequence at the start of s (n bytes) and its code point, or 0 when it
+// is not one: overlong forms, surrogates and code points beyond U+10FFFF are not.
+size_t utf8Sequence(const unsigned char *s, size_t n, char32_t &codePoint)
+{
+    const unsigned char lead = s[0];
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
     }
-    return true;
+    size_t length = 0;
+    char32_t c = 0;
+    char32_t smallest = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        c = lead & 0x1Fu;
+        smallest = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        c = lead & 0x0Fu;
+        smallest = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        c = lead & 0x07u;
+        smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (n < length)
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        if ((s[k] & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (s[k] & 0x3Fu);
+    }
+    if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return 0;
+    codePoint = c;
+    return length;
+}
+
+// A byte that does not begin a well-formed sequence becomes kInvalid, and decoding goes on behind it.
+void decodeUtf8(std::string_view text, std::vector<char32_t> &out)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const size_t length = utf8Sequence(s + i, text.size() - i, c);
+        out.push_back(length == 0 ? kInvalid : c);
+        i += length == 0 ? 1 : length;
+    }
+}
+
+// Code points here are Unicode scalar values (or kInvalid, handled by the caller).
+size_t encodeUtf8(char32_t c, char *out)
+{
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// One 8-bit character set as one thread converts with it. UTF-8 is decoded and encoded here; any other set
+// goes through converters opened on first use and kept while the set stays chosen. A set that reads and
+// writes every ASCII character as itself (checked when its converter opens) passes ASCII through without
+// the converter: names are mostly ASCII.
+class Charset
+{
+public:
+    // Chooses the set; the converters are closed when it changes.
+    void select(std::string_view name)
+    {
+        if (name == m_name && m_selected)
+            return;
+        m_name.assign(name);
+        m_selected = true;
+        m_utf8 = isUtf8Name(m_name);
+        m_decoder.close();
+        m_encoder.close();
+        m_decoderTried = m_encoderTried = false;
+        m_asciiDecodesAsItself = m_asciiEncodesAsItself = false;
+    }
+
+    // Appends the code points of text; bytes that do not decode become kInvalid. False when the C library
+    // does not offer the set.
+    bool decode(std::string_view text, std::vector<char32_t> &out)
+    {
+        if (m_utf8 && g_nativeConversions.load(std::memory_order_relaxed)) {
+            decodeUtf8(text, out);
+            return true;
+        }
+        if (!openDecoder())
+            return false;
+        if (m_asciiDecodesAsItself && g_nativeConversions.load(std::memory_order_relaxed) && isAscii(text)) {
+            for (const char c : text)
+                out.push_back(static_cast<unsigned char>(c));
+            return true;
+        }
+        convertAll(text, out);
+        return true;
+    }
+
+    // Writes code points in the set, "_" for those without an equivalent, zero-terminated within size bytes
+    // and cut before the first character that does not fit. False when the C library does not offer the set.
+    bool encode(const std::vector<char32_t> &text, char *dest, size_t size)
+    {
+        const bool native = g_nativeConversions.load(std::memory_order_relaxed);
+        if (!(m_utf8 && native) && !openEncoder())
+            return false;
+        size_t used = 0;
+        char one[64];
+        for (const char32_t c : text) {
+            size_t length = 0;
+            if (c == kInvalid) {
+                // stays without an equivalent
+            } else if (m_utf8 && native) {
+                length = encodeUtf8(c, one);
+            } else if (c < kAsciiEnd && m_asciiEncodesAsItself && native) {
+                one[0] = static_cast<char>(c);
+                length = 1;
+            } else {
+                length = encodeOne(c, one, sizeof one);
+            }
+            if (length == 0) {
+                one[0] = static_cast<char>(kReplacement);
+                length = 1;
+            }
+            if (length > size - 1 - used)
+                break;
+            std::memcpy(dest + used, one, length);
+            used += length;
+        }
+        dest[used] = '\0';
+        return true;
+    }
+
+private:
+    bool openDecoder()
+    {
+        if (!m_decoderTried) {
+            m_decoderTried = true;
+            m_decoder = platform::CharsetConverter(kUtf32, m_name.c_str());
+            m_asciiDecodesAsItself = m_decoder.ok() && asciiDecodesAsItself();
+        }
+        return m_decoder.ok();
+    }
+
+    bool openEncoder()
+    {
+        if (!m_encoderTried) {
+            m_encoderTried = true;
+            m_encoder = platform::CharsetConverter(m_name.c_str(), kUtf32);
+            m_asciiEncodesAsItself = m_encoder.ok() && asciiEncodesAsItself();
+        }
+        return m_encoder.ok();
+    }
+
+    // Converts all of text with the decoder. On a byte that does not decode the converter stops before
+    // it: it becomes kInvalid and the conversion goes on behind it. What a set holds back at the end (a
+    // letter waiting for a combining mark, in the sets that compose) is written out at the end.
+    void convertAll(std::string_view text, std::vector<char32_t> &out)
+    {
+        char buffer[256];
+        auto take = [&](const char *end) {
+            for (const char *p = buffer; p + 4 <= end; p += 4)
+                out.push_back(loadUtf32(p));
+        };
+        const char *in = text.data();
+        size_t inLeft = text.size();
+        while (inLeft > 0) {
+            char *outPtr = buffer;
+            size_t outLeft = sizeof buffer;
+            const platform::ConvertStop stop = m_decoder.convert(in, inLeft, outPtr, outLeft);
+            take(outPtr);
+            if (stop == platform::ConvertStop::InvalidInput ||
+                stop == platform::ConvertStop::IncompleteInput) {
+                out.push_back(kInvalid);
+                ++in;
+                --inLeft;
+            }
+        }
+        // Finishing also brings the converter back to its initial state for the next name.
+        char *outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        if (m_decoder.finish(outPtr, outLeft) == platform::ConvertStop::Done)
+            take(outPtr);
+        else
+            m_decoder.reset();
+    }
+
+    // The bytes of one code point converted on its own from the initial state, or 0 when it has no
+    // equivalent in the set.
+    size_t encodeOne(char32_t c, char *out, size_t size)
+    {
+        const char in[4] = {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF),
+                            static_cast<char>((c >> 16) & 0xFF), static_cast<char>((c >> 24) & 0xFF)};
+        m_encoder.reset();
+        const char *inPtr = in;
+        size_t inLeft = sizeof in;
+        char *outPtr = out;
+        size_t outLeft = size;
+        if (m_encoder.convert(inPtr, inLeft, outPtr, outLeft) != platform::ConvertStop::Done)
+            return 0;
+        if (m_encoder.finish(outPtr, outLeft) != platform::ConvertStop::Done)
+            return 0;
+        return size - outLeft;
+    }
+
+    // True when the run of bytes 1..0x7F decodes to the same code points: then a name of ASCII bytes is its
+    // own code points. A lead byte of a multi-byte set or a byte that shifts state changes what follows it in
+    // the run, and fails the check.
+    bool asciiDecodesAsItself()
+    {
+        std::string run;
+        for (char32_t b = 1; b < kAsciiEnd; ++b)
+            run.push_back(static_cast<char>(b));
+        std::vector<char32_t> got;
+        convertAll(run, got);
+        return std::equal(got.begin(), got.end(), run.begin(), run.end(),
+                          [](char32_t c, char b) { return c == static_cast<unsigned char>(b); });
+    }
+
+    // True when the run of code points 1..0x7F encodes to the same bytes, nothing before, between or after
+    // them: then each of them, converted on its own, is its own byte.
+    bool asciiEncodesAsItself()
+    {
+        char in[4 * (kAsciiEnd - 1)];
+        for (char32_t c = 1; c < kAsciiEnd; ++c) {
+            const size_t at = 4 * (c - 1);
+            in[at] = static_cast<char>(c);
+            in[at + 1] = in[at + 2] = in[at + 3] = 0;
+        }
+        char out[2 * sizeof in];
+        m_encoder.reset();
+        const char *inPtr = in;
+        size_t inLeft = sizeof in;
+        char *outPtr = out;
+        size_t outLeft = sizeof out;
+        if (m_encoder.convert(inPtr, inLeft, outPtr, outLeft) != platform::ConvertStop::Done ||
+            m_encoder.finish(outPtr, outLeft) != platform::ConvertStop::Done)
+            return false;
+        if (sizeof out - outLeft != kAsciiEnd - 1)
+            return false;
+        for (char32_t c = 1; c < kAsciiEnd; ++c)
+            if (static_cast<unsigned char>(out[c - 1]) != c)
+                return false;
+        return true;
+    }
+
+    std::string m_name;
+    bool m_selected = false;
+    bool m_utf8 = false;
+    bool m_decoderTried = false;
+    bool m_encoderTried = false;
+    bool m_asciiDecodesAsItself = false;
+    bool m_asciiEncodesAsItself = false;
+    platform::CharsetConverter m_decoder; // the set -> UTF-32LE
+    platform::CharsetConverter m_encoder; // UTF-32LE -> the set
+};
+
+// The sets as the calling thread converts with them, brought up to date with the settings.
+struct ThreadCharsets
+{
+    uint64_t generation = 0;
+    std::string ansiSetting;
+    Charset oem;
+    Charset ansi;
+    std::vector<char32_t> text; // scratch for one conversion
+};
+
+ThreadCharsets &threadCharsets()
+{
+    thread_local ThreadCharsets charsets;
+    Settings &s = settings();
+    if (const uint64_t generation = s.generation.load(std::memory_order_acquire);
+        generation != charsets.generation) {
+        std::lock_guard lock(s.mutex);
+        charsets.oem.select(s.oem);
+        charsets.ansiSetting = s.ansi;
+        charsets.generation = s.generation.load(std::memory_order_relaxed);
+    }
+    // The locale may change under a running program; its set is looked at on every call.
+    charsets.ansi.select(charsets.ansiSetting.empty() ? localeCharset()
+                                                      : std::string_view(charsets.ansiSetting));
+    return charsets;
 }
 
 void decode16(const void *source, std::vector<char32_t> &out)
@@ -162,37 +406,6 @@ void decode16(const void *source, std::vector<char32_t> &out)
             out.push_back(u);
         }
     }
-}
-
-// Encodes one code point into charset; false when it has no equivalent there.
-bool encodeOne(Iconv &cd, char32_t c, std::string &out)
-{
-    if (c == kInvalid)
-        return false;
-    const unsigned char in[4] = {static_cast<unsigned char>(c), static_cast<unsigned char>(c >> 8),
-                                 static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 24)};
-    return cd.convert(reinterpret_cast<const char *>(in), sizeof in, out) && !out.empty();
-}
-
-// Writes code points as 8-bit text in charset, "_" for those without an equivalent, zero-terminated within
-// size bytes. Returns false when iconv does not offer the charset.
-bool encode8(const std::string &charset, const std::vector<char32_t> &text, char *dest, size_t size)
-{
-    Iconv &cd = cachedIconv(charset, std::string(kUtf32));
-    if (!cd.ok())
-        return false;
-    size_t used = 0;
-    std::string one;
-    for (const char32_t c : text) {
-        if (!encodeOne(cd, c, one))
-            one.assign(1, static_cast<char>(kReplacement));
-        if (one.size() > size - 1 - used)
-            break;
-        std::memcpy(dest + used, one.data(), one.size());
-        used += one.size();
-    }
-    dest[used] = '\0';
-    return true;
 }
 
 void encode16(const std::vector<char32_t> &text, void *dest, size_t sizeBytes)
@@ -235,6 +448,17 @@ size_t length16(const void *source)
     return n;
 }
 
+int setCharset(std::string Settings::*which, std::string name, bool check = true)
+{
+    if (check && !charsetKnown(name))
+        return 1;
+    Settings &s = settings();
+    std::lock_guard lock(s.mutex);
+    s.*which = std::move(name);
+    s.generation.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
 } // namespace
 
 int ConvertName(int targetKind, void *destination, int sourceKind, const void *source, size_t destinationSize)
@@ -270,18 +494,20 @@ int ConvertName(int targetKind, void *destination, int sourceKind, const void *s
         dest8[n] = '\0';
         return 0;
     }
+
+    ThreadCharsets &charsets = threadCharsets();
+    std::vector<char32_t> &text = charsets.text;
+    text.clear();
     if (targetKind == kNameUtf16 && sourceKind == kNameText) {
-        std::vector<char32_t> widened;
         for (const char *p = src8; *p != '\0'; ++p)
-            widened.push_back(static_cast<unsigned char>(*p));
-        encode16(widened, destination, destinationSize);
+            text.push_back(static_cast<unsigned char>(*p));
+        encode16(text, destination, destinationSize);
         return 0;
     }
 
-    std::vector<char32_t> text;
     if (sourceKind == kNameUtf16)
         decode16(source, text);
-    else if (!decode8(sourceKind == kNameOem ? g_oemCharset : currentAnsi(), src8, text))
+    else if (!(sourceKind == kNameOem ? charsets.oem : charsets.ansi).decode(src8, text))
         return 1;
 
     if (targetKind == kNameUtf16) {
@@ -289,8 +515,8 @@ int ConvertName(int targetKind, void *destination, int sourceKind, const void *s
         return 0;
     }
     // OEM is the target only for kind 0; kinds 1 and 2 both mean ANSI text here.
-    const std::string &charset = targetKind == kNameOem ? g_oemCharset : currentAnsi();
-    return encode8(charset, text, dest8, destinationSize) ? 0 : 1;
+    Charset &target = targetKind == kNameOem ? charsets.oem : charsets.ansi;
+    return target.encode(text, dest8, destinationSize) ? 0 : 1;
 }
 
 int setOemCodePage(int codePage)
@@ -300,39 +526,41 @@ int setOemCodePage(int codePage)
 
 int setAnsiCodePage(int codePage)
 {
-    if (codePage == 0) {
-        g_ansiCharset.clear();
-        return 0;
-    }
+    if (codePage == 0)
+        return setCharset(&Settings::ansi, std::string(), false);
     return setAnsiCharset(codePageName(codePage));
 }
 
-int setOemCharset(std::string_view iconvName)
+int setOemCharset(std::string_view name)
 {
-    std::string name(iconvName);
-    if (!charsetKnown(name))
-        return 1;
-    g_oemCharset = std::move(name);
-    return 0;
+    return setCharset(&Settings::oem, std::string(name));
 }
 
-int setAnsiCharset(std::string_view iconvName)
+int setAnsiCharset(std::string_view name)
 {
-    std::string name(iconvName);
-    if (!charsetKnown(name))
-        return 1;
-    g_ansiCharset = std::move(name);
-    return 0;
+    return setCharset(&Settings::ansi, std::string(name));
 }
 
 std::string oemCharset()
 {
-    return g_oemCharset;
+    Settings &s = settings();
+    std::lock_guard lock(s.mutex);
+    return s.oem;
 }
 
 std::string ansiCharset()
 {
-    return currentAnsi();
+    Settings &s = settings();
+    std::unique_lock lock(s.mutex);
+    if (!s.ansi.empty())
+        return s.ansi;
+    lock.unlock();
+    return std::string(localeCharset());
+}
+
+void useNativeNameConversions(bool use)
+{
+    g_nativeConversions.store(use, std::memory_order_relaxed);
 }
 
 std::string utf16ToAnsi(std::u16string_view name)

@@ -31,28 +31,28 @@ public:
     explicit FAT_VOLUME(PARTITION_INFO *partition);
     ~FAT_VOLUME() override;
 
-    int Mount() override;
+    [[nodiscard]] int Mount() override;
     void Release() override;
 
     // Finds the entry named by path ("\DOCS\README.TXT", optionally after a drive "C:"), matching each
     // component against the 8.3 names. Components before the last must be directories; the last one must
     // have every bit of attributeMask. 504 when a component is not found.
-    int FindPath(const char *path, uint8_t attributeMask, std::array<uint8_t, FatDirEntry::kBytes> &entry,
-                 FatEntryLocation &location);
+    [[nodiscard]] int FindPath(const char *path, uint8_t attributeMask,
+                               std::array<uint8_t, FatDirEntry::kBytes> &entry, FatEntryLocation &location);
     // FindPath and a new FAT_FILE for what it found. 3 when the file cannot be allocated.
-    int OpenPath(const char *path, std::unique_ptr<FAT_FILE> &file, uint8_t attributeMask = 0);
+    [[nodiscard]] int OpenPath(const char *path, std::unique_ptr<FAT_FILE> &file, uint8_t attributeMask = 0);
     // A new FAT_FILE for a listed 32-byte directory entry. 3 when it cannot be allocated.
-    int MakeFile(const uint8_t *rawEntry, std::unique_ptr<FAT_FILE> &file);
+    [[nodiscard]] int MakeFile(const uint8_t *rawEntry, std::unique_ptr<FAT_FILE> &file);
 
-    int Seek(FAT_FILE &file, uint32_t position);
+    [[nodiscard]] int Seek(FAT_FILE &file, uint32_t position);
     // Reads exactly count bytes at the file's position; 56 when fewer remain.
-    int ReadFile(FAT_FILE &file, void *buffer, uint32_t count);
+    [[nodiscard]] int ReadFile(FAT_FILE &file, void *buffer, uint32_t count);
 
     // Lists a directory into dirList: path "\" is the root; an empty path with directoryFile lists that
     // directory; any other path is looked up. When openedDirectory is given, the directory file opened by
     // path goes to the caller on success. longNames 0 lists 8.3 names only.
-    int ListDirectory(DIRLIST &dirList, const char *path, FAT_FILE *directoryFile,
-                      std::unique_ptr<FAT_FILE> *openedDirectory, int longNames);
+    [[nodiscard]] int ListDirectory(DIRLIST &dirList, const char *path, FAT_FILE *directoryFile,
+                                    std::unique_ptr<FAT_FILE> *openedDirectory, int longNames);
 
     const FAT_VARS *Vars() const { return m_vars.get(); }
     bool FatLoaded() const { return m_vars != nullptr && m_vars->fatLoaded(); }

@@ -14,7 +14,7 @@ public:
 
     // Copies count sectors (of PARTITION_INFO::bytesPerSector bytes, 512 for file restore) starting at the
     // given partition sector into buffer. Returns 0 or a result code, which the engine passes on unchanged.
-    virtual int ReadSectors(uint32_t sector, void *buffer, uint32_t count) = 0;
+    [[nodiscard]] virtual int ReadSectors(uint32_t sector, void *buffer, uint32_t count) = 0;
 };
 
 // The source that physical reads go to; nullptr clears it. The caller keeps ownership and must clear or

@@ -19,7 +19,7 @@ public:
     VOLUME_BASE &operator=(const VOLUME_BASE &) = delete;
 
     // Reads the file system's structures; the base has none and succeeds.
-    virtual int Mount() { return 0; }
+    [[nodiscard]] virtual int Mount() { return 0; }
     // Frees what Mount built; the base holds nothing.
     virtual void Release() {}
 
@@ -30,11 +30,11 @@ public:
 
 protected:
     // zbLogRead / zbLogReadScaled through this volume's slot.
-    int LogRead(uint32_t sector, void *buffer, uint32_t count) const
+    [[nodiscard]] int LogRead(uint32_t sector, void *buffer, uint32_t count) const
     {
         return zbLogRead(m_slot, sector, buffer, count);
     }
-    int LogReadScaled(uint32_t sector, void *buffer, uint32_t count) const
+    [[nodiscard]] int LogReadScaled(uint32_t sector, void *buffer, uint32_t count) const
     {
         return zbLogReadScaled(m_slot, sector, buffer, count);
     }

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "FuzzTarget.h"
@@ -22,6 +21,7 @@
 #include "common/ResultCodes.h"
 #include "engine/PARTITION_INFO.h"
 #include "imgstore/zbimgstr.h"
+#include "platform/Process.h"
 #include "restore/FileExtraction.h"
 #include "restore/PARTITION_ACCESS.h"
 #include "restore/PartitionFileSource.h"
@@ -42,7 +42,7 @@ const fs::path &scratchDirectory()
 {
     static const fs::path path = [] {
         const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        return base / ("imbrex-extract-fuzz-" + std::to_string(::getpid()));
+        return base / ("imbrex-extract-fuzz-" + std::to_string(imbrex::platform::processId()));
     }();
     return path;
 }

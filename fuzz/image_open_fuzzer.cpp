@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "FuzzTarget.h"
@@ -14,6 +13,7 @@
 #include "imgstore/ImageVerifier.h"
 #include "imgstore/Keyring.h"
 #include "imgstore/zbimgstr.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string scratchPath()
         std::filesystem::path dir = std::filesystem::is_directory("/dev/shm")
                                         ? std::filesystem::path("/dev/shm")
                                         : std::filesystem::temp_directory_path();
-        return (dir / ("imbrex-fuzz-" + std::to_string(::getpid()) + ".zbi")).string();
+        return (dir / ("imbrex-fuzz-" + std::to_string(imbrex::platform::processId()) + ".zbi")).string();
     }();
     return path;
 }

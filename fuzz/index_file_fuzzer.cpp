@@ -6,11 +6,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "FuzzTarget.h"
 #include "imgstore/zbimgstr.h"
+#include "platform/Process.h"
 #include "restore/PARTITION_ACCESS.h"
 
 namespace {
@@ -23,7 +23,7 @@ std::string scratch(const char *suffix)
     std::filesystem::path dir = std::filesystem::is_directory("/dev/shm")
                                     ? std::filesystem::path("/dev/shm")
                                     : std::filesystem::temp_directory_path();
-    return (dir / ("imbrex-index-fuzz-" + std::to_string(::getpid()) + suffix)).string();
+    return (dir / ("imbrex-index-fuzz-" + std::to_string(imbrex::platform::processId()) + suffix)).string();
 }
 
 void writeFile(const std::string &path, const uint8_t *data, size_t size)

@@ -1,32 +1,13 @@
 #include "DecodeAhead.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <pthread.h>
 
 #include "ChunkCodec.h"
 #include "common/ResultCodes.h"
+#include "platform/Process.h"
 
 namespace imbrex::zbi {
-
-namespace {
-
-// Counts forks in this process's line: a worker belongs to the process whose count it was started under.
-// (Asking for the process id instead costs a system call on every look at the worker.)
-std::atomic<uint64_t> g_forks{0};
-
-uint64_t forkCount()
-{
-    static const bool registered = [] {
-        pthread_atfork(nullptr, nullptr, [] { g_forks.fetch_add(1, std::memory_order_relaxed); });
-        return true;
-    }();
-    (void)registered;
-    return g_forks.load(std::memory_order_relaxed);
-}
-
-} // namespace
 
 DecodeAhead::~DecodeAhead()
 {
@@ -54,7 +35,7 @@ unsigned DecodeAhead::workerCount()
 
 bool DecodeAhead::workerHere() const
 {
-    return !m_workers.empty() && m_workerFork == forkCount();
+    return !m_workers.empty() && m_workerFork == platform::forkGeneration();
 }
 
 DecodeAhead::Slot *DecodeAhead::find(uint64_t generation, uint64_t index)
@@ -109,7 +90,7 @@ bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
     if (!m_workers.empty() && !workerHere())
         return false;
     if (m_workers.empty()) {
-        m_workerFork = forkCount();
+        m_workerFork = platform::forkGeneration();
         const unsigned count = workerCount();
         try {
             m_workers.reserve(count);

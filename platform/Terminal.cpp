@@ -9,7 +9,12 @@ namespace imbrex::platform {
 
 bool canAskOnTerminal()
 {
-    return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
+    return ::isatty(STDIN_FILENO) == 1 && errorStreamIsTerminal();
+}
+
+bool errorStreamIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
 }
 
 std::optional<std::string> askLine(const std::string &prompt)

@@ -234,6 +234,8 @@ private:
             problem(file.path, e, "its file record could not be read");
             return;
         }
+        // Releasing and closing fail only for a record or attribute the reader does not hold, which these
+        // are: nothing to report, here and below.
         AtScopeEnd releaseFrs([&] { (void)m_volume.ReleaseFrs(frs); });
         std::vector<std::pair<uint32_t, std::u16string>> attributes;
         auto note = [&](uint32_t type, const std::u16string &name) {
@@ -289,6 +291,7 @@ private:
         engine::NTFS_FRS *frs = nullptr;
         if (int e = m_volume.LoadFrs(record, frs))
             return e;
+        // As above, releasing what the reader handed out cannot fail.
         AtScopeEnd releaseFrs([&] { (void)m_volume.ReleaseFrs(frs); });
         engine::NTFS_INDEX index;
         if (int e = m_volume.OpenIndex(frs, index))

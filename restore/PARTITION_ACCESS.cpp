@@ -7,8 +7,6 @@
 
 #include "common/ResultCodes.h"
 #include "index/IndexFile.h"
-#include "restore/NtfsSupport.h"
-#include "restore/VolumeMount.h"
 
 namespace imbrex::restore {
 
@@ -34,10 +32,7 @@ void PARTITION_ACCESS::Destroy()
 {
     if (engine::currentSectorSource() == this)
         engine::setCurrentSectorSource(nullptr);
-    releaseNtfsFile();
-    m_currentFatFile.reset();
-    m_fatVolume = nullptr;
-    m_volume.reset();
+    m_files.reset();
     m_partitionInfo.reset();
     m_dirList.reset();
     m_index.Clear();
@@ -179,12 +174,7 @@ int PARTITION_ACCESS::MountVolume()
 {
     if (!m_open || !m_partitionInfo)
         return rc::kNoVolumeOpen;
-    VolumeMounter mount = volumeMounterFor(m_partitionInfo->fileSystemCode);
-    if (mount == nullptr)
-        return rc::kUnsupportedFileSystem;
-    int e = mount(*m_partitionInfo, m_volume);
-    m_fatVolume = dynamic_cast<engine::FAT_VOLUME *>(m_volume.get());
-    return e;
+    return mountVolumeFiles(m_partitionInfo->fileSystemCode, *m_partitionInfo, m_files);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -530,102 +520,34 @@ bool PARTITION_ACCESS::CheckIndexFile(const std::string &path)
 // ---------------------------------------------------------------------------------------------------------
 // File and directory operations
 
-bool PARTITION_ACCESS::ntfsMounted() const
-{
-    return dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()) != nullptr;
-}
-
-void PARTITION_ACCESS::releaseNtfsFile()
-{
-    if (m_currentNtfsFile)
-        if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
-            (void)ntfs->NtfsCloseFile(m_currentNtfsFile);
-    m_currentNtfsFile = nullptr;
-}
-
 int PARTITION_ACCESS::OpenFile(const std::string &path, int *kind)
 {
-    if (m_fatVolume) {
-        std::unique_ptr<engine::FAT_FILE> file;
-        if (int e = m_fatVolume->OpenPath(path.c_str(), file))
-            return e;
-        m_currentFatFile = std::move(file);
-        if (kind)
-            *kind = kFileKindSingleStream;
-        return rc::kOk;
-    }
-    if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get())) {
-        releaseNtfsFile();
-        engine::NtfsFileHandle *handle = nullptr;
-        if (int e = ntfs->NtfsOpenFile(path.c_str(), &handle))
-            return e;
-        m_currentNtfsFile = handle;
-        if (kind)
-            *kind = (handle->flags & engine::kNtfsHandleMultipleData) ? kFileKindSeveralStreams
-                                                                      : kFileKindSingleStream;
-        return rc::kOk;
-    }
-    return rc::kNoVolumeOpen;
+    return m_files ? m_files->openFile(path, kind) : rc::kNoVolumeOpen;
 }
 
 int PARTITION_ACCESS::OpenEntry(const uint8_t *rawEntry, std::unique_ptr<engine::FAT_FILE> *out)
 {
-    if (m_fatVolume == nullptr)
-        return ntfsMounted() ? rc::kGeneralFailure : rc::kNoVolumeOpen;
-    if (rawEntry == nullptr)
-        return rc::kInvalidArgument;
-    std::unique_ptr<engine::FAT_FILE> file;
-    if (int e = m_fatVolume->MakeFile(rawEntry, file))
-        return e == rc::kOutOfMemory ? rc::kCacheAllocation : e;
-    if (out)
-        *out = std::move(file);
-    else
-        m_currentFatFile = std::move(file);
-    return rc::kOk;
+    return m_files ? m_files->openEntry(rawEntry, out) : rc::kNoVolumeOpen;
 }
 
 uint32_t PARTITION_ACCESS::GetFileSize() const
 {
-    if (m_fatVolume)
-        return m_currentFatFile ? m_currentFatFile->size() : 0;
-    if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
-        return m_currentNtfsFile ? ntfs->NtfsGetFileSize(m_currentNtfsFile) : 0;
-    return 0;
+    return m_files ? m_files->fileSize() : 0;
 }
 
 uint64_t PARTITION_ACCESS::GetFileSize64() const
 {
-    if (m_fatVolume)
-        return m_currentFatFile ? m_currentFatFile->size() : 0;
-    if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
-        return m_currentNtfsFile ? ntfs->NtfsGetFileSize64(m_currentNtfsFile) : 0;
-    return 0;
+    return m_files ? m_files->fileSize64() : 0;
 }
 
 int PARTITION_ACCESS::ReadFile(void *buffer, uint32_t count)
 {
-    if (m_fatVolume) {
-        if (!m_currentFatFile)
-            return rc::kNoVolumeOpen;
-        return m_fatVolume->ReadFile(*m_currentFatFile, buffer, count);
-    }
-    if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get())) {
-        if (!m_currentNtfsFile)
-            return rc::kNoVolumeOpen;
-        return ntfs->NtfsReadFile(m_currentNtfsFile, buffer, count);
-    }
-    return rc::kNoVolumeOpen;
+    return m_files ? m_files->readFile(buffer, count) : rc::kNoVolumeOpen;
 }
 
 int PARTITION_ACCESS::CloseFile()
 {
-    int e = rc::kOk;
-    if (m_currentNtfsFile)
-        if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
-            e = ntfs->NtfsCloseFile(m_currentNtfsFile);
-    m_currentNtfsFile = nullptr;
-    m_currentFatFile.reset();
-    return e;
+    return m_files ? m_files->closeFile() : rc::kOk;
 }
 
 int PARTITION_ACCESS::ResetStream()
@@ -643,7 +565,7 @@ int PARTITION_ACCESS::ResetStream()
 int PARTITION_ACCESS::ListDirectoryFrom(const std::string &path, engine::FAT_FILE *directoryFile,
                                         std::unique_ptr<engine::FAT_FILE> *openedDirectory)
 {
-    if (!m_open || !m_volume)
+    if (!m_open || !m_files)
         return rc::kNoVolumeOpen;
     if (int e = ResetStream())
         return e;
@@ -651,20 +573,16 @@ int PARTITION_ACCESS::ListDirectoryFrom(const std::string &path, engine::FAT_FIL
     if (!m_dirList)
         return rc::kOutOfMemory;
     m_dirList->detailsWanted = 1;
-    if (m_fatVolume)
-        return m_fatVolume->ListDirectory(*m_dirList, path.c_str(), directoryFile, openedDirectory, 1);
-    if (auto *ntfs = dynamic_cast<engine::NTFS_VOLUME *>(m_volume.get()))
-        return ntfs->NtfsListDirectory(*m_dirList, path.c_str(), 1);
-    return rc::kNoVolumeOpen;
+    return m_files->listDirectory(*m_dirList, path, directoryFile, openedDirectory);
 }
 
 int PARTITION_ACCESS::ListDirectory(const std::string &path, const uint8_t *rawEntry,
                                     std::unique_ptr<engine::FAT_FILE> *openedDirectory)
 {
-    if (m_fatVolume) {
+    if (FatVolume()) {
         if (int e = OpenEntry(rawEntry))
             return e;
-        return ListDirectoryFrom(path, m_currentFatFile.get(), openedDirectory);
+        return ListDirectoryFrom(path, m_files->currentFatFile(), openedDirectory);
     }
     return ListDirectoryFrom(path, nullptr, openedDirectory);
 }

@@ -27,20 +27,13 @@
 #include "index/IndexCallbacks.h"
 #include "restore/PA_CACHE.h"
 #include "restore/STATE_MAP.h"
-
-namespace imbrex::engine {
-struct NtfsFileHandle;
-}
+#include "restore/VolumeFiles.h"
 
 namespace imbrex::restore {
 
 // Bits of PARTITION_ACCESS::Flags().
 inline constexpr uint32_t kFlagSpanned = 0x1;
 inline constexpr uint32_t kFlagCompressed = 0x2;
-
-// What OpenFile reports about the opened file.
-inline constexpr int kFileKindSingleStream = 1;
-inline constexpr int kFileKindSeveralStreams = 2;
 
 class PARTITION_ACCESS final : public engine::SectorSource
 {
@@ -53,12 +46,13 @@ public:
     // Opens the store's selected partition and mounts its volume. indexPath is the index file associated
     // with the image (may be empty); when it cannot be read, problems decides what happens (no handler: go
     // on with a temporary index). 0 or the first error; the object is destroyed by its owner either way.
-    int Open(ImageStore *store, const std::string &indexPath, index::IndexProblemHandler *problems = nullptr);
+    [[nodiscard]] int Open(ImageStore *store, const std::string &indexPath,
+                           index::IndexProblemHandler *problems = nullptr);
     // Everything Open does except mounting a volume: enough for reading sectors and for index files.
-    int OpenSectors(ImageStore *store, const std::string &indexPath,
-                    index::IndexProblemHandler *problems = nullptr);
+    [[nodiscard]] int OpenSectors(ImageStore *store, const std::string &indexPath,
+                                  index::IndexProblemHandler *problems = nullptr);
     // Mounts the reader that the partition's file-system code selects; 47 when there is none.
-    int MountVolume();
+    [[nodiscard]] int MountVolume();
     // Releases the volume, the current file, the listing, the index, the bitmap and (for a compressed
     // partition) the cache ring, and stops being the current sector source. Safe to call more than once.
     void Destroy();
@@ -67,44 +61,44 @@ public:
     // must lie in stored blocks that follow each other, as a cluster of the volume does. 56 beyond the last
     // used block, 305 in a block that is not stored (nothing changes then), 7 when the index progress was
     // cancelled, otherwise 0 or the store's code.
-    int ReadSectors(uint32_t sector, void *buffer, uint32_t count) override;
+    [[nodiscard]] int ReadSectors(uint32_t sector, void *buffer, uint32_t count) override;
 
     // Shown while a compressed read extends the checkpoints; nullptr shows nothing. Not owned.
     void SetIndexProgress(index::IndexProgress *progress) { m_progress = progress; }
 
     // Index files (see index/IndexFile.h).
-    int ReadIndexFile(const std::string &path);
+    [[nodiscard]] int ReadIndexFile(const std::string &path);
     // Extends the index to the end of the partition, then appends it to the file.
-    int WriteIndexFile(const std::string &path);
-    bool CheckIndexFile(const std::string &path);
+    [[nodiscard]] int WriteIndexFile(const std::string &path);
+    [[nodiscard]] bool CheckIndexFile(const std::string &path);
 
     // File and directory operations on the mounted volume.
-    int IsFatVolume() const { return m_fatVolume != nullptr ? 1 : 0; }
+    int IsFatVolume() const { return FatVolume() != nullptr ? 1 : 0; }
     // Opens path as the current file; kind becomes kFileKindSingleStream, or kFileKindSeveralStreams for an
     // NTFS file with more than one data stream.
-    int OpenFile(const std::string &path, int *kind);
+    [[nodiscard]] int OpenFile(const std::string &path, int *kind);
     // FAT only (1 on NTFS): a file made from a listed 32-byte entry, handed to the caller through out, or
     // made the current file when out is nullptr. 1806 when it cannot be allocated.
-    int OpenEntry(const uint8_t *rawEntry, std::unique_ptr<engine::FAT_FILE> *out = nullptr);
+    [[nodiscard]] int OpenEntry(const uint8_t *rawEntry, std::unique_ptr<engine::FAT_FILE> *out = nullptr);
     // The size of the current file; 0xFFFFFFFF for an NTFS file larger than 32 bits can count; 0 without one.
     uint32_t GetFileSize() const;
     // The whole size of the current file, also beyond 4 GiB.
     uint64_t GetFileSize64() const;
     // The next count bytes of the current file (FAT: 56 when fewer remain).
-    int ReadFile(void *buffer, uint32_t count);
-    int CloseFile();
+    [[nodiscard]] int ReadFile(void *buffer, uint32_t count);
+    [[nodiscard]] int CloseFile();
     // Puts the store's data stream back at its start. Every reset of the stream must come through here while
     // the partition is open: the cache would otherwise go on decoding as if the stream stood behind its
     // newest buffer.
-    int ResetStream();
+    [[nodiscard]] int ResetStream();
     // Lists a directory into a new DIRLIST. FAT: "\" is the root, an empty path with directoryFile lists that
     // directory, any other path is looked up; openedDirectory receives the directory opened by path. NTFS
     // lists by path.
-    int ListDirectoryFrom(const std::string &path, engine::FAT_FILE *directoryFile = nullptr,
-                          std::unique_ptr<engine::FAT_FILE> *openedDirectory = nullptr);
+    [[nodiscard]] int ListDirectoryFrom(const std::string &path, engine::FAT_FILE *directoryFile = nullptr,
+                                        std::unique_ptr<engine::FAT_FILE> *openedDirectory = nullptr);
     // FAT: opens rawEntry as the current file and lists it; NTFS: lists path.
-    int ListDirectory(const std::string &path, const uint8_t *rawEntry,
-                      std::unique_ptr<engine::FAT_FILE> *openedDirectory = nullptr);
+    [[nodiscard]] int ListDirectory(const std::string &path, const uint8_t *rawEntry,
+                                    std::unique_ptr<engine::FAT_FILE> *openedDirectory = nullptr);
     engine::DIRLIST *GetDirList() const { return m_dirList.get(); }
 
     // State, for the windows and for tests.
@@ -119,9 +113,8 @@ public:
     const STATE_MAP &StateMap() const { return m_stateMap; }
     const index::ImageIndex &Index() const { return m_index; }
     const engine::PARTITION_INFO *PartitionInfo() const { return m_partitionInfo.get(); }
-    engine::FAT_VOLUME *FatVolume() const { return m_fatVolume; }
-    engine::VOLUME_BASE *Volume() const { return m_volume.get(); }
-    engine::FAT_FILE *CurrentFatFile() const { return m_currentFatFile.get(); }
+    engine::FAT_VOLUME *FatVolume() const { return m_files ? m_files->fatVolume() : nullptr; }
+    engine::VOLUME_BASE *Volume() const { return m_files ? &m_files->volume() : nullptr; }
 
 private:
     struct Walk; // where a run of fills stands
@@ -145,8 +138,6 @@ private:
              uint64_t *wantedOffset);
     int decodeNext(PA_CACHE *&from, const index::Checkpoint &checkpoint);
     PA_CACHE *nodeStartingWith(uint32_t block, uint32_t offset) const;
-    void releaseNtfsFile();
-    bool ntfsMounted() const;
 
     STATE_MAP m_stateMap;
     uint32_t m_blockCount = 0;
@@ -156,10 +147,7 @@ private:
     uint32_t m_blockBytes = 0;
     ImageStore *m_store = nullptr;
     std::unique_ptr<engine::PARTITION_INFO> m_partitionInfo;
-    std::unique_ptr<engine::VOLUME_BASE> m_volume;
-    engine::FAT_VOLUME *m_fatVolume = nullptr; // m_volume when it is FAT
-    std::unique_ptr<engine::FAT_FILE> m_currentFatFile;
-    engine::NtfsFileHandle *m_currentNtfsFile = nullptr; // owned by the NTFS reader
+    std::unique_ptr<VolumeFiles> m_files; // the mounted volume, with its current file
     std::unique_ptr<engine::DIRLIST> m_dirList;
     index::ImageIndex m_index;
     uint32_t m_compressionType = 0;

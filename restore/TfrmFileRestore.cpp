@@ -259,6 +259,7 @@ void TfrmFileRestore::reportOpenFailure(int code)
         return;
     case rc::kLegacyCompression: {
         uint32_t compression = 0;
+        // Only for the message: when the type cannot be read the message says 0, and still refuses.
         (void)m_options.store->GetCompression(&compression);
         ShowMessageBox(this,
                        store::translatedMessage(

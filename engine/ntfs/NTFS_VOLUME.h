@@ -60,47 +60,47 @@ public:
     ~NTFS_VOLUME() override;
 
     // 0 or an error code; a failed mount leaves the volume released.
-    int Mount() override;
+    [[nodiscard]] int Mount() override;
     // Closes every record and attribute, frees the cache and the bitmaps. Handles still open read 725 from
     // then on and must still be closed.
     void Release() override;
     bool Mounted() const { return m_mounted; }
 
     // File operations. Paths are ANSI text with "\" between components.
-    int NtfsOpenFile(const char *path, NtfsFileHandle **handle);
+    [[nodiscard]] int NtfsOpenFile(const char *path, NtfsFileHandle **handle);
     // The data size cut to 32 bits: 0xFFFFFFFF when it does not fit, 0 for a handle without an open
     // attribute.
     uint32_t NtfsGetFileSize(const NtfsFileHandle *handle) const;
     // The full data size; 0 for a handle without an open attribute.
     uint64_t NtfsGetFileSize64(const NtfsFileHandle *handle) const;
     // Reads count bytes at the handle's position (any 64-bit position) and advances it by count.
-    int NtfsReadFile(NtfsFileHandle *handle, void *buffer, uint32_t count);
-    int NtfsCloseFile(NtfsFileHandle *handle);
+    [[nodiscard]] int NtfsReadFile(NtfsFileHandle *handle, void *buffer, uint32_t count);
+    [[nodiscard]] int NtfsCloseFile(NtfsFileHandle *handle);
     // Appends the directory's names to list: nameSpaceChoice 1 lists every name except the short DOS-only
     // ones, 2 lists the DOS names.
-    int NtfsListDirectory(DIRLIST &list, const char *path, int nameSpaceChoice);
+    [[nodiscard]] int NtfsListDirectory(DIRLIST &list, const char *path, int nameSpaceChoice);
 
     // Building blocks, public so that they can be tested one by one.
-    int LoadFrs(uint32_t recordNumber, NTFS_FRS *&out);
-    int ReleaseFrs(NTFS_FRS *frs);
-    int OpenAttribute(NTFS_FRS *frs, NtfsResidency residency, uint32_t type, std::u16string_view name,
-                      int instance, NTFS_ATTRIBUTE *&out);
-    int CloseAttribute(NTFS_ATTRIBUTE *attribute);
-    int ReadAttribute(NTFS_ATTRIBUTE *attribute, uint64_t offset, void *buffer, uint32_t count);
-    int LoadCluster(uint32_t cluster, const std::byte *&out);
-    int OpenIndex(NTFS_FRS *frs, NTFS_INDEX &index);
-    int CloseIndex(NTFS_INDEX &index);
-    int ReadIndexBlock(NTFS_INDEX &index, uint64_t vcn, std::span<std::byte> block);
+    [[nodiscard]] int LoadFrs(uint32_t recordNumber, NTFS_FRS *&out);
+    [[nodiscard]] int ReleaseFrs(NTFS_FRS *frs);
+    [[nodiscard]] int OpenAttribute(NTFS_FRS *frs, NtfsResidency residency, uint32_t type,
+                                    std::u16string_view name, int instance, NTFS_ATTRIBUTE *&out);
+    [[nodiscard]] int CloseAttribute(NTFS_ATTRIBUTE *attribute);
+    [[nodiscard]] int ReadAttribute(NTFS_ATTRIBUTE *attribute, uint64_t offset, void *buffer, uint32_t count);
+    [[nodiscard]] int LoadCluster(uint32_t cluster, const std::byte *&out);
+    [[nodiscard]] int OpenIndex(NTFS_FRS *frs, NTFS_INDEX &index);
+    [[nodiscard]] int CloseIndex(NTFS_INDEX &index);
+    [[nodiscard]] int ReadIndexBlock(NTFS_INDEX &index, uint64_t vcn, std::span<std::byte> block);
     // Visits the keyed entries of the index in key order; visit returns 0 to go on, kStopWalk to end the walk
     // with success, or an error that ends it.
     static constexpr int kStopWalk = -1;
     using IndexVisitor = std::function<int(const ntfs::IndexNode::Entry &, const ntfs::FileNameKey &)>;
-    int WalkIndex(NTFS_INDEX &index, const IndexVisitor &visit);
+    [[nodiscard]] int WalkIndex(NTFS_INDEX &index, const IndexVisitor &visit);
     // Visits, in key order, the entries whose names equal name by CompareNames, reading only the blocks on
     // the way to them; an index sorted otherwise than by CompareNames may hide entries from it.
-    int SeekIndex(NTFS_INDEX &index, std::u16string_view name, const IndexVisitor &visit);
+    [[nodiscard]] int SeekIndex(NTFS_INDEX &index, std::u16string_view name, const IndexVisitor &visit);
     // The record of the path's last component and of its parent directory.
-    int LookupPath(const char *path, uint32_t &record, uint32_t &parent);
+    [[nodiscard]] int LookupPath(const char *path, uint32_t &record, uint32_t &parent);
 
     const ntfs::NtfsBootSector &Geometry() const { return m_geometry; }
     std::span<const std::byte> BootSector() const { return m_bootSector; }

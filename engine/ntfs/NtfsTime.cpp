@@ -1,7 +1,8 @@
 #include "engine/ntfs/NtfsTime.h"
 
 #include <ctime>
-#include <limits>
+
+#include "platform/LocalTime.h"
 
 namespace imbrex::engine {
 
@@ -15,26 +16,18 @@ constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 bool NtfsFileTimeToDos(uint64_t fileTime, NtfsDosTime &out)
 {
     const auto seconds1601 = static_cast<int64_t>(fileTime / kTicksPerSecond);
-    const int64_t unixSeconds = seconds1601 - kSecondsFrom1601To1970;
-    if (unixSeconds < std::numeric_limits<std::time_t>::min() ||
-        unixSeconds > std::numeric_limits<std::time_t>::max())
+    std::tm local{};
+    if (!platform::localTime(seconds1601 - kSecondsFrom1601To1970, local))
         return false;
-    const auto t = static_cast<std::time_t>(unixSeconds);
-    // localtime_r: std::localtime reads the time zone file again on every call (a listing converts three
-    // times per entry) and shares one result between threads.
-    std::tm parts{};
-    const std::tm *local = localtime_r(&t, &parts);
-    if (local == nullptr)
-        return false;
-    const int year = local->tm_year + 1900;
+    const int year = local.tm_year + 1900;
     if (year < 1980 || year > 2107)
         return false;
-    out.day = static_cast<uint8_t>(local->tm_mday);
-    out.month = static_cast<uint8_t>(local->tm_mon + 1);
+    out.day = static_cast<uint8_t>(local.tm_mday);
+    out.month = static_cast<uint8_t>(local.tm_mon + 1);
     out.year = static_cast<uint16_t>(year - 1980);
-    out.hour = static_cast<uint8_t>(local->tm_hour);
-    out.minute = static_cast<uint8_t>(local->tm_min);
-    out.second = static_cast<uint8_t>((local->tm_sec > 59 ? 59 : local->tm_sec) & ~1); // leap second 60 -> 58
+    out.hour = static_cast<uint8_t>(local.tm_hour);
+    out.minute = static_cast<uint8_t>(local.tm_min);
+    out.second = static_cast<uint8_t>((local.tm_sec > 59 ? 59 : local.tm_sec) & ~1); // leap second 60 -> 58
     return true;
 }
 
