@@ -1,0 +1,321 @@
+#include "PartitionWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Checksum.h"
+#include "common/ByteOrder.h"
+#include "common/ResultCodes.h"
+
+namespace imbrex::zbi {
+
+namespace {
+
+constexpr size_t kWriteBehindSize = 1 << 20;
+
+} // namespace
+
+void PartitionWriter::start(const PartitionRecord &p)
+{
+    stop();
+    m_record = p;
+}
+
+void PartitionWriter::stop()
+{
+    m_record = PartitionRecord{};
+    m_bitmapWritten = false;
+    m_failed = false;
+    m_rawWrites = false;
+    m_chunkOffsets.clear();
+    m_chunkOffsets.shrink_to_fit();
+    m_writeFill = 0;
+    m_writeBehind.clear();
+    m_encoder.reset();
+    m_key.reset();
+}
+
+int PartitionWriter::checkGeometry(uint32_t sectorsPerBlock, uint32_t blockCount, uint32_t usedBlockCount,
+                                   uint32_t compression) const
+{
+    if (m_bitmapWritten || m_failed)
+        return rc::kWrongSequence;
+    const PartitionRecord &p = m_record;
+    if (compression != p.compression || sectorsPerBlock == 0)
+        return rc::kInvalidArgument;
+    uint64_t blocks = (static_cast<uint64_t>(p.sectorCount) + sectorsPerBlock - 1) / sectorsPerBlock;
+    if (blocks != blockCount || usedBlockCount > blockCount)
+        return rc::kInvalidArgument;
+    return rc::kOk;
+}
+
+int PartitionWriter::storeBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock,
+                                 uint32_t blockCount, uint32_t usedBlockCount)
+{
+    PartitionRecord &p = m_record;
+    p.sectorsPerBlock = sectorsPerBlock;
+    p.blockCount = blockCount;
+    p.usedBlockCount = usedBlockCount;
+    p.bitmap.length = static_cast<uint32_t>(stored.size());
+    p.bitmap.checksum = checksum(stored);
+    p.bitmap.offset = m_space.allocate(stored.size());
+    if (int e = m_file.writeAt(p.bitmap.offset, stored)) {
+        m_failed = true;
+        return e;
+    }
+    m_bitmapWritten = true;
+    m_encoder = std::make_unique<ChunkEncoder>(p.compression);
+    return rc::kOk;
+}
+
+int PartitionWriter::writeBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
+                                 uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
+{
+    if (int e = checkGeometry(sectorsPerBlock, blockCount, usedBlockCount, compression))
+        return e;
+    if (size != bitmapBytes(blockCount) || (size && !buffer))
+        return rc::kInvalidArgument;
+    std::vector<std::byte> bits(size);
+    if (size)
+        std::memcpy(bits.data(), buffer, size);
+    // Bits beyond the last block carry nothing; keep them clear so equal bitmaps are stored equally.
+    if (blockCount % 8)
+        bits.back() &= static_cast<std::byte>((1u << (blockCount % 8)) - 1);
+    if (countBlocks(bits, blockCount) != usedBlockCount)
+        return rc::kInvalidArgument;
+
+    BitmapHeader header;
+    header.bitmapLength = static_cast<uint32_t>(bits.size());
+    PartitionRecord &p = m_record;
+    if (p.password != 0) {
+        // A protected partition gets its own salt and key; the password text must be known to the store.
+        Salt salt;
+        PartitionKey key;
+        KeyCheck check;
+        if (!newPartitionKey(p.password, &salt, &key, &check))
+            return rc::kWrongPassword;
+        p.flags |= kFlagEncrypted;
+        std::memcpy(p.salt, salt.data(), kSaltSize);
+        std::memcpy(p.keyCheck, check.data(), kKeyCheckBytes);
+        m_key = key;
+        header.flags = kFlagEncrypted;
+        std::memcpy(header.salt, p.salt, kSaltSize);
+        std::memcpy(header.keyCheck, p.keyCheck, kKeyCheckBytes);
+        applyKeystream(*m_key, p, kBitmapKeyIndex, bits);
+    }
+    return storeBitmap(encodeBitmap(header, bits), sectorsPerBlock, blockCount, usedBlockCount);
+}
+
+int PartitionWriter::writeBitmapRaw(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
+                                    uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
+{
+    if (int e = checkGeometry(sectorsPerBlock, blockCount, usedBlockCount, compression))
+        return e;
+    if (!buffer)
+        return rc::kInvalidArgument;
+    auto stored = std::span(static_cast<const std::byte *>(buffer), size);
+    BitmapHeader header;
+    std::span<const std::byte> bits;
+    if (parseBitmap(stored, &header, &bits) != 0 || bits.size() != bitmapBytes(blockCount))
+        return rc::kInvalidArgument;
+    PartitionRecord &p = m_record;
+    bool encrypted = (header.flags & kFlagEncrypted) != 0;
+    // The stored form keeps its protection: a protected source goes only to a partition with its value.
+    if (encrypted != (p.password != 0))
+        return rc::kInvalidArgument;
+    if (encrypted) {
+        p.flags |= kFlagEncrypted;
+        std::memcpy(p.salt, header.salt, kSaltSize);
+        std::memcpy(p.keyCheck, header.keyCheck, kKeyCheckBytes);
+    } else if (countBlocks(bits, blockCount) != usedBlockCount) {
+        return rc::kInvalidArgument;
+    }
+    return storeBitmap(stored, sectorsPerBlock, blockCount, usedBlockCount);
+}
+
+uint64_t PartitionWriter::allocateRecords(uint64_t size)
+{
+    std::vector<Extent> &extents = m_record.extents;
+    if (!extents.empty() && m_space.allocateAt(extents.back().offset + extents.back().length, size)) {
+        uint64_t offset = extents.back().offset + extents.back().length;
+        extents.back().length += size;
+        return offset;
+    }
+    uint64_t offset = m_space.allocate(size);
+    extents.push_back({offset, size});
+    return offset;
+}
+
+int PartitionWriter::storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload)
+{
+    uint64_t size = header.size() + payload.size();
+    uint64_t offset = allocateRecords(size);
+    // Records that follow each other in the file go out in one write.
+    if (!m_writeBehind.empty() && m_writeBehindOffset + m_writeBehind.size() != offset)
+        if (int e = flushWriteBehind())
+            return e;
+    if (m_writeBehind.empty()) {
+        m_writeBehind.reserve(kWriteBehindSize + kMaxChunkRecord);
+        m_writeBehindOffset = offset;
+    }
+    m_writeBehind.insert(m_writeBehind.end(), header.begin(), header.end());
+    m_writeBehind.insert(m_writeBehind.end(), payload.begin(), payload.end());
+    m_chunkOffsets.push_back(offset);
+    m_record.storedSize += size;
+    return m_writeBehind.size() >= kWriteBehindSize ? flushWriteBehind() : rc::kOk;
+}
+
+int PartitionWriter::flushWriteBehind()
+{
+    if (m_writeBehind.empty())
+        return rc::kOk;
+    int e = m_file.writeAt(m_writeBehindOffset, m_writeBehind);
+    m_writeBehind.clear();
+    if (e != 0)
+        m_failed = true;
+    return e;
+}
+
+int PartitionWriter::storeChunk(std::span<const std::byte> plain)
+{
+    bool last = m_record.decodedLength + plain.size() == m_record.expectedDecodedLength();
+    uint32_t codec = kCodecPlain;
+    if (int e = m_encoder->encode(plain, last, m_payload, &codec)) {
+        m_failed = true;
+        return e;
+    }
+    ChunkHeader h;
+    h.index = m_chunkOffsets.size();
+    if (m_record.flags & kFlagEncrypted) {
+        applyKeystream(*m_key, m_record, h.index, m_payload);
+        codec |= kCodecEncrypted;
+    }
+    h.codec = codec;
+    h.payloadLength = static_cast<uint32_t>(m_payload.size());
+    h.decodedLength = static_cast<uint32_t>(plain.size());
+    std::byte header[kChunkHeaderSize];
+    encodeChunkHeader(h, m_payload, header);
+    if (int e = storeRecord(header, m_payload))
+        return e;
+    m_record.decodedLength += plain.size();
+    return rc::kOk;
+}
+
+int PartitionWriter::write(std::span<const std::byte> in, uint32_t *bytesWritten)
+{
+    if (!m_bitmapWritten || m_failed || m_rawWrites)
+        return rc::kWrongSequence;
+    const auto size = static_cast<uint32_t>(in.size());
+    uint64_t expected = m_record.expectedDecodedLength();
+    if (size > expected - m_record.decodedLength - m_writeFill)
+        return rc::kInvalidArgument; // more data than the used blocks hold
+    m_writeBuffer.resize(kChunkSize);
+    uint32_t done = 0;
+    while (done < size) {
+        if (m_writeFill == 0 && size - done >= kChunkSize) {
+            // Whole chunks go straight from the caller's buffer.
+            if (int e = storeChunk(in.subspan(done, kChunkSize)))
+                return e;
+            done += kChunkSize;
+            continue;
+        }
+        size_t n = std::min<size_t>(size - done, kChunkSize - m_writeFill);
+        std::memcpy(m_writeBuffer.data() + m_writeFill, in.data() + done, n);
+        m_writeFill += n;
+        done += static_cast<uint32_t>(n);
+        if (m_writeFill == kChunkSize) {
+            if (int e = storeChunk(m_writeBuffer))
+                return e;
+            m_writeFill = 0;
+        }
+    }
+    *bytesWritten = done;
+    return rc::kOk;
+}
+
+int PartitionWriter::writeRaw(std::span<const std::byte> in, uint32_t *bytesWritten, uint32_t compression)
+{
+    if (!m_bitmapWritten || m_failed || m_writeFill > 0)
+        return rc::kWrongSequence;
+    if (compression != m_record.compression)
+        return rc::kInvalidArgument;
+    uint64_t expected = m_record.expectedDecodedLength();
+    const bool encrypted = (m_record.flags & kFlagEncrypted) != 0;
+    // Check every record of the buffer before storing any, so a bad buffer leaves the partition as it was.
+    size_t offset = 0;
+    uint64_t decoded = m_record.decodedLength;
+    uint64_t index = m_chunkOffsets.size();
+    while (offset < in.size()) {
+        ChunkHeader h;
+        if (parseChunkHeader(in.subspan(offset), &h) != 0 ||
+            in.size() - offset - kChunkHeaderSize < h.payloadLength)
+            return rc::kInvalidArgument;
+        auto payload = in.subspan(offset + kChunkHeaderSize, h.payloadLength);
+        if (!verifyChunk(in.subspan(offset), payload, h.checksum))
+            return rc::kDataDamaged;
+        bool lastChunk = decoded + h.decodedLength == expected;
+        if (h.index != index || !codecFitsPartition(h.codec, m_record.compression, encrypted) ||
+            decoded + h.decodedLength > expected || (h.decodedLength != kChunkSize && !lastChunk) ||
+            ((h.codec & kCodecMask) == kCodecPlain && h.payloadLength != h.decodedLength))
+            return rc::kInvalidArgument;
+        decoded += h.decodedLength;
+        offset += kChunkHeaderSize + h.payloadLength;
+        ++index;
+    }
+    m_rawWrites = true;
+    if (in.empty()) {
+        *bytesWritten = 0;
+        return rc::kOk;
+    }
+    // The records go in as one run, written straight from the caller's buffer.
+    if (int e = flushWriteBehind())
+        return e;
+    const uint64_t start = allocateRecords(in.size());
+    if (int e = m_file.writeAt(start, in)) {
+        m_failed = true;
+        return e;
+    }
+    for (offset = 0; offset < in.size();) {
+        ChunkHeader h;
+        (void)parseChunkHeader(in.subspan(offset), &h);
+        m_chunkOffsets.push_back(start + offset);
+        m_record.decodedLength += h.decodedLength;
+        offset += kChunkHeaderSize + h.payloadLength;
+    }
+    m_record.storedSize += in.size();
+    *bytesWritten = static_cast<uint32_t>(in.size());
+    return rc::kOk;
+}
+
+int PartitionWriter::finish(PartitionRecord *out)
+{
+    if (m_failed)
+        return rc::kIoError;
+    if (!m_bitmapWritten)
+        return rc::kWrongSequence;
+    if (m_writeFill > 0) {
+        if (int e = storeChunk(std::span(m_writeBuffer).first(m_writeFill)))
+            return e;
+        m_writeFill = 0;
+    }
+    if (int e = flushWriteBehind())
+        return e;
+    if (m_record.decodedLength != m_record.expectedDecodedLength())
+        return rc::kWrongSequence;
+
+    std::vector<std::byte> table(m_chunkOffsets.size() * 8);
+    for (size_t i = 0; i < m_chunkOffsets.size(); ++i)
+        storeLe64(table, i * 8, m_chunkOffsets[i]);
+    m_record.chunkCount = m_chunkOffsets.size();
+    m_record.chunkTable.length = static_cast<uint32_t>(table.size());
+    m_record.chunkTable.checksum = checksum(table);
+    m_record.chunkTable.offset = m_space.allocate(table.size());
+    if (int e = m_file.writeAt(m_record.chunkTable.offset, table)) {
+        m_failed = true;
+        return e;
+    }
+    *out = m_record;
+    return rc::kOk;
+}
+
+} // namespace imbrex::zbi
