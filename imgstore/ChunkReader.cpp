@@ -459,6 +459,45 @@ int ChunkReader::readRaw(std::byte *out, uint32_t size, uint32_t *bytesRead)
     return rc::kOk;
 }
 
+int ChunkReader::readRawRun(uint32_t size, uint64_t *address, std::span<const std::byte> *bytes)
+{
+    if (int e = ensureChunkTable())
+        return e;
+    *bytes = {};
+    if (m_rawChunk >= m_partition.chunkCount)
+        return rc::kOk;
+    ChunkHeader h;
+    if (int e = readRecord(m_rawChunk, &h))
+        return e;
+    const uint64_t start = m_chunkOffsets[m_rawChunk];
+    const std::byte *first = m_recordBytes.data();
+    size_t length = m_recordBytes.size();
+    if (length > size)
+        return rc::kInvalidArgument; // smaller than one record
+    uint64_t next = m_rawChunk + 1;
+    // Each further record must follow the run in the file and lie wholly in the window as it is, so that
+    // reading it moves nothing the run points at.
+    while (next < m_partition.chunkCount && m_chunkOffsets[next] == start + length) {
+        const uint64_t offset = m_chunkOffsets[next];
+        if (!inWindow(offset, kChunkHeaderSize))
+            break;
+        const auto at = static_cast<size_t>(offset - m_windowBase);
+        if (parseChunkHeader(std::span<const std::byte>(m_window.get() + at, kChunkHeaderSize), &h) != 0)
+            break; // reported when the next run begins with it
+        const size_t recordLength = kChunkHeaderSize + h.payloadLength;
+        if (!inWindow(offset, recordLength) || size - length < recordLength)
+            break;
+        if (int e = readRecord(next, &h))
+            return e;
+        length += recordLength;
+        ++next;
+    }
+    m_rawChunk = next;
+    *address = start;
+    *bytes = std::span<const std::byte>(first, length);
+    return rc::kOk;
+}
+
 void ChunkReader::rewind()
 {
     m_position = 0;

@@ -49,6 +49,10 @@ public:
 
     // The stored form: whole records, as many as fit in size, from the raw position on.
     int readRaw(std::byte *out, uint32_t size, uint32_t *bytesRead);
+    // The same records where they lie: the longest run from the raw position on that lies in one piece in the
+    // file, is at most size bytes and fits in the read window, checked as readRaw checks them. *address is
+    // where the run begins in the image, *bytes the run as read (empty at the end of the stream).
+    int readRawRun(uint32_t size, uint64_t *address, std::span<const std::byte> *bytes);
     // Both positions back to the beginning.
     void rewind();
 

@@ -233,7 +233,8 @@ int PartitionWriter::write(std::span<const std::byte> in, uint32_t *bytesWritten
     return rc::kOk;
 }
 
-int PartitionWriter::writeRaw(std::span<const std::byte> in, uint32_t *bytesWritten, uint32_t compression)
+int PartitionWriter::checkRawRecords(std::span<const std::byte> in, uint32_t compression,
+                                     bool checksumsVerified) const
 {
     if (!m_bitmapWritten || m_failed || m_writeFill > 0)
         return rc::kWrongSequence;
@@ -241,7 +242,6 @@ int PartitionWriter::writeRaw(std::span<const std::byte> in, uint32_t *bytesWrit
         return rc::kInvalidArgument;
     uint64_t expected = m_record.expectedDecodedLength();
     const bool encrypted = (m_record.flags & kFlagEncrypted) != 0;
-    // Check every record of the buffer before storing any, so a bad buffer leaves the partition as it was.
     size_t offset = 0;
     uint64_t decoded = m_record.decodedLength;
     uint64_t index = m_chunkOffsets.size();
@@ -251,7 +251,7 @@ int PartitionWriter::writeRaw(std::span<const std::byte> in, uint32_t *bytesWrit
             in.size() - offset - kChunkHeaderSize < h.payloadLength)
             return rc::kInvalidArgument;
         auto payload = in.subspan(offset + kChunkHeaderSize, h.payloadLength);
-        if (!verifyChunk(in.subspan(offset), payload, h.checksum))
+        if (!checksumsVerified && !verifyChunk(in.subspan(offset), payload, h.checksum))
             return rc::kDataDamaged;
         bool lastChunk = decoded + h.decodedLength == expected;
         if (h.index != index || !codecFitsPartition(h.codec, m_record.compression, encrypted) ||
@@ -262,20 +262,23 @@ int PartitionWriter::writeRaw(std::span<const std::byte> in, uint32_t *bytesWrit
         offset += kChunkHeaderSize + h.payloadLength;
         ++index;
     }
+    return rc::kOk;
+}
+
+template <typename Place> int PartitionWriter::storeRawRecords(std::span<const std::byte> in, Place place)
+{
     m_rawWrites = true;
-    if (in.empty()) {
-        *bytesWritten = 0;
+    if (in.empty())
         return rc::kOk;
-    }
-    // The records go in as one run, written straight from the caller's buffer.
+    // The records go in as one run, after what is still held.
     if (int e = flushWriteBehind())
         return e;
     const uint64_t start = allocateRecords(in.size());
-    if (int e = m_file.writeAt(start, in)) {
+    if (int e = place(start)) {
         m_failed = true;
         return e;
     }
-    for (offset = 0; offset < in.size();) {
+    for (size_t offset = 0; offset < in.size();) {
         ChunkHeader h;
         (void)parseChunkHeader(in.subspan(offset), &h);
         m_chunkOffsets.push_back(start + offset);
@@ -283,8 +286,29 @@ int PartitionWriter::writeRaw(std::span<const std::byte> in, uint32_t *bytesWrit
         offset += kChunkHeaderSize + h.payloadLength;
     }
     m_record.storedSize += in.size();
+    return rc::kOk;
+}
+
+int PartitionWriter::writeRaw(std::span<const std::byte> in, uint32_t *bytesWritten, uint32_t compression)
+{
+    // Every record of the buffer is checked before any is stored, so a bad buffer leaves the partition as it
+    // was; they are written straight from the caller's buffer.
+    if (int e = checkRawRecords(in, compression, false))
+        return e;
+    if (int e = storeRawRecords(in, [&](uint64_t start) { return m_file.writeAt(start, in); }))
+        return e;
     *bytesWritten = static_cast<uint32_t>(in.size());
     return rc::kOk;
+}
+
+int PartitionWriter::copyRaw(ImageFile &source, uint64_t address, std::span<const std::byte> records,
+                             uint32_t compression)
+{
+    if (int e = checkRawRecords(records, compression, true))
+        return e;
+    return storeRawRecords(records, [&](uint64_t start) {
+        return m_file.copyFrom(source, address, start, records.size(), records);
+    });
 }
 
 int PartitionWriter::finish(PartitionRecord *out)

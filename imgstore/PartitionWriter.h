@@ -47,6 +47,10 @@ public:
                        uint32_t usedBlockCount, uint32_t compression);
     int write(std::span<const std::byte> data, uint32_t *bytesWritten);
     int writeRaw(std::span<const std::byte> records, uint32_t *bytesWritten, uint32_t compression);
+    // Stored records of another image, checked there already, found at address of source as records: they
+    // are copied file to file where the system can.
+    int copyRaw(ImageFile &source, uint64_t address, std::span<const std::byte> records,
+                uint32_t compression);
     // Writes what is still held and the chunk table; then *out is the finished record. On failure the
     // partition stays begun.
     int finish(PartitionRecord *out);
@@ -61,6 +65,11 @@ private:
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
     int flushWriteBehind();
     int storeChunk(std::span<const std::byte> plain);
+    // Checks that records, stored records, continue the partition.
+    int checkRawRecords(std::span<const std::byte> records, uint32_t compression,
+                        bool checksumsVerified) const;
+    // Gives records their place after the records stored, where place(address) puts them.
+    template <typename Place> int storeRawRecords(std::span<const std::byte> records, Place place);
 
     ImageFile &m_file;
     SpaceMap &m_space;

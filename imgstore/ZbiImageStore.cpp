@@ -478,6 +478,30 @@ int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *byt
                              compression);
 }
 
+// Between two of our images the records go file to file: read once here to be checked, and copied by the
+// kernel where it can.
+int ZbiImageStore::CopyRawDataFrom(ImageStore &source, uint32_t size, uint32_t *bytesMoved)
+{
+    auto *from = dynamic_cast<ZbiImageStore *>(&source);
+    if (from == nullptr || from == this)
+        return rc::kNotSupported;
+    if (int e = checkWritable())
+        return e;
+    if (m_selection != Selection::Pending)
+        return rc::kWrongSequence;
+    if (int e = from->checkReading())
+        return e;
+    uint64_t address = 0;
+    std::span<const std::byte> records;
+    if (int e = from->m_reader.readRawRun(size, &address, &records))
+        return e;
+    const uint32_t compression = from->m_committer.catalog().partitions[from->m_selected].compression;
+    if (int e = m_writer.copyRaw(from->m_file, address, records, compression))
+        return e;
+    *bytesMoved = static_cast<uint32_t>(records.size());
+    return rc::kOk;
+}
+
 int ZbiImageStore::ResetStream()
 {
     if (int e = checkUsable())

@@ -115,6 +115,7 @@ public:
     int GetDamage(uint32_t *damaged, uint64_t *shown, uint64_t *newest) override;
     int AcceptDamage() override;
     int LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength) override;
+    int CopyRawDataFrom(ImageStore &source, uint32_t size, uint32_t *bytesMoved) override;
 
 private:
     enum class Selection
