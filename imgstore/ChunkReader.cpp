@@ -12,6 +12,15 @@ namespace imbrex::zbi {
 namespace {
 
 constexpr size_t kReadWindow = 1 << 20;
+constexpr size_t kTableRead = 1 << 20; // read at a time when the table is checked
+
+// A page's offsets from its bytes.
+void fillPage(std::span<const std::byte> bytes, std::vector<uint64_t> &offsets)
+{
+    offsets.resize(bytes.size() / 8);
+    for (size_t i = 0; i < offsets.size(); ++i)
+        offsets[i] = loadLe64(bytes, i * 8);
+}
 constexpr uint64_t kDecodeAheadDepth = 8; // chunks handed to the workers ahead of a reader going forward
 
 } // namespace
@@ -29,8 +38,10 @@ void ChunkReader::stop()
     ++m_readGeneration;
     m_partition = PartitionRecord{};
     m_key.reset();
-    m_chunkOffsets.clear();
-    m_chunkOffsets.shrink_to_fit();
+    m_pageChecksums.clear();
+    m_pageChecksums.shrink_to_fit();
+    for (TablePage &page : m_tablePages)
+        page.page = UINT64_MAX;
     m_chunkTableLoaded = false;
     m_position = 0;
     m_rawChunk = 0;
@@ -66,16 +77,77 @@ int ChunkReader::ensureChunkTable()
     if (m_chunkTableLoaded)
         return rc::kOk;
     const PartitionRecord &p = m_partition;
-    std::vector<std::byte> table(p.chunkTable.length);
-    size_t got = 0;
-    if (int e = m_file.readAt(p.chunkTable.offset, table, &got))
-        return e;
-    if (got != table.size() || checksum(table) != p.chunkTable.checksum)
+    const uint64_t length = p.chunkTable.length;
+    if (length != p.chunkCount * 8)
         return rc::kDataDamaged;
-    m_chunkOffsets.resize(p.chunkCount);
-    for (uint64_t i = 0; i < p.chunkCount; ++i)
-        m_chunkOffsets[i] = loadLe64(table, i * 8);
+    const uint64_t pageBytes = m_pageEntries * 8;
+    m_pageChecksums.assign((p.chunkCount + m_pageEntries - 1) / m_pageEntries, 0);
+    ChecksumStream whole;
+    // Whole pages at a time.
+    const uint64_t readSize = std::max<uint64_t>(kTableRead / pageBytes, 1) * pageBytes;
+    std::vector<std::byte> bytes(static_cast<size_t>(std::min<uint64_t>(readSize, length)));
+    for (uint64_t done = 0; done < length;) {
+        auto piece =
+            std::span(bytes).first(static_cast<size_t>(std::min<uint64_t>(bytes.size(), length - done)));
+        size_t got = 0;
+        if (int e = m_file.readAt(p.chunkTable.offset + done, piece, &got))
+            return e;
+        if (got != piece.size())
+            return rc::kDataDamaged;
+        whole.update(piece);
+        for (size_t at = 0; at < piece.size(); at += pageBytes) {
+            const uint64_t page = (done + at) / pageBytes;
+            auto pagePiece = piece.subspan(at, std::min<size_t>(pageBytes, piece.size() - at));
+            m_pageChecksums[page] = checksum(pagePiece);
+            // The first pages are kept: a reader most often begins at the beginning.
+            if (page < m_tablePages.size()) {
+                fillPage(pagePiece, m_tablePages[page].offsets);
+                m_tablePages[page].page = page;
+            }
+        }
+        done += piece.size();
+    }
+    if (whole.digest() != p.chunkTable.checksum) {
+        for (TablePage &page : m_tablePages)
+            page.page = UINT64_MAX;
+        return rc::kDataDamaged;
+    }
     m_chunkTableLoaded = true;
+    return rc::kOk;
+}
+
+int ChunkReader::chunkOffset(uint64_t index, uint64_t *out)
+{
+    const uint64_t page = index / m_pageEntries;
+    TablePage *slot = &m_tablePages[m_lastPage];
+    if (slot->page != page) {
+        slot = nullptr;
+        for (size_t i = 0; i < m_tablePages.size() && !slot; ++i)
+            if (m_tablePages[i].page == page) {
+                m_lastPage = i;
+                slot = &m_tablePages[i];
+            }
+    }
+    if (!slot) {
+        slot = &m_tablePages[0];
+        for (TablePage &candidate : m_tablePages)
+            if (candidate.stamp < slot->stamp)
+                slot = &candidate;
+        slot->page = UINT64_MAX;
+        const uint64_t start = page * m_pageEntries * 8;
+        std::vector<std::byte> bytes(static_cast<size_t>(
+            std::min<uint64_t>(m_pageEntries * 8, m_partition.chunkTable.length - start)));
+        size_t got = 0;
+        if (int e = m_file.readAt(m_partition.chunkTable.offset + start, bytes, &got))
+            return e;
+        if (got != bytes.size() || checksum(bytes) != m_pageChecksums[page])
+            return rc::kDataDamaged;
+        fillPage(bytes, slot->offsets);
+        slot->page = page;
+        m_lastPage = static_cast<size_t>(slot - m_tablePages.data());
+    }
+    slot->stamp = ++m_tableClock;
+    *out = slot->offsets[index % m_pageEntries];
     return rc::kOk;
 }
 
@@ -98,12 +170,16 @@ int ChunkReader::fillWindow(uint64_t index, bool sequential, size_t minimum)
     // record can be is read.
     if (!m_window)
         m_window = std::make_unique_for_overwrite<std::byte[]>(kReadWindow);
-    const uint64_t offset = m_chunkOffsets[index];
+    uint64_t offset = 0;
+    if (int e = chunkOffset(index, &offset))
+        return e;
+    const uint64_t count = m_partition.chunkCount;
     const uint64_t records = sequential ? uint64_t{1} + m_forwardRecords : 1;
-    const uint64_t end = std::min<uint64_t>(index + records, m_chunkOffsets.size());
+    const uint64_t end = std::min<uint64_t>(index + records, count);
     size_t want = std::min<size_t>(kReadWindow, kMaxChunkRecord * records);
-    if (end < m_chunkOffsets.size() && m_chunkOffsets[end] > offset && m_chunkOffsets[end] - offset <= want)
-        want = static_cast<size_t>(m_chunkOffsets[end] - offset);
+    uint64_t endOffset = 0;
+    if (end < count && chunkOffset(end, &endOffset) == 0 && endOffset > offset && endOffset - offset <= want)
+        want = static_cast<size_t>(endOffset - offset);
     want = std::clamp(want, std::min(minimum, kReadWindow), kReadWindow);
     size_t got = 0;
     invalidateWindow();
@@ -135,7 +211,9 @@ int ChunkReader::readRecord(uint64_t index, ChunkHeader *header)
         return rc::kOk;
     }
     m_checkedRecord = UINT64_MAX;
-    uint64_t offset = m_chunkOffsets[index];
+    uint64_t offset = 0;
+    if (int e = chunkOffset(index, &offset))
+        return e;
     bool sequential = index == m_lastRecord + 1;
     m_forwardRecords = sequential ? std::min<uint32_t>(m_forwardRecords + 1, 1024) : 0;
     m_lastRecord = index;
@@ -359,8 +437,11 @@ void ChunkReader::decodeAhead(uint64_t index)
     }
     // Where the chunk table tells the record's length and the record lies in the first file, the worker
     // reads it itself; otherwise (other parts of a set may have to be asked for) it is read here.
-    const uint64_t offset = m_chunkOffsets[index];
-    const uint64_t next = index + 1 < p.chunkCount ? m_chunkOffsets[index + 1] : 0;
+    uint64_t offset = 0, next = 0;
+    if (chunkOffset(index, &offset) != 0)
+        return;
+    if (index + 1 < p.chunkCount && chunkOffset(index + 1, &next) != 0)
+        next = 0;
     if (next > offset && next - offset <= kMaxChunkRecord) {
         job.recordBytes = static_cast<uint32_t>(next - offset);
         job.file = m_file.firstPartHolding(offset, job.recordBytes, &job.fileOffset);
@@ -469,7 +550,9 @@ int ChunkReader::readRawRun(uint32_t size, uint64_t *address, std::span<const st
     ChunkHeader h;
     if (int e = readRecord(m_rawChunk, &h))
         return e;
-    const uint64_t start = m_chunkOffsets[m_rawChunk];
+    uint64_t start = 0;
+    if (int e = chunkOffset(m_rawChunk, &start))
+        return e;
     const std::byte *first = m_recordBytes.data();
     size_t length = m_recordBytes.size();
     if (length > size)
@@ -477,9 +560,10 @@ int ChunkReader::readRawRun(uint32_t size, uint64_t *address, std::span<const st
     uint64_t next = m_rawChunk + 1;
     // Each further record must follow the run in the file and lie wholly in the window as it is, so that
     // reading it moves nothing the run points at.
-    while (next < m_partition.chunkCount && m_chunkOffsets[next] == start + length) {
-        const uint64_t offset = m_chunkOffsets[next];
-        if (!inWindow(offset, kChunkHeaderSize))
+    while (next < m_partition.chunkCount) {
+        uint64_t offset = 0;
+        if (chunkOffset(next, &offset) != 0 || offset != start + length ||
+            !inWindow(offset, kChunkHeaderSize))
             break;
         const auto at = static_cast<size_t>(offset - m_windowBase);
         if (parseChunkHeader(std::span<const std::byte>(m_window.get() + at, kChunkHeaderSize), &h) != 0)

@@ -26,7 +26,11 @@ namespace imbrex::zbi {
 class ChunkReader
 {
 public:
-    explicit ChunkReader(ImageFile &file) : m_file(file) {}
+    // The chunk table is kept in pages of pageEntries records, keptPages of them at a time.
+    explicit ChunkReader(ImageFile &file, uint64_t pageEntries = 8192, size_t keptPages = 16)
+        : m_file(file), m_pageEntries(pageEntries), m_tablePages(keptPages)
+    {
+    }
     ChunkReader(const ChunkReader &) = delete;
     ChunkReader &operator=(const ChunkReader &) = delete;
 
@@ -64,7 +68,10 @@ private:
         std::vector<std::byte> bytes;
     };
 
+    // Checks the chunk table once, whole, and keeps a checksum of each of its pages and the first pages.
     int ensureChunkTable();
+    // Where record index lies in the image, from the page of the table that holds it.
+    int chunkOffset(uint64_t index, uint64_t *out);
     uint64_t chunkLength(uint64_t index) const;
     // What record index must be.
     RecordExpectation expectedRecord(uint64_t index) const;
@@ -98,7 +105,20 @@ private:
     // A copy: the catalog it came from may be replaced while the partition stays selected.
     PartitionRecord m_partition;
     std::optional<PartitionKey> m_key;
-    std::vector<uint64_t> m_chunkOffsets;
+    // The chunk table, in pages (by default of 8192 records, 64 KiB; 16 of them, 1 MiB, for 8 GiB of
+    // partition), so that a reader's memory does not grow with the partition: a page read again is checked
+    // against the checksum taken of it when the whole table was.
+    struct TablePage
+    {
+        uint64_t page = UINT64_MAX;
+        uint64_t stamp = 0;
+        std::vector<uint64_t> offsets;
+    };
+    const uint64_t m_pageEntries;
+    std::vector<uint64_t> m_pageChecksums;
+    std::vector<TablePage> m_tablePages;
+    uint64_t m_tableClock = 0;
+    size_t m_lastPage = 0; // the slot chunkOffset found last
     bool m_chunkTableLoaded = false;
     uint64_t m_position = 0;
     uint64_t m_rawChunk = 0;
