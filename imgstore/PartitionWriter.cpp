@@ -12,6 +12,7 @@ namespace imbrex::zbi {
 namespace {
 
 constexpr size_t kWriteBehindSize = 1 << 20;
+constexpr size_t kTableBehindSize = 4096; // chunk table bytes held before they are written: 32 MiB of chunks
 
 } // namespace
 
@@ -27,8 +28,11 @@ void PartitionWriter::stop()
     m_bitmapWritten = false;
     m_failed = false;
     m_rawWrites = false;
-    m_chunkOffsets.clear();
-    m_chunkOffsets.shrink_to_fit();
+    m_chunkCount = 0;
+    m_tableBehind.clear();
+    m_tableBehind.shrink_to_fit();
+    m_tableWritten = 0;
+    m_tableChecksum.reset();
     m_writeFill = 0;
     m_writeBehind.clear();
     m_encoder.reset();
@@ -56,13 +60,21 @@ int PartitionWriter::storeBitmap(std::span<const std::byte> stored, uint32_t sec
     p.sectorsPerBlock = sectorsPerBlock;
     p.blockCount = blockCount;
     p.usedBlockCount = usedBlockCount;
+    // The number of chunks follows from the geometry, so the chunk table gets its place now, beside the
+    // bitmap, and is written as the records arrive: however large the partition, only a page of it is held.
+    const uint64_t chunks = (p.expectedDecodedLength() + kChunkSize - 1) / kChunkSize;
+    if (chunks > UINT32_MAX / 8)
+        return rc::kImageTooLarge;
     p.bitmap.length = static_cast<uint32_t>(stored.size());
     p.bitmap.checksum = checksum(stored);
     p.bitmap.offset = m_space.allocate(stored.size());
+    p.chunkTable.length = static_cast<uint32_t>(chunks * 8);
+    p.chunkTable.offset = m_space.allocate(p.chunkTable.length);
     if (int e = m_file.writeAt(p.bitmap.offset, stored)) {
         m_failed = true;
         return e;
     }
+    m_tableChecksum = std::make_unique<ChecksumStream>();
     m_bitmapWritten = true;
     m_encoder = std::make_unique<ChunkEncoder>(p.compression);
     return rc::kOk;
@@ -160,9 +172,36 @@ int PartitionWriter::storeRecord(std::span<const std::byte> header, std::span<co
     }
     m_writeBehind.insert(m_writeBehind.end(), header.begin(), header.end());
     m_writeBehind.insert(m_writeBehind.end(), payload.begin(), payload.end());
-    m_chunkOffsets.push_back(offset);
+    if (int e = addToTable(offset))
+        return e;
     m_record.storedSize += size;
     return m_writeBehind.size() >= kWriteBehindSize ? flushWriteBehind() : rc::kOk;
+}
+
+int PartitionWriter::addToTable(uint64_t offset)
+{
+    if (m_chunkCount >= m_record.chunkTable.length / 8) {
+        m_failed = true;
+        return rc::kInvalidArgument; // more chunks than the used blocks hold
+    }
+    ++m_chunkCount;
+    const size_t at = m_tableBehind.size();
+    m_tableBehind.resize(at + 8);
+    storeLe64(m_tableBehind, at, offset);
+    return m_tableBehind.size() >= kTableBehindSize ? flushTable() : rc::kOk;
+}
+
+int PartitionWriter::flushTable()
+{
+    if (m_tableBehind.empty())
+        return rc::kOk;
+    m_tableChecksum->update(m_tableBehind);
+    int e = m_file.writeAt(m_record.chunkTable.offset + m_tableWritten, m_tableBehind);
+    m_tableWritten += m_tableBehind.size();
+    m_tableBehind.clear();
+    if (e != 0)
+        m_failed = true;
+    return e;
 }
 
 int PartitionWriter::flushWriteBehind()
@@ -185,7 +224,7 @@ int PartitionWriter::storeChunk(std::span<const std::byte> plain)
         return e;
     }
     ChunkHeader h;
-    h.index = m_chunkOffsets.size();
+    h.index = m_chunkCount;
     if (m_record.flags & kFlagEncrypted) {
         applyKeystream(*m_key, m_record, h.index, m_payload);
         codec |= kCodecEncrypted;
@@ -244,7 +283,7 @@ int PartitionWriter::checkRawRecords(std::span<const std::byte> in, uint32_t com
     const bool encrypted = (m_record.flags & kFlagEncrypted) != 0;
     size_t offset = 0;
     uint64_t decoded = m_record.decodedLength;
-    uint64_t index = m_chunkOffsets.size();
+    uint64_t index = m_chunkCount;
     while (offset < in.size()) {
         ChunkHeader h;
         if (parseChunkHeader(in.subspan(offset), &h) != 0 ||
@@ -281,7 +320,8 @@ template <typename Place> int PartitionWriter::storeRawRecords(std::span<const s
     for (size_t offset = 0; offset < in.size();) {
         ChunkHeader h;
         (void)parseChunkHeader(in.subspan(offset), &h);
-        m_chunkOffsets.push_back(start + offset);
+        if (int e = addToTable(start + offset))
+            return e;
         m_record.decodedLength += h.decodedLength;
         offset += kChunkHeaderSize + h.payloadLength;
     }
@@ -317,6 +357,10 @@ int PartitionWriter::finish(PartitionRecord *out)
         return rc::kIoError;
     if (!m_bitmapWritten)
         return rc::kWrongSequence;
+    // Data still missing is refused before the partial chunk in hand is stored: stored, it would be a short
+    // chunk in the middle of the stream once the rest arrived.
+    if (m_record.decodedLength + m_writeFill != m_record.expectedDecodedLength())
+        return rc::kWrongSequence;
     if (m_writeFill > 0) {
         if (int e = storeChunk(std::span(m_writeBuffer).first(m_writeFill)))
             return e;
@@ -324,20 +368,13 @@ int PartitionWriter::finish(PartitionRecord *out)
     }
     if (int e = flushWriteBehind())
         return e;
-    if (m_record.decodedLength != m_record.expectedDecodedLength())
-        return rc::kWrongSequence;
 
-    std::vector<std::byte> table(m_chunkOffsets.size() * 8);
-    for (size_t i = 0; i < m_chunkOffsets.size(); ++i)
-        storeLe64(table, i * 8, m_chunkOffsets[i]);
-    m_record.chunkCount = m_chunkOffsets.size();
-    m_record.chunkTable.length = static_cast<uint32_t>(table.size());
-    m_record.chunkTable.checksum = checksum(table);
-    m_record.chunkTable.offset = m_space.allocate(table.size());
-    if (int e = m_file.writeAt(m_record.chunkTable.offset, table)) {
-        m_failed = true;
+    if (m_chunkCount * 8 != m_record.chunkTable.length)
+        return rc::kWrongSequence;
+    if (int e = flushTable())
         return e;
-    }
+    m_record.chunkCount = m_chunkCount;
+    m_record.chunkTable.checksum = m_tableChecksum->digest();
     *out = m_record;
     return rc::kOk;
 }

@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "Checksum.h"
 #include "ChunkCodec.h"
 #include "ImageFile.h"
 #include "Keyring.h"
@@ -64,6 +65,9 @@ private:
     uint64_t allocateRecords(uint64_t size);
     int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
     int flushWriteBehind();
+    // Records where the next chunk's record lies.
+    int addToTable(uint64_t offset);
+    int flushTable();
     int storeChunk(std::span<const std::byte> plain);
     // Checks that records, stored records, continue the partition.
     int checkRawRecords(std::span<const std::byte> records, uint32_t compression,
@@ -75,10 +79,13 @@ private:
     SpaceMap &m_space;
     PartitionRecord m_record;
     bool m_bitmapWritten = false;
-    bool m_failed = false;    // a write failed: the partition can only be dropped
-    bool m_rawWrites = false; // stored records came in, so plain data may not follow
-    std::vector<uint64_t> m_chunkOffsets;
-    std::vector<std::byte> m_writeBuffer; // a partial chunk of write()
+    bool m_failed = false;                           // a write failed: the partition can only be dropped
+    bool m_rawWrites = false;                        // stored records came in, so plain data may not follow
+    uint64_t m_chunkCount = 0;                       // records stored
+    std::vector<std::byte> m_tableBehind;            // chunk table entries not yet written
+    uint64_t m_tableWritten = 0;                     // bytes of the chunk table written
+    std::unique_ptr<ChecksumStream> m_tableChecksum; // of the table bytes written
+    std::vector<std::byte> m_writeBuffer;            // a partial chunk of write()
     size_t m_writeFill = 0;
     std::vector<std::byte> m_writeBehind; // records not yet written, contiguous from m_writeBehindOffset
     uint64_t m_writeBehindOffset = 0;

@@ -17,7 +17,7 @@ TEST(ChunkReader, TablePagesAreReadAgainAndChecked)
     test::TempDir dir;
     const std::string path = dir.file("image.zbi");
     test::PartitionSpec spec;
-    spec.sectorCount = 40000; // 313 chunks: 40 pages of 8
+    spec.sectorCount = 80000; // 625 chunks: 79 pages of 8, and more than one page of the writer
     spec.compression = 100;
     spec.compressible = true;
     {
@@ -55,8 +55,8 @@ TEST(ChunkReader, TablePagesAreReadAgainAndChecked)
             std::equal(piece.begin(), piece.end(), expected.begin() + static_cast<ptrdiff_t>(position)));
     }
 
-    // Page 37 (records 296 to 303, no longer among the decoded chunks kept) changes on disk: when it is needed
-    // again it is refused, not followed.
+    // Page 37 (records 296 to 303, no longer among the decoded chunks kept) changes on disk: when it is
+    // needed again it is refused, not followed.
     test::spoilByte(path, p.chunkTable.offset + 37 * 64 + 7);
     std::vector<uint8_t> piece(65536);
     uint32_t got = 0;

@@ -324,6 +324,13 @@ TEST(ZbiImageStore, ReleaseRefusesAPartitionWithMissingData)
     ASSERT_EQ(store->WriteData(data.data(), 4096, &written), 0);
     EXPECT_EQ(store->ReleasePartition(1), 0);
     EXPECT_EQ(store->GetPartitionCount(), 1u);
+    // The refused release left no short chunk behind: the image opens again with the data whole.
+    ASSERT_EQ(store->Close(), 0);
+    store = openImage(dir.file("a.zbi"));
+    ASSERT_TRUE(store);
+    std::vector<uint8_t> stream;
+    ASSERT_EQ(test::readStream(*store, 1, &stream), 0);
+    EXPECT_EQ(stream, std::vector<uint8_t>(8192, 7));
 }
 
 TEST(ZbiImageStore, UnreleasedPartitionIsNeverKept)
