@@ -163,8 +163,8 @@ row() { # label, our job, peer time, target
     fi
 }
 mib=$(echo "$data / 1048576" | bc -l)
-printf 'data: %d MiB %s volume (%s filling) holding %.0f MiB of files; best of %d\n' "$size_mib" "$kind" "$fill" \
-    "$mib" "$rounds"
+printf 'data: %d MiB %s volume (%s filling) holding %.0f MiB of files; best of %d on %d cores\n' "$size_mib" \
+    "$kind" "$fill" "$mib" "$rounds" "$(nproc)"
 for name in tree-7z tree-mcopy tree-tsk one-7z deep-peer copy-cp; do
     [ -n "${best[$name]:-}" ] && printf '%-36s %8.3f s\n' "peer $name" "${best[$name]}"
 done

@@ -19,4 +19,26 @@ uint64_t checksum(std::span<const std::byte> first, std::span<const std::byte> s
     return XXH3_64bits_digest(&state);
 }
 
+struct ChecksumStream::State
+{
+    XXH3_state_t xxh;
+};
+
+ChecksumStream::ChecksumStream() : m_state(std::make_unique<State>())
+{
+    XXH3_64bits_reset(&m_state->xxh);
+}
+
+ChecksumStream::~ChecksumStream() = default;
+
+void ChecksumStream::update(std::span<const std::byte> data)
+{
+    XXH3_64bits_update(&m_state->xxh, data.data(), data.size());
+}
+
+uint64_t ChecksumStream::digest() const
+{
+    return XXH3_64bits_digest(&m_state->xxh);
+}
+
 } // namespace imbrex::zbi

@@ -8,6 +8,7 @@
 #include "common/ByteOrder.h"
 #include "common/PathNames.h"
 #include "common/ResultCodes.h"
+#include "platform/FileCopy.h"
 
 namespace imbrex::zbi {
 
@@ -221,27 +222,60 @@ platform::File *ImageFile::firstPartHolding(uint64_t address, size_t length, uin
     return &m_first;
 }
 
+template <typename Write> int ImageFile::writeToPart(uint32_t number, Write write)
+{
+    platform::File *file = &m_first;
+    if (number != 1)
+        if (int e = part(number, true, &file))
+            return e;
+    for (;;) {
+        int e = write(*file);
+        if (e == 0)
+            break;
+        if (e != platform::kErrorDiskFull || !m_callback)
+            return e == platform::kErrorDiskFull ? rc::kMediaFull : e;
+        m_callback->ReportMediaFull();
+        if (!m_callback->PromptNewMediaForFile(partPath(m_path, number).c_str()))
+            return rc::kMediaFull;
+    }
+    m_dirty.insert(number);
+    return rc::kOk;
+}
+
 int ImageFile::writeAt(uint64_t address, std::span<const std::byte> data)
 {
     size_t done = 0;
     while (done < data.size()) {
-        Piece piece = pieceAt(address + done, data.size() - done);
-        platform::File *file = &m_first;
-        if (piece.part != 1)
-            if (int e = part(piece.part, true, &file))
-                return e;
-        for (;;) {
-            int e = file->writeAt(piece.offset, data.subspan(done, piece.length));
-            if (e == 0)
-                break;
-            if (e != platform::kErrorDiskFull || !m_callback)
-                return e == platform::kErrorDiskFull ? rc::kMediaFull : e;
-            m_callback->ReportMediaFull();
-            if (!m_callback->PromptNewMediaForFile(partPath(m_path, piece.part).c_str()))
-                return rc::kMediaFull;
-        }
-        m_dirty.insert(piece.part);
+        const Piece piece = pieceAt(address + done, data.size() - done);
+        if (int e = writeToPart(piece.part, [&](platform::File &file) {
+                return file.writeAt(piece.offset, data.subspan(done, piece.length));
+            }))
+            return e;
         done += piece.length;
+    }
+    return rc::kOk;
+}
+
+int ImageFile::copyFrom(ImageFile &source, uint64_t from, uint64_t to, uint64_t length,
+                        std::span<const std::byte> inHand)
+{
+    // Piece by piece, where either set goes on in its next part.
+    uint64_t done = 0;
+    while (done < length) {
+        const auto rest = static_cast<size_t>(length - done);
+        const Piece in = source.pieceAt(from + done, rest);
+        const Piece out = pieceAt(to + done, rest);
+        const size_t n = std::min(in.length, out.length);
+        platform::File *sourceFile = &source.m_first;
+        if (in.part != 1)
+            if (int e = source.part(in.part, false, &sourceFile))
+                return e;
+        const auto bytes = inHand.empty() ? inHand : inHand.subspan(static_cast<size_t>(done), n);
+        if (int e = writeToPart(out.part, [&](platform::File &file) {
+                return platform::copyFileRange(*sourceFile, in.offset, file, out.offset, n, bytes);
+            }))
+            return e;
+        done += n;
     }
     return rc::kOk;
 }

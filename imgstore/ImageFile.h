@@ -49,6 +49,10 @@ public:
     // *offset; nullptr otherwise. Another thread may read it with readAt while the image stays open.
     platform::File *firstPartHolding(uint64_t address, size_t length, uint64_t *offset);
     [[nodiscard]] int writeAt(uint64_t address, std::span<const std::byte> data);
+    // Copies length bytes at address from of source to address to here, inside the kernel where it can;
+    // inHand, when not empty, holds those bytes already read, to write where it cannot.
+    [[nodiscard]] int copyFrom(ImageFile &source, uint64_t from, uint64_t to, uint64_t length,
+                               std::span<const std::byte> inHand);
     // Makes every part written since the last sync durable.
     [[nodiscard]] int sync();
     // Gives back everything from address end on: later parts are deleted, the last one is cut.
@@ -73,6 +77,9 @@ private:
         size_t length;
     };
     Piece pieceAt(uint64_t address, size_t length) const;
+    // Runs write (which returns an error code) on the file of part number, asking for new media while it
+    // reports a full disk.
+    template <typename Write> int writeToPart(uint32_t number, Write write);
     // The open file of part number >= 2, opening (or, when writing, creating) it first.
     int part(uint32_t number, bool create, platform::File **out);
     int openPart(uint32_t number, bool create, platform::File *file);

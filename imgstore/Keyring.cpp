@@ -6,6 +6,8 @@
 #include <set>
 #include <sodium.h>
 
+#include "ZbiFormat.h"
+
 namespace imbrex::zbi {
 
 namespace {
@@ -133,6 +135,26 @@ void applyKeystream(const PartitionKey &key, const Salt &salt, uint64_t index, s
     auto *bytes = reinterpret_cast<unsigned char *>(data.data());
     crypto_stream_xchacha20_xor(bytes, bytes, data.size(), nonce,
                                 reinterpret_cast<const unsigned char *>(key.data()));
+}
+
+Salt saltOf(const PartitionRecord &p)
+{
+    Salt salt;
+    std::memcpy(salt.data(), p.salt, salt.size());
+    return salt;
+}
+
+std::optional<PartitionKey> findPartitionKey(const PartitionRecord &p)
+{
+    KeyCheck check;
+    std::memcpy(check.data(), p.keyCheck, check.size());
+    return findPartitionKey(p.password, saltOf(p), check);
+}
+
+void applyKeystream(const PartitionKey &key, const PartitionRecord &p, uint64_t index,
+                    std::span<std::byte> data)
+{
+    applyKeystream(key, saltOf(p), index, data);
 }
 
 } // namespace imbrex::zbi

@@ -17,6 +17,8 @@
 
 namespace imbrex::zbi {
 
+struct PartitionRecord;
+
 inline constexpr size_t kKeySize = 32;
 inline constexpr size_t kKeyCheckSize = 16;
 using PartitionKey = std::array<std::byte, kKeySize>;
@@ -38,5 +40,11 @@ std::optional<PartitionKey> findPartitionKey(uint32_t value, const Salt &salt, c
 // Encrypts or decrypts (the same operation) the payload of chunk index; the bitmap uses kBitmapKeyIndex.
 inline constexpr uint64_t kBitmapKeyIndex = UINT64_MAX;
 void applyKeystream(const PartitionKey &key, const Salt &salt, uint64_t index, std::span<std::byte> data);
+
+// The same for a partition of the catalog: its salt, key check and password value.
+Salt saltOf(const PartitionRecord &p);
+std::optional<PartitionKey> findPartitionKey(const PartitionRecord &p);
+void applyKeystream(const PartitionKey &key, const PartitionRecord &p, uint64_t index,
+                    std::span<std::byte> data);
 
 } // namespace imbrex::zbi

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <random>
 
-#include "Checksum.h"
-#include "Keyring.h"
 #include "common/ByteOrder.h"
 #include "common/ResultCodes.h"
 
@@ -15,9 +13,6 @@ namespace imbrex::zbi {
 namespace {
 
 constexpr uint32_t kMinimumBufferSize = 69632; // one chunk record, rounded up to 4 KiB
-constexpr size_t kWriteBehindSize = 1 << 20;
-constexpr size_t kReadWindow = 1 << 20;
-constexpr uint64_t kDecodeAheadDepth = 8; // chunks handed to the workers ahead of a reader going forward
 
 std::string clampText(const char *text, size_t maxLength)
 {
@@ -69,16 +64,11 @@ void today(uint16_t *year, uint16_t *month, uint16_t *day)
     *day = static_cast<uint16_t>(static_cast<unsigned>(date.day()));
 }
 
-uint64_t chunkLength(const PartitionRecord &p, uint64_t index)
-{
-    uint64_t start = index * kChunkSize;
-    return std::min<uint64_t>(kChunkSize, p.decodedLength - start);
-}
-
 } // namespace
 
 ZbiImageStore::ZbiImageStore(std::string path, bool writable, IMGSTORE_UI_CALLBACK *callback)
-    : m_path(std::move(path)), m_writable(writable), m_callback(callback)
+    : m_path(std::move(path)), m_writable(writable), m_callback(callback), m_committer(m_file, writable),
+      m_reader(m_file), m_writer(m_file, m_committer.space())
 {
 }
 
@@ -95,7 +85,7 @@ int ZbiImageStore::open(const std::string &path, bool writable, IMGSTORE_UI_CALL
         return e;
     if (writable && !store->m_file.tryLockExclusive())
         return rc::kImageLocked;
-    if (int e = store->load())
+    if (int e = store->m_committer.load())
         return e;
     *out = std::move(store);
     return rc::kOk;
@@ -132,11 +122,11 @@ int ZbiImageStore::create(const std::string &path, uint32_t splitSize, IMGSTORE_
         return rc::kImageLocked;
     }
 
-    store->m_catalog.imageId = newImageId();
+    Catalog empty;
+    empty.imageId = newImageId();
     store->m_file.setCallback(callback);
-    store->m_file.setLayout(splitSize, store->m_catalog.imageId);
-    Catalog empty = store->m_catalog;
-    int e = store->commit(empty);
+    store->m_file.setLayout(splitSize, empty.imageId);
+    int e = store->m_committer.commit(std::move(empty));
     if (e == 0)
         e = store->m_file.rename();
     if (e != 0) {
@@ -148,231 +138,14 @@ int ZbiImageStore::create(const std::string &path, uint32_t splitSize, IMGSTORE_
     return rc::kOk;
 }
 
-int ZbiImageStore::load()
-{
-    std::vector<std::byte> head(2 * kSuperblockSize);
-    size_t got = 0;
-    if (int e = m_file.readAt(0, head, &got))
-        return e;
-    head.resize(got);
-
-    Superblock slots[2];
-    SlotState states[2] = {SlotState::Empty, SlotState::Empty};
-    bool garbled[2] = {false, false}; // no signature, yet not the zeros of a slot never written
-    for (int i = 0; i < 2; ++i) {
-        auto offset = static_cast<size_t>(kSuperblockOffset[i]);
-        if (head.size() < offset + kSuperblockSize)
-            continue;
-        auto bytes = std::span(head).subspan(offset, kSuperblockSize);
-        states[i] = parseSuperblock(bytes, &slots[i]);
-        garbled[i] = states[i] == SlotState::Empty &&
-                     std::any_of(bytes.begin(), bytes.end(), [](std::byte b) { return b != std::byte{0}; });
-    }
-    if (states[0] == SlotState::TooNew || states[1] == SlotState::TooNew)
-        return rc::kNewerVersion;
-
-    // The valid slots, newest first; the first whose catalog reads is the state shown.
-    std::vector<int> candidates;
-    for (int i = 0; i < 2; ++i)
-        if (states[i] == SlotState::Valid)
-            candidates.push_back(i);
-    if (candidates.size() == 2 && slots[1].generation > slots[0].generation)
-        std::swap(candidates[0], candidates[1]);
-    if (candidates.empty()) {
-        bool damaged = states[0] == SlotState::Damaged || states[1] == SlotState::Damaged;
-        return damaged ? rc::kImageDamaged : rc::kNotAnImage;
-    }
-    int chosen = -1;
-    int firstError = rc::kOk;
-    Catalog catalog;
-    for (int i : candidates) {
-        int e = loadCatalog(slots[i], &catalog);
-        if (e == 0) {
-            chosen = i;
-            break;
-        }
-        // Only a damaged catalog sends the reader to an older state; a part that is not at hand does not.
-        if (e != rc::kImageDamaged)
-            return e;
-        if (firstError == 0)
-            firstError = e;
-    }
-    if (chosen < 0)
-        return firstError;
-    const Superblock &sb = slots[chosen];
-    m_file.setLayout(sb.splitSize, sb.imageId);
-
-    // Is the state shown the newest the file records? A valid newer slot whose catalog did not read says no.
-    // So does an unreadable slot beside one that holds a single generation, unless it held an older one:
-    // beside a mirrored slot it is a torn write or a spoilt copy of the state shown.
-    m_damaged = false;
-    m_newestGeneration = sb.generation;
-    const int other = 1 - chosen;
-    if (states[other] == SlotState::Valid && slots[other].generation > sb.generation) {
-        m_damaged = true;
-        m_newestGeneration = slots[other].generation;
-    } else if ((states[other] == SlotState::Damaged || garbled[other]) && !(sb.flags & kSuperblockMirrored)) {
-        uint64_t claimed = states[other] == SlotState::Damaged ? slots[other].generation : 0;
-        if (claimed == 0 || claimed >= sb.generation) {
-            m_damaged = true;
-            m_newestGeneration = claimed > sb.generation ? claimed : 0;
-        }
-    }
-
-    m_currentSlots = 1u << chosen;
-    if (states[other] == SlotState::Valid && slots[other].generation == sb.generation &&
-        slots[other].catalogOffset == sb.catalogOffset && slots[other].catalogChecksum == sb.catalogChecksum)
-        m_currentSlots |= 1u << other;
-    m_super = sb;
-    m_catalog = std::move(catalog);
-    m_committed = m_catalog;
-    m_space.rebuild(extentsInUse());
-    return rc::kOk;
-}
-
-int ZbiImageStore::loadCatalog(const Superblock &sb, Catalog *out)
-{
-    // Everything the image uses lies below the end its superblock records.
-    uint64_t fileSize = sb.dataEnd;
-    if (sb.catalogLength == 0 || sb.catalogLength > kMaxCatalogSize || sb.catalogOffset < kDataStart ||
-        sb.catalogOffset > fileSize || sb.catalogLength > fileSize - sb.catalogOffset)
-        return rc::kImageDamaged;
-    // The parts of a split set are found through the layout this superblock records.
-    m_file.setLayout(sb.splitSize, sb.imageId);
-    std::vector<std::byte> catalogBytes(sb.catalogLength);
-    size_t got = 0;
-    if (int e = m_file.readAt(sb.catalogOffset, catalogBytes, &got))
-        return e;
-    if (got != catalogBytes.size() || checksum(catalogBytes) != sb.catalogChecksum)
-        return rc::kImageDamaged;
-    Catalog catalog;
-    if (int e = parseCatalog(catalogBytes, fileSize, &catalog))
-        return e;
-    if (catalog.imageId != sb.imageId)
-        return rc::kImageDamaged;
-    *out = std::move(catalog);
-    return rc::kOk;
-}
-
-std::vector<Extent> ZbiImageStore::extentsInUse(const Catalog *next) const
-{
-    std::vector<Extent> used;
-    if (m_super.catalogLength)
-        used.push_back({m_super.catalogOffset, m_super.catalogLength});
-    auto addPartition = [&used](const PartitionRecord &p) {
-        used.push_back({p.bitmap.offset, p.bitmap.length});
-        used.push_back({p.chunkTable.offset, p.chunkTable.length});
-        used.insert(used.end(), p.extents.begin(), p.extents.end());
-    };
-    // What the disk's catalog names, and what the catalog in hand (or the one being committed) names.
-    for (const PartitionRecord &p : m_committed.partitions)
-        addPartition(p);
-    for (const PartitionRecord &p : (next ? next->partitions : m_catalog.partitions))
-        addPartition(p);
-    if (m_selection == Selection::Pending)
-        addPartition(m_pending);
-    return used;
-}
-
-int ZbiImageStore::commit(Catalog next)
-{
-    std::vector<std::byte> bytes = encodeCatalog(next);
-    if (bytes.size() > kMaxCatalogSize)
-        return rc::kImageTooLarge;
-    // Released partitions that next drops were never committed: their space is free for the new catalog.
-    m_space.rebuild(extentsInUse(&next));
-    uint64_t offset = m_space.allocate(bytes.size());
-    Superblock sb = m_super;
-    sb.version = kFormatVersion;
-    sb.imageId = next.imageId;
-    // Above every generation the file records, also one that could not be read, so no slot is left that
-    // claims to be newer than the state this commit makes.
-    sb.generation = std::max(m_super.generation, m_newestGeneration) + 1;
-    sb.splitSize = m_file.splitSize();
-    sb.catalogOffset = offset;
-    sb.catalogLength = static_cast<uint32_t>(bytes.size());
-    sb.catalogChecksum = checksum(bytes);
-    sb.flags = kSuperblockMirrored;
-
-    int e = m_file.writeAt(offset, bytes);
-    if (e == 0)
-        e = m_file.sync();
-    if (e != 0) {
-        // Nothing the current image uses was touched; what the catalog's write took of the disk goes back.
-        giveBackSpace();
-        return e;
-    }
-
-    // The new state, and the end of the space it uses.
-    Superblock previous = m_super;
-    Catalog previousCatalog = std::move(m_catalog);
-    m_super = sb;
-    m_catalog = std::move(next);
-    // The new superblock names the end of what the new catalog uses; the old catalog's space stays reserved
-    // until the new one is durable.
-    {
-        Catalog onDisk = std::move(m_committed);
-        m_committed = Catalog{};
-        m_space.rebuild(extentsInUse());
-        m_super.dataEnd = m_space.end();
-        m_committed = std::move(onDisk);
-        m_space.rebuild(extentsInUse());
-    }
-
-    // First into a slot that does not hold the committed state (the older or unreadable one), so that a torn
-    // write leaves that state whole in the other; then into the other, so that both hold the new state.
-    std::vector<std::byte> slot = encodeSuperblock(m_super);
-    int first = static_cast<int>(m_super.generation % 2);
-    if (m_currentSlots == (1u << first))
-        first = 1 - first;
-    e = m_file.writeAt(kSuperblockOffset[first], slot);
-    if (e == 0)
-        e = m_file.sync();
-    if (e != 0) {
-        m_super = previous;
-        m_catalog = std::move(previousCatalog);
-        m_space.rebuild(extentsInUse());
-        m_broken = true;
-        return e;
-    }
-    m_uncommitted = false;
-    m_committed = m_catalog;
-    m_currentSlots = 1u << first;
-    m_damaged = false;
-    m_newestGeneration = m_super.generation;
-    m_space.rebuild(extentsInUse());
-    e = m_file.writeAt(kSuperblockOffset[1 - first], slot);
-    if (e == 0)
-        e = m_file.sync();
-    if (e != 0) {
-        // The new state is durable in the first slot, but what the second holds is not known.
-        m_broken = true;
-        return e;
-    }
-    m_currentSlots = 3;
-    // Space after the last byte in use is given back (also what partitions dropped before this commit had
-    // written); a failure here only leaves free bytes at the end.
-    m_file.shrinkTo(m_space.end());
-    return rc::kOk;
-}
-
-void ZbiImageStore::giveBackSpace()
-{
-    // Only a store that may write, and that knows what the disk holds: a damaged image keeps every byte until
-    // the user accepts the state shown, and after a failed commit the newer state may lie beyond this end.
-    m_space.rebuild(extentsInUse());
-    if (!m_writable || m_broken || m_closed || (m_damaged && !m_damageAccepted))
-        return;
-    m_file.shrinkTo(m_space.end());
-}
-
 int ZbiImageStore::GetDamage(uint32_t *damaged, uint64_t *shown, uint64_t *newest)
 {
     if (int e = checkUsable())
         return e;
-    *damaged = m_damaged ? 1 : 0;
-    *shown = m_damaged ? m_super.generation : 0;
-    *newest = m_damaged ? m_newestGeneration : 0;
+    const bool d = m_committer.damaged();
+    *damaged = d ? 1 : 0;
+    *shown = d ? m_committer.shownGeneration() : 0;
+    *newest = d ? m_committer.newestGeneration() : 0;
     return rc::kOk;
 }
 
@@ -380,7 +153,7 @@ int ZbiImageStore::AcceptDamage()
 {
     if (int e = checkUsable())
         return e;
-    m_damageAccepted = true;
+    m_committer.acceptDamage();
     return rc::kOk;
 }
 
@@ -395,18 +168,7 @@ int ZbiImageStore::Close()
     if (m_closed)
         return rc::kOk;
     clearSelection();
-    // Partitions released since the last change become part of the image together, now.
-    int e = rc::kOk;
-    if (m_uncommitted && m_writable && !m_broken) {
-        e = commit(m_catalog);
-        if (e != 0) {
-            // The released partitions are lost with the run; the file keeps only what the disk's catalog
-            // uses.
-            m_catalog = m_committed;
-            m_uncommitted = false;
-            giveBackSpace();
-        }
-    }
+    int e = m_committer.close();
     m_file.close();
     m_closed = true;
     return e;
@@ -414,7 +176,7 @@ int ZbiImageStore::Close()
 
 uint32_t ZbiImageStore::GetPartitionCount()
 {
-    return m_closed ? 0 : static_cast<uint32_t>(m_catalog.partitions.size());
+    return m_closed ? 0 : static_cast<uint32_t>(m_committer.catalog().partitions.size());
 }
 
 int ZbiImageStore::checkUsable() const
@@ -428,12 +190,15 @@ int ZbiImageStore::checkWritable() const
 {
     if (int e = checkUsable())
         return e;
-    if (!m_writable)
-        return rc::kImageReadOnly;
-    if (m_broken)
-        return rc::kIoError;
-    if (m_damaged && !m_damageAccepted)
-        return rc::kDamagedImageNotAccepted;
+    return m_committer.checkChangesAllowed();
+}
+
+int ZbiImageStore::checkReading() const
+{
+    if (int e = checkUsable())
+        return e;
+    if (m_selection != Selection::Existing)
+        return rc::kNoPartitionSelected;
     return rc::kOk;
 }
 
@@ -441,9 +206,9 @@ const PartitionRecord *ZbiImageStore::current() const
 {
     switch (m_selection) {
     case Selection::Existing:
-        return &m_catalog.partitions[m_selected];
+        return &m_committer.catalog().partitions[m_selected];
     case Selection::Pending:
-        return &m_pending;
+        return &m_writer.record();
     case Selection::None:
         break;
     }
@@ -454,9 +219,10 @@ void ZbiImageStore::dropPending()
 {
     if (m_selection == Selection::Pending) {
         m_selection = Selection::None;
-        m_pending = PartitionRecord{};
+        m_writer.stop();
+        m_committer.setWorkInProgress(nullptr);
         // What the partition had written may have grown the file up to a full disk.
-        giveBackSpace();
+        m_committer.giveBackSpace();
     }
 }
 
@@ -464,28 +230,10 @@ void ZbiImageStore::clearSelection()
 {
     dropPending();
     m_selection = Selection::None;
-    m_chunkOffsets.clear();
-    m_chunkOffsets.shrink_to_fit();
-    m_chunkTableLoaded = false;
+    m_reader.stop();
+    m_writer.stop();
     m_storedBitmap.clear();
     m_bitmapLoaded = false;
-    m_position = 0;
-    m_rawChunk = 0;
-    invalidateWindow();
-    for (DecodedChunk &chunk : m_decodedChunks)
-        chunk.index = UINT64_MAX;
-    m_lastRecord = UINT64_MAX;
-    m_lastMiss = UINT64_MAX;
-    m_ahead.drain();
-    ++m_readGeneration;
-    m_writeFill = 0;
-    m_writeBehind.clear();
-    m_encoder.reset();
-    m_decoder.resetStream();
-    m_key.reset();
-    m_pendingBitmapWritten = false;
-    m_pendingFailed = false;
-    m_pendingRawWrites = false;
 }
 
 int ZbiImageStore::AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32_t sectorCount,
@@ -497,16 +245,18 @@ int ZbiImageStore::AddPartition(uint32_t typeId, uint32_t fileSystemType, uint32
         return rc::kWrongSequence;
     if (familyOf(compression) == CompressionFamily::Unsupported)
         return rc::kUnsupportedCompression;
-    if (m_catalog.partitions.size() >= kMaxPartitions)
+    if (m_committer.catalog().partitions.size() >= kMaxPartitions)
         return rc::kImageTooLarge;
     clearSelection();
-    m_pending = PartitionRecord{};
-    m_pending.typeId = typeId;
-    m_pending.fileSystemType = fileSystemType;
-    m_pending.sectorCount = sectorCount;
-    m_pending.driveLetter = static_cast<uint8_t>(driveLetter);
-    m_pending.compression = compression;
-    today(&m_pending.year, &m_pending.month, &m_pending.day);
+    PartitionRecord p;
+    p.typeId = typeId;
+    p.fileSystemType = fileSystemType;
+    p.sectorCount = sectorCount;
+    p.driveLetter = static_cast<uint8_t>(driveLetter);
+    p.compression = compression;
+    today(&p.year, &p.month, &p.day);
+    m_writer.start(p);
+    m_committer.setWorkInProgress(&m_writer.record());
     m_selection = Selection::Pending;
     return rc::kOk;
 }
@@ -517,11 +267,12 @@ int ZbiImageStore::SelectPartition(uint32_t number, uint32_t)
         return e;
     if (m_selection == Selection::Pending)
         return rc::kWrongSequence;
-    if (number == 0 || number > m_catalog.partitions.size())
+    const std::vector<PartitionRecord> &partitions = m_committer.catalog().partitions;
+    if (number == 0 || number > partitions.size())
         return rc::kBadPartitionNumber;
     clearSelection();
     // Every part that holds this partition's data must be at hand.
-    const PartitionRecord &p = m_catalog.partitions[number - 1];
+    const PartitionRecord &p = partitions[number - 1];
     int e = m_file.checkPresent(p.bitmap.offset, p.bitmap.length);
     if (e == 0)
         e = m_file.checkPresent(p.chunkTable.offset, p.chunkTable.length);
@@ -532,6 +283,7 @@ int ZbiImageStore::SelectPartition(uint32_t number, uint32_t)
         return e == rc::kCancelled ? rc::kSpanned : e;
     m_selection = Selection::Existing;
     m_selected = number - 1;
+    m_reader.start(p);
     return rc::kOk;
 }
 
@@ -545,19 +297,16 @@ int ZbiImageStore::DeleteCurrentPartition()
     }
     if (m_selection != Selection::Existing)
         return rc::kNoPartitionSelected;
-    Catalog next = m_catalog;
+    Catalog next = m_committer.catalog();
     next.partitions.erase(next.partitions.begin() + static_cast<std::ptrdiff_t>(m_selected));
-    const bool released = m_selected >= m_committed.partitions.size();
+    const bool released = m_selected >= m_committer.committedCount();
     clearSelection();
-    if (released && m_uncommitted) {
-        // Released in this run and never committed: nothing on disk names it, so it goes without a commit,
-        // which a full disk could refuse, and its space goes back at once.
-        m_catalog = std::move(next);
-        m_uncommitted = m_catalog.partitions.size() > m_committed.partitions.size();
-        giveBackSpace();
+    if (released && m_committer.hasReleased()) {
+        // Released in this run and never committed: nothing on disk names it.
+        m_committer.dropReleased(std::move(next));
         return rc::kOk;
     }
-    return commit(std::move(next));
+    return m_committer.commit(std::move(next));
 }
 
 int ZbiImageStore::ReleasePartition(uint32_t)
@@ -584,38 +333,15 @@ int ZbiImageStore::ResetPartitionSelection(uint32_t)
 
 int ZbiImageStore::finishPending()
 {
-    if (m_pendingFailed)
-        return rc::kIoError;
-    if (!m_pendingBitmapWritten)
-        return rc::kWrongSequence;
-    if (m_writeFill > 0) {
-        if (int e = storeChunk(std::span(m_writeBuffer).first(m_writeFill)))
-            return e;
-        m_writeFill = 0;
-    }
-    if (int e = flushWriteBehind())
+    PartitionRecord finished;
+    if (int e = m_writer.finish(&finished))
         return e;
-    if (m_pending.decodedLength != m_pending.expectedDecodedLength())
-        return rc::kWrongSequence;
-
-    std::vector<std::byte> table(m_chunkOffsets.size() * 8);
-    for (size_t i = 0; i < m_chunkOffsets.size(); ++i)
-        storeLe64(table, i * 8, m_chunkOffsets[i]);
-    m_pending.chunkCount = m_chunkOffsets.size();
-    m_pending.chunkTable.length = static_cast<uint32_t>(table.size());
-    m_pending.chunkTable.checksum = checksum(table);
-    m_pending.chunkTable.offset = m_space.allocate(table.size());
-    if (int e = m_file.writeAt(m_pending.chunkTable.offset, table)) {
-        m_pendingFailed = true;
-        return e;
-    }
     // The partition joins the image at the next commit (Close, Destroy or any other change), so that all the
     // partitions a run adds arrive together, or none of them when the run dies before it ends.
-    m_catalog.partitions.push_back(m_pending);
-    m_uncommitted = true;
     m_selection = Selection::None;
-    m_pending = PartitionRecord{};
-    m_space.rebuild(extentsInUse());
+    m_writer.stop();
+    m_committer.setWorkInProgress(nullptr);
+    m_committer.addReleased(std::move(finished));
     return rc::kOk;
 }
 
@@ -626,7 +352,7 @@ int ZbiImageStore::ensureStoredBitmap()
 {
     if (m_bitmapLoaded)
         return rc::kOk;
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    const PartitionRecord &p = m_committer.catalog().partitions[m_selected];
     std::vector<std::byte> stored(p.bitmap.length);
     size_t got = 0;
     if (int e = m_file.readAt(p.bitmap.offset, stored, &got))
@@ -640,42 +366,19 @@ int ZbiImageStore::ensureStoredBitmap()
     return rc::kOk;
 }
 
-int ZbiImageStore::ensureKey()
-{
-    const PartitionRecord *p = current();
-    if (!p || (p->flags & kFlagEncrypted) == 0 || m_key)
-        return rc::kOk;
-    Salt salt;
-    KeyCheck check;
-    std::memcpy(salt.data(), p->salt, salt.size());
-    std::memcpy(check.data(), p->keyCheck, check.size());
-    m_key = findPartitionKey(p->password, salt, check);
-    return m_key ? rc::kOk : rc::kWrongPassword;
-}
-
-void ZbiImageStore::applyKey(uint64_t index, std::span<std::byte> data) const
-{
-    const PartitionRecord *p = current();
-    Salt salt;
-    std::memcpy(salt.data(), p->salt, salt.size());
-    applyKeystream(*m_key, salt, index, data);
-}
-
 int ZbiImageStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sectorsPerBlock,
                                    uint32_t *bytesRead)
 {
-    if (int e = checkUsable())
+    if (int e = checkReading())
         return e;
-    if (m_selection != Selection::Existing)
-        return rc::kNoPartitionSelected;
     if (int e = ensureStoredBitmap())
         return e;
-    if (int e = ensureKey())
+    if (int e = m_reader.ensureKey())
         return e;
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    const PartitionRecord &p = m_committer.catalog().partitions[m_selected];
     std::vector<std::byte> bits(m_storedBitmap.begin() + kBitmapHeaderSize, m_storedBitmap.end());
     if (p.flags & kFlagEncrypted)
-        applyKey(kBitmapKeyIndex, bits);
+        m_reader.applyKey(kBitmapKeyIndex, bits);
     if (countBlocks(bits, p.blockCount) != p.usedBlockCount)
         return rc::kDataDamaged;
     size_t n = std::min<size_t>(size, bits.size());
@@ -689,607 +392,69 @@ int ZbiImageStore::ReadBlockBitmap(void *buffer, uint32_t size, uint32_t *sector
 
 int ZbiImageStore::ReadBlockBitmapRaw(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression)
 {
-    if (int e = checkUsable())
+    if (int e = checkReading())
         return e;
-    if (m_selection != Selection::Existing)
-        return rc::kNoPartitionSelected;
     if (int e = ensureStoredBitmap())
         return e;
     if (size < m_storedBitmap.size())
         return rc::kInvalidArgument;
     std::memcpy(buffer, m_storedBitmap.data(), m_storedBitmap.size());
     *bytesRead = static_cast<uint32_t>(m_storedBitmap.size());
-    *compression = m_catalog.partitions[m_selected].compression;
-    return rc::kOk;
-}
-
-int ZbiImageStore::checkPendingGeometry(uint32_t sectorsPerBlock, uint32_t blockCount,
-                                        uint32_t usedBlockCount, uint32_t compression) const
-{
-    if (int e = checkWritable())
-        return e;
-    if (m_selection != Selection::Pending || m_pendingBitmapWritten || m_pendingFailed)
-        return rc::kWrongSequence;
-    const PartitionRecord &p = m_pending;
-    if (compression != p.compression || sectorsPerBlock == 0)
-        return rc::kInvalidArgument;
-    uint64_t blocks = (static_cast<uint64_t>(p.sectorCount) + sectorsPerBlock - 1) / sectorsPerBlock;
-    if (blocks != blockCount || usedBlockCount > blockCount)
-        return rc::kInvalidArgument;
-    return rc::kOk;
-}
-
-int ZbiImageStore::storeBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock,
-                               uint32_t blockCount, uint32_t usedBlockCount)
-{
-    PartitionRecord &p = m_pending;
-    p.sectorsPerBlock = sectorsPerBlock;
-    p.blockCount = blockCount;
-    p.usedBlockCount = usedBlockCount;
-    p.bitmap.length = static_cast<uint32_t>(stored.size());
-    p.bitmap.checksum = checksum(stored);
-    p.bitmap.offset = m_space.allocate(stored.size());
-    if (int e = m_file.writeAt(p.bitmap.offset, stored)) {
-        m_pendingFailed = true;
-        return e;
-    }
-    m_pendingBitmapWritten = true;
-    m_encoder = std::make_unique<ChunkEncoder>(p.compression);
+    *compression = m_committer.catalog().partitions[m_selected].compression;
     return rc::kOk;
 }
 
 int ZbiImageStore::WriteBlockBitmap(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
                                     uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
 {
-    if (int e = checkPendingGeometry(sectorsPerBlock, blockCount, usedBlockCount, compression))
+    if (int e = checkWritable())
         return e;
-    if (size != bitmapBytes(blockCount) || (size && !buffer))
-        return rc::kInvalidArgument;
-    std::vector<std::byte> bits(size);
-    if (size)
-        std::memcpy(bits.data(), buffer, size);
-    // Bits beyond the last block carry nothing; keep them clear so equal bitmaps are stored equally.
-    if (blockCount % 8)
-        bits.back() &= static_cast<std::byte>((1u << (blockCount % 8)) - 1);
-    if (countBlocks(bits, blockCount) != usedBlockCount)
-        return rc::kInvalidArgument;
-
-    BitmapHeader header;
-    header.bitmapLength = size;
-    PartitionRecord &p = m_pending;
-    if (p.password != 0) {
-        // A protected partition gets its own salt and key; the password text must be known to the store.
-        Salt salt;
-        PartitionKey key;
-        KeyCheck check;
-        if (!newPartitionKey(p.password, &salt, &key, &check))
-            return rc::kWrongPassword;
-        p.flags |= kFlagEncrypted;
-        std::memcpy(p.salt, salt.data(), kSaltSize);
-        std::memcpy(p.keyCheck, check.data(), kKeyCheckBytes);
-        m_key = key;
-        header.flags = kFlagEncrypted;
-        std::memcpy(header.salt, p.salt, kSaltSize);
-        std::memcpy(header.keyCheck, p.keyCheck, kKeyCheckBytes);
-        applyKey(kBitmapKeyIndex, bits);
-    }
-    return storeBitmap(encodeBitmap(header, bits), sectorsPerBlock, blockCount, usedBlockCount);
+    if (m_selection != Selection::Pending)
+        return rc::kWrongSequence;
+    return m_writer.writeBitmap(buffer, size, sectorsPerBlock, blockCount, usedBlockCount, compression);
 }
 
 int ZbiImageStore::WriteBlockBitmapRaw(const void *buffer, uint32_t size, uint32_t sectorsPerBlock,
                                        uint32_t blockCount, uint32_t usedBlockCount, uint32_t compression)
 {
-    if (int e = checkPendingGeometry(sectorsPerBlock, blockCount, usedBlockCount, compression))
+    if (int e = checkWritable())
         return e;
-    if (!buffer)
-        return rc::kInvalidArgument;
-    auto stored = std::span(static_cast<const std::byte *>(buffer), size);
-    BitmapHeader header;
-    std::span<const std::byte> bits;
-    if (parseBitmap(stored, &header, &bits) != 0 || bits.size() != bitmapBytes(blockCount))
-        return rc::kInvalidArgument;
-    PartitionRecord &p = m_pending;
-    bool encrypted = (header.flags & kFlagEncrypted) != 0;
-    // The stored form keeps its protection: a protected source goes only to a partition with its value.
-    if (encrypted != (p.password != 0))
-        return rc::kInvalidArgument;
-    if (encrypted) {
-        p.flags |= kFlagEncrypted;
-        std::memcpy(p.salt, header.salt, kSaltSize);
-        std::memcpy(p.keyCheck, header.keyCheck, kKeyCheckBytes);
-    } else if (countBlocks(bits, blockCount) != usedBlockCount) {
-        return rc::kInvalidArgument;
-    }
-    return storeBitmap(stored, sectorsPerBlock, blockCount, usedBlockCount);
+    if (m_selection != Selection::Pending)
+        return rc::kWrongSequence;
+    return m_writer.writeBitmapRaw(buffer, size, sectorsPerBlock, blockCount, usedBlockCount, compression);
 }
 
 // ---- data stream
 // ---------------------------------------------------------------------------------------------
 
-int ZbiImageStore::ensureChunkTable()
-{
-    if (m_chunkTableLoaded)
-        return rc::kOk;
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
-    std::vector<std::byte> table(p.chunkTable.length);
-    size_t got = 0;
-    if (int e = m_file.readAt(p.chunkTable.offset, table, &got))
-        return e;
-    if (got != table.size() || checksum(table) != p.chunkTable.checksum)
-        return rc::kDataDamaged;
-    m_chunkOffsets.resize(p.chunkCount);
-    for (uint64_t i = 0; i < p.chunkCount; ++i)
-        m_chunkOffsets[i] = loadLe64(table, i * 8);
-    m_chunkTableLoaded = true;
-    return rc::kOk;
-}
-
-bool ZbiImageStore::recordFits(const PartitionRecord &p, uint32_t codec)
-{
-    return codecFitsPartition(codec, p.compression, (p.flags & kFlagEncrypted) != 0);
-}
-
-RecordExpectation ZbiImageStore::expectedRecord(uint64_t index) const
-{
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
-    RecordExpectation expected;
-    expected.index = index;
-    expected.decodedLength = static_cast<uint32_t>(chunkLength(p, index));
-    expected.compressionCode = p.compression;
-    expected.encrypted = (p.flags & kFlagEncrypted) != 0;
-    return expected;
-}
-
-int ZbiImageStore::fillWindow(uint64_t index, bool sequential, size_t minimum)
-{
-    // Records of a partition lie one after another, so a reader going forward gets more of them read ahead
-    // the longer it goes on; a reader that jumps about gets just the record it asked for. The chunk table
-    // tells where the records end; where it cannot (the last record, records not in order) the largest a
-    // record can be is read.
-    if (!m_window)
-        m_window = std::make_unique_for_overwrite<std::byte[]>(kReadWindow);
-    const uint64_t offset = m_chunkOffsets[index];
-    const uint64_t records = sequential ? uint64_t{1} + m_forwardRecords : 1;
-    const uint64_t end = std::min<uint64_t>(index + records, m_chunkOffsets.size());
-    size_t want = std::min<size_t>(kReadWindow, kMaxChunkRecord * records);
-    if (end < m_chunkOffsets.size() && m_chunkOffsets[end] > offset && m_chunkOffsets[end] - offset <= want)
-        want = static_cast<size_t>(m_chunkOffsets[end] - offset);
-    want = std::clamp(want, std::min(minimum, kReadWindow), kReadWindow);
-    size_t got = 0;
-    invalidateWindow();
-    if (int e = m_file.readAt(offset, std::span(m_window.get(), want), &got))
-        return e;
-    m_windowLength = got;
-    m_windowBase = offset;
-    return rc::kOk;
-}
-
-void ZbiImageStore::invalidateWindow()
-{
-    m_windowBase = UINT64_MAX;
-    m_windowLength = 0;
-    m_checkedRecord = UINT64_MAX;
-}
-
-bool ZbiImageStore::inWindow(uint64_t offset, size_t length) const
-{
-    return m_windowBase != UINT64_MAX && offset >= m_windowBase && offset - m_windowBase <= m_windowLength &&
-           length <= m_windowLength - (offset - m_windowBase);
-}
-
-int ZbiImageStore::readRecord(uint64_t index, ChunkHeader *header)
-{
-    // The look-ahead reads a record and the reader asks for it again: it was checked then.
-    if (index == m_checkedRecord) {
-        *header = m_checkedHeader;
-        return rc::kOk;
-    }
-    m_checkedRecord = UINT64_MAX;
-    uint64_t offset = m_chunkOffsets[index];
-    bool sequential = index == m_lastRecord + 1;
-    m_forwardRecords = sequential ? std::min<uint32_t>(m_forwardRecords + 1, 1024) : 0;
-    m_lastRecord = index;
-    if (!inWindow(offset, kChunkHeaderSize))
-        if (int e = fillWindow(index, sequential, kChunkHeaderSize))
-            return e;
-    if (!inWindow(offset, kChunkHeaderSize))
-        return rc::kDataDamaged;
-    auto window = std::span<const std::byte>(m_window.get(), m_windowLength);
-    auto at = static_cast<size_t>(offset - m_windowBase);
-    ChunkHeader h;
-    if (int e = parseChunkHeader(window.subspan(at), &h))
-        return e;
-    if (!inWindow(offset, kChunkHeaderSize + h.payloadLength)) {
-        if (int e = fillWindow(index, sequential, kChunkHeaderSize + h.payloadLength))
-            return e;
-        window = std::span<const std::byte>(m_window.get(), m_windowLength);
-        at = 0;
-        if (!inWindow(offset, kChunkHeaderSize + h.payloadLength))
-            return rc::kDataDamaged;
-    }
-    if (int e = checkChunkRecord(window.subspan(at), expectedRecord(index), &h, &m_recordBytes))
-        return e;
-    m_checkedRecord = index;
-    m_checkedHeader = h;
-    *header = h;
-    return rc::kOk;
-}
-
-int ZbiImageStore::decodeChunk(uint64_t index, std::vector<std::byte> &out)
-{
-    // The record is checked against the chunk's length from the catalog, so that length is what it decodes
-    // to.
-    out.resize(chunkLength(m_catalog.partitions[m_selected], index));
-    return decodeChunkInto(index, out);
-}
-
-int ZbiImageStore::decodeChunkInto(uint64_t index, std::span<std::byte> out)
-{
-    ChunkHeader h;
-    if (int e = readRecord(index, &h))
-        return e;
-    if (h.decodedLength != out.size())
-        return rc::kDataDamaged;
-    std::span<const std::byte> payload = m_recordBytes.subspan(kChunkHeaderSize);
-    if (h.codec & kCodecEncrypted) {
-        m_payload.assign(payload.begin(), payload.end());
-        applyKey(index, m_payload);
-        payload = m_payload;
-    }
-    return m_decoder.decode(h.codec & kCodecMask, index, payload, out);
-}
-
-ZbiImageStore::DecodedChunk *ZbiImageStore::cachedChunk(uint64_t index)
-{
-    // Small reads come many to a chunk: the one found last is looked at before all 256 are.
-    if (m_decodedChunks[m_lastFound].index == index)
-        return &m_decodedChunks[m_lastFound];
-    for (size_t i = 0; i < m_decodedChunks.size(); ++i)
-        if (m_decodedChunks[i].index == index) {
-            m_lastFound = i;
-            return &m_decodedChunks[i];
-        }
-    return nullptr;
-}
-
-bool ZbiImageStore::plainInWindow(uint64_t index, std::span<const std::byte> *out)
-{
-    // A reader going forward through plain chunks takes their bytes from the read window, where they were
-    // checked, instead of from a copy among the decoded chunks; one that jumps here may come back, and gets
-    // the chunk kept. A record that cannot be read here is left to the decoded chunks' path, which reports
-    // it.
-    if (index != m_checkedRecord) {
-        if (index != m_lastMiss + 1 || cachedChunk(index))
-            return false;
-        ChunkHeader h;
-        if (readRecord(index, &h) != rc::kOk)
-            return false;
-        m_lastMiss = index;
-    }
-    if (m_checkedHeader.codec != kCodecPlain)
-        return false;
-    *out = m_recordBytes.subspan(kChunkHeaderSize);
-    return out->size() == chunkLength(m_catalog.partitions[m_selected], index);
-}
-
-ZbiImageStore::DecodedChunk *ZbiImageStore::leastRecentChunk()
-{
-    DecodedChunk *slot = &m_decodedChunks[0];
-    for (DecodedChunk &chunk : m_decodedChunks)
-        if (chunk.stamp < slot->stamp)
-            slot = &chunk;
-    slot->index = UINT64_MAX;
-    return slot;
-}
-
-void ZbiImageStore::collectDecodedAhead()
-{
-    // What the worker decoded on speculation is kept like any chunk: the reader may come back to it later.
-    for (;;) {
-        DecodedChunk *slot = leastRecentChunk();
-        uint64_t index = 0;
-        if (!m_ahead.takeAnyDone(m_readGeneration, &index, slot->bytes))
-            return;
-        if (cachedChunk(index))
-            continue;
-        slot->index = index;
-        slot->stamp = ++m_decodedClock;
-    }
-}
-
-int ZbiImageStore::decodeIntoCache(uint64_t index, DecodedChunk **out)
-{
-    DecodedChunk *slot = leastRecentChunk();
-    if (!m_ahead.take(m_readGeneration, index, slot->bytes))
-        if (int e = decodeChunk(index, slot->bytes))
-            return e;
-    slot->index = index;
-    slot->stamp = ++m_decodedClock;
-    *out = slot;
-    return rc::kOk;
-}
-
-bool ZbiImageStore::useCached(uint64_t index, const std::vector<std::byte> **out)
-{
-    DecodedChunk *chunk = cachedChunk(index);
-    if (chunk == nullptr)
-        return false;
-    chunk->stamp = ++m_decodedClock;
-    *out = &chunk->bytes;
-    return true;
-}
-
-int ZbiImageStore::ensureDecoded(uint64_t index, const std::vector<std::byte> **out)
-{
-    // 256 decoded chunks (16 MiB) are kept: readers of a volume go back and forth between its tables and its
-    // data, and files restored in name order lie all over the volume.
-    if (useCached(index, out))
-        return rc::kOk;
-    if (int e = ensureKey())
-        return e;
-    const bool legacy = familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy;
-    if (legacy) {
-        // One stream from the start: going back means decoding again from chunk 0.
-        if (index < m_decoder.nextStreamChunk())
-            m_decoder.resetStream();
-        DecodedChunk *scratch = leastRecentChunk();
-        for (uint64_t i = m_decoder.nextStreamChunk(); i < index; ++i)
-            if (int e = decodeChunk(i, scratch->bytes))
-                return e;
-    } else {
-        collectDecodedAhead();
-        if (useCached(index, out))
-            return rc::kOk;
-    }
-    DecodedChunk *slot = nullptr;
-    if (int e = decodeIntoCache(index, &slot))
-        return e;
-    *out = &slot->bytes;
-    if (!legacy)
-        scheduleAhead(index);
-    return rc::kOk;
-}
-
-int ZbiImageStore::readWholeChunk(uint64_t index, std::span<std::byte> out)
-{
-    // A reader taking whole chunks (a file's data, a partition read out in one go) seldom comes back to
-    // them, so they go straight into its buffer: a plain chunk is checked in the read window and copied
-    // once, a compressed one is decoded where it is wanted. The decoded chunks stay for the short reads of
-    // tables that a volume's reader goes back to.
-    if (int e = ensureKey())
-        return e;
-    collectDecodedAhead();
-    const std::vector<std::byte> *cached = nullptr;
-    if (useCached(index, &cached)) {
-        if (cached->size() != out.size())
-            return rc::kDataDamaged;
-        std::memcpy(out.data(), cached->data(), out.size());
-        return rc::kOk;
-    }
-    if (m_ahead.take(m_readGeneration, index, m_aheadBytes) && m_aheadBytes.size() == out.size()) {
-        std::memcpy(out.data(), m_aheadBytes.data(), out.size());
-    } else if (int e = decodeChunkInto(index, out)) {
-        return e;
-    }
-    scheduleAhead(index);
-    return rc::kOk;
-}
-
-void ZbiImageStore::scheduleAhead(uint64_t index)
-{
-    // Whatever brought the reader here (a file's data, a volume's tables), it most often reads on; one that
-    // came here from the chunk before is reading a long stretch, and with several chunks in hand the workers
-    // need not wait for the reader between them.
-    const bool forward = index == m_lastMiss + 1;
-    m_lastMiss = index;
-    const uint64_t depth = forward ? kDecodeAheadDepth : 1;
-    ++m_aheadRequest;
-    for (uint64_t next = index + 1; next <= index + depth; ++next)
-        decodeAhead(next);
-}
-
-void ZbiImageStore::decodeAhead(uint64_t index)
-{
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
-    if (index >= p.chunkCount || m_ahead.renew(m_readGeneration, index, m_aheadRequest) || cachedChunk(index))
-        return;
-    // Nothing to decode in a partition of plain chunks; the record need not even be read.
-    if (familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted))
-        return;
-    DecodeAhead::Job job;
-    job.generation = m_readGeneration;
-    job.request = m_aheadRequest;
-    job.index = index;
-    job.decodedLength = static_cast<uint32_t>(chunkLength(p, index));
-    if (p.flags & kFlagEncrypted) {
-        if (!m_key)
-            return;
-        job.key = m_key;
-        std::memcpy(job.salt.data(), p.salt, job.salt.size());
-    }
-    // Where the chunk table tells the record's length and the record lies in the first file, the worker
-    // reads it itself; otherwise (other parts of a set may have to be asked for) it is read here.
-    const uint64_t offset = m_chunkOffsets[index];
-    const uint64_t next = index + 1 < p.chunkCount ? m_chunkOffsets[index + 1] : 0;
-    if (next > offset && next - offset <= kMaxChunkRecord) {
-        job.recordBytes = static_cast<uint32_t>(next - offset);
-        job.file = m_file.firstPartHolding(offset, job.recordBytes, &job.fileOffset);
-        if (job.file) {
-            job.expected = expectedRecord(index);
-            m_ahead.start(job, {});
-            return;
-        }
-    }
-    // A record that cannot be read or checked is left to the reader, who will report it.
-    ChunkHeader h;
-    if (readRecord(index, &h) != rc::kOk)
-        return;
-    // Plain chunks cost no more to copy on this thread than to hand over.
-    if ((h.codec & kCodecMask) == kCodecPlain && !(h.codec & kCodecEncrypted))
-        return;
-    job.codec = h.codec & kCodecMask;
-    m_ahead.start(job, m_recordBytes.subspan(kChunkHeaderSize));
-}
-
 int ZbiImageStore::SeekData(uint32_t positionLow, uint32_t positionHigh)
 {
-    if (int e = checkUsable())
+    if (int e = checkReading())
         return e;
-    if (m_selection != Selection::Existing)
-        return rc::kNoPartitionSelected;
-    uint64_t position = (static_cast<uint64_t>(positionHigh) << 32) | positionLow;
-    if (position > m_catalog.partitions[m_selected].decodedLength)
-        return rc::kInvalidArgument;
-    m_position = position;
-    return rc::kOk;
+    return m_reader.seek((static_cast<uint64_t>(positionHigh) << 32) | positionLow);
 }
 
 int ZbiImageStore::ReadData(void *buffer, uint32_t size, uint32_t *bytesRead)
 {
-    if (int e = checkUsable())
+    if (int e = checkReading())
         return e;
-    if (m_selection != Selection::Existing)
-        return rc::kNoPartitionSelected;
-    if (int e = ensureChunkTable())
-        return e;
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
-    auto *out = static_cast<std::byte *>(buffer);
-    uint32_t done = 0;
-    const bool legacy = familyOf(p.compression) == CompressionFamily::Legacy;
-    const bool plain = familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted);
-    while (done < size && m_position < p.decodedLength) {
-        uint64_t index = m_position / kChunkSize;
-        const uint64_t length = chunkLength(p, index);
-        if (!legacy && m_position % kChunkSize == 0 && size - done >= length) {
-            if (int e = readWholeChunk(index, std::span(out + done, static_cast<size_t>(length))))
-                return e;
-            done += static_cast<uint32_t>(length);
-            m_position += length;
-            continue;
-        }
-        std::span<const std::byte> bytes;
-        if (!plain || !plainInWindow(index, &bytes)) {
-            const std::vector<std::byte> *decoded = nullptr;
-            if (int e = ensureDecoded(index, &decoded))
-                return e;
-            bytes = *decoded;
-        }
-        auto offset = static_cast<size_t>(m_position % kChunkSize);
-        size_t n = std::min<size_t>(size - done, bytes.size() - offset);
-        std::memcpy(out + done, bytes.data() + offset, n);
-        done += static_cast<uint32_t>(n);
-        m_position += n;
-    }
-    *bytesRead = done;
-    return rc::kOk;
+    return m_reader.read(static_cast<std::byte *>(buffer), size, bytesRead);
 }
 
-// Chunks decode independently and their decoded lengths are known from the catalog, so bytes that a reader
-// passes over are never decoded.
 int ZbiImageStore::SkipData(uint32_t size, uint32_t *skipped)
 {
-    if (int e = checkUsable())
+    if (int e = checkReading())
         return e;
-    if (m_selection != Selection::Existing)
-        return rc::kNoPartitionSelected;
-    if (familyOf(m_catalog.partitions[m_selected].compression) == CompressionFamily::Legacy)
-        return rc::kNotSupported;
-    const uint64_t length = m_catalog.partitions[m_selected].decodedLength;
-    const uint64_t n = std::min<uint64_t>(size, length - std::min(m_position, length));
-    m_position += n;
-    *skipped = static_cast<uint32_t>(n);
-    return rc::kOk;
+    return m_reader.skip(size, skipped);
 }
 
 int ZbiImageStore::ReadRawData(void *buffer, uint32_t size, uint32_t *bytesRead, uint32_t *compression)
 {
-    if (int e = checkUsable())
+    if (int e = checkReading())
         return e;
-    if (m_selection != Selection::Existing)
-        return rc::kNoPartitionSelected;
-    if (int e = ensureChunkTable())
+    if (int e = m_reader.readRaw(static_cast<std::byte *>(buffer), size, bytesRead))
         return e;
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
-    auto *out = static_cast<std::byte *>(buffer);
-    size_t done = 0;
-    while (m_rawChunk < p.chunkCount) {
-        ChunkHeader h;
-        if (int e = readRecord(m_rawChunk, &h))
-            return e;
-        size_t length = kChunkHeaderSize + h.payloadLength;
-        if (size - done < length)
-            break;
-        std::memcpy(out + done, m_recordBytes.data(), length);
-        done += length;
-        ++m_rawChunk;
-    }
-    if (done == 0 && m_rawChunk < p.chunkCount)
-        return rc::kInvalidArgument; // smaller than GetMinimumBufferSize
-    *bytesRead = static_cast<uint32_t>(done);
-    *compression = p.compression;
-    return rc::kOk;
-}
-
-int ZbiImageStore::storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload)
-{
-    uint64_t size = header.size() + payload.size();
-    std::vector<Extent> &extents = m_pending.extents;
-    uint64_t offset = 0;
-    if (!extents.empty() && m_space.allocateAt(extents.back().offset + extents.back().length, size)) {
-        offset = extents.back().offset + extents.back().length;
-        extents.back().length += size;
-    } else {
-        offset = m_space.allocate(size);
-        extents.push_back({offset, size});
-    }
-    // Records that follow each other in the file go out in one write.
-    if (!m_writeBehind.empty() && m_writeBehindOffset + m_writeBehind.size() != offset)
-        if (int e = flushWriteBehind())
-            return e;
-    if (m_writeBehind.empty()) {
-        m_writeBehind.reserve(kWriteBehindSize + kMaxChunkRecord);
-        m_writeBehindOffset = offset;
-    }
-    m_writeBehind.insert(m_writeBehind.end(), header.begin(), header.end());
-    m_writeBehind.insert(m_writeBehind.end(), payload.begin(), payload.end());
-    m_chunkOffsets.push_back(offset);
-    m_pending.storedSize += size;
-    return m_writeBehind.size() >= kWriteBehindSize ? flushWriteBehind() : rc::kOk;
-}
-
-int ZbiImageStore::flushWriteBehind()
-{
-    if (m_writeBehind.empty())
-        return rc::kOk;
-    int e = m_file.writeAt(m_writeBehindOffset, m_writeBehind);
-    m_writeBehind.clear();
-    if (e != 0)
-        m_pendingFailed = true;
-    return e;
-}
-
-int ZbiImageStore::storeChunk(std::span<const std::byte> plain)
-{
-    bool last = m_pending.decodedLength + plain.size() == m_pending.expectedDecodedLength();
-    uint32_t codec = kCodecPlain;
-    if (int e = m_encoder->encode(plain, last, m_payload, &codec)) {
-        m_pendingFailed = true;
-        return e;
-    }
-    ChunkHeader h;
-    h.index = m_chunkOffsets.size();
-    if (m_pending.flags & kFlagEncrypted) {
-        applyKey(h.index, m_payload);
-        codec |= kCodecEncrypted;
-    }
-    h.codec = codec;
-    h.payloadLength = static_cast<uint32_t>(m_payload.size());
-    h.decodedLength = static_cast<uint32_t>(plain.size());
-    std::byte header[kChunkHeaderSize];
-    encodeChunkHeader(h, m_payload, header);
-    if (int e = storeRecord(header, m_payload))
-        return e;
-    m_pending.decodedLength += plain.size();
+    *compression = m_committer.catalog().partitions[m_selected].compression;
     return rc::kOk;
 }
 
@@ -1297,34 +462,9 @@ int ZbiImageStore::WriteData(const void *buffer, uint32_t size, uint32_t *bytesW
 {
     if (int e = checkWritable())
         return e;
-    if (m_selection != Selection::Pending || !m_pendingBitmapWritten || m_pendingFailed || m_pendingRawWrites)
+    if (m_selection != Selection::Pending)
         return rc::kWrongSequence;
-    uint64_t expected = m_pending.expectedDecodedLength();
-    if (size > expected - m_pending.decodedLength - m_writeFill)
-        return rc::kInvalidArgument; // more data than the used blocks hold
-    m_writeBuffer.resize(kChunkSize);
-    const auto *in = static_cast<const std::byte *>(buffer);
-    uint32_t done = 0;
-    while (done < size) {
-        if (m_writeFill == 0 && size - done >= kChunkSize) {
-            // Whole chunks go straight from the caller's buffer.
-            if (int e = storeChunk(std::span(in + done, kChunkSize)))
-                return e;
-            done += kChunkSize;
-            continue;
-        }
-        size_t n = std::min<size_t>(size - done, kChunkSize - m_writeFill);
-        std::memcpy(m_writeBuffer.data() + m_writeFill, in + done, n);
-        m_writeFill += n;
-        done += static_cast<uint32_t>(n);
-        if (m_writeFill == kChunkSize) {
-            if (int e = storeChunk(m_writeBuffer))
-                return e;
-            m_writeFill = 0;
-        }
-    }
-    *bytesWritten = done;
-    return rc::kOk;
+    return m_writer.write(std::span(static_cast<const std::byte *>(buffer), size), bytesWritten);
 }
 
 int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *bytesWritten,
@@ -1332,63 +472,33 @@ int ZbiImageStore::WriteRawData(const void *buffer, uint32_t size, uint32_t *byt
 {
     if (int e = checkWritable())
         return e;
-    if (m_selection != Selection::Pending || !m_pendingBitmapWritten || m_pendingFailed || m_writeFill > 0)
+    if (m_selection != Selection::Pending)
         return rc::kWrongSequence;
-    if (compression != m_pending.compression)
-        return rc::kInvalidArgument;
-    auto in = std::span(static_cast<const std::byte *>(buffer), size);
-    uint64_t expected = m_pending.expectedDecodedLength();
-    // Check every record of the buffer before storing any, so a bad buffer leaves the partition as it was.
-    size_t offset = 0;
-    uint64_t decoded = m_pending.decodedLength;
-    uint64_t index = m_chunkOffsets.size();
-    while (offset < in.size()) {
-        ChunkHeader h;
-        if (parseChunkHeader(in.subspan(offset), &h) != 0 ||
-            in.size() - offset - kChunkHeaderSize < h.payloadLength)
-            return rc::kInvalidArgument;
-        auto payload = in.subspan(offset + kChunkHeaderSize, h.payloadLength);
-        if (!verifyChunk(in.subspan(offset), payload, h.checksum))
-            return rc::kDataDamaged;
-        bool lastChunk = decoded + h.decodedLength == expected;
-        if (h.index != index || !recordFits(m_pending, h.codec) || decoded + h.decodedLength > expected ||
-            (h.decodedLength != kChunkSize && !lastChunk) ||
-            ((h.codec & kCodecMask) == kCodecPlain && h.payloadLength != h.decodedLength))
-            return rc::kInvalidArgument;
-        decoded += h.decodedLength;
-        offset += kChunkHeaderSize + h.payloadLength;
-        ++index;
-    }
-    m_pendingRawWrites = true;
-    if (in.empty()) {
-        *bytesWritten = 0;
-        return rc::kOk;
-    }
-    // The records go in as one run, written straight from the caller's buffer.
-    if (int e = flushWriteBehind())
+    return m_writer.writeRaw(std::span(static_cast<const std::byte *>(buffer), size), bytesWritten,
+                             compression);
+}
+
+// Between two of our images the records go file to file: read once here to be checked, and copied by the
+// kernel where it can.
+int ZbiImageStore::CopyRawDataFrom(ImageStore &source, uint32_t size, uint32_t *bytesMoved)
+{
+    auto *from = dynamic_cast<ZbiImageStore *>(&source);
+    if (from == nullptr || from == this)
+        return rc::kNotSupported;
+    if (int e = checkWritable())
         return e;
-    std::vector<Extent> &extents = m_pending.extents;
-    uint64_t start = 0;
-    if (!extents.empty() && m_space.allocateAt(extents.back().offset + extents.back().length, in.size())) {
-        start = extents.back().offset + extents.back().length;
-        extents.back().length += in.size();
-    } else {
-        start = m_space.allocate(in.size());
-        extents.push_back({start, in.size()});
-    }
-    if (int e = m_file.writeAt(start, in)) {
-        m_pendingFailed = true;
+    if (m_selection != Selection::Pending)
+        return rc::kWrongSequence;
+    if (int e = from->checkReading())
         return e;
-    }
-    for (offset = 0; offset < in.size();) {
-        ChunkHeader h;
-        (void)parseChunkHeader(in.subspan(offset), &h);
-        m_chunkOffsets.push_back(start + offset);
-        m_pending.decodedLength += h.decodedLength;
-        offset += kChunkHeaderSize + h.payloadLength;
-    }
-    m_pending.storedSize += in.size();
-    *bytesWritten = size;
+    uint64_t address = 0;
+    std::span<const std::byte> records;
+    if (int e = from->m_reader.readRawRun(size, &address, &records))
+        return e;
+    const uint32_t compression = from->m_committer.catalog().partitions[from->m_selected].compression;
+    if (int e = m_writer.copyRaw(from->m_file, address, records, compression))
+        return e;
+    *bytesMoved = static_cast<uint32_t>(records.size());
     return rc::kOk;
 }
 
@@ -1396,16 +506,15 @@ int ZbiImageStore::ResetStream()
 {
     if (int e = checkUsable())
         return e;
-    m_position = 0;
-    m_rawChunk = 0;
+    m_reader.rewind();
     return rc::kOk;
 }
 
 uint64_t ZbiImageStore::GetDataPosition()
 {
     if (m_selection == Selection::Pending)
-        return m_pending.decodedLength + m_writeFill;
-    return m_position;
+        return m_writer.position();
+    return m_reader.position();
 }
 
 // Our chunks are independent of each other, so a reader resumes anywhere with SeekData alone: there is no
@@ -1444,11 +553,11 @@ void ZbiImageStore::fillSpanTable()
     m_spanTable.clear();
     if (!m_file.isSplit())
         return;
-    uint32_t parts = m_file.partOf(m_super.dataEnd - 1);
+    uint32_t parts = m_file.partOf(m_committer.dataEnd() - 1);
     m_spanTable.resize(size_t{parts} * 8);
     for (uint32_t k = 1; k <= parts; ++k) {
         storeLe32(m_spanTable, (k - 1) * 8, k);
-        storeLe32(m_spanTable, (k - 1) * 8 + 4, m_catalog.imageId);
+        storeLe32(m_spanTable, (k - 1) * 8 + 4, m_committer.catalog().imageId);
     }
 }
 
@@ -1457,7 +566,7 @@ int ZbiImageStore::BuildSpanTable()
     if (int e = checkUsable())
         return e;
     fillSpanTable();
-    if (int e = m_file.checkPresent(0, m_super.dataEnd))
+    if (int e = m_file.checkPresent(0, m_committer.dataEnd()))
         return e == rc::kCancelled ? rc::kSpanned : e;
     return rc::kOk;
 }
@@ -1493,7 +602,7 @@ int ZbiImageStore::LocateChunk(uint64_t position, uint64_t *decodedStart, uint32
         return e;
     if (m_selection != Selection::Existing)
         return rc::kNoPartitionSelected;
-    const PartitionRecord &p = m_catalog.partitions[m_selected];
+    const PartitionRecord &p = m_committer.catalog().partitions[m_selected];
     if (position > p.decodedLength || (position % kChunkSize != 0 && position != p.decodedLength) ||
         (position < p.decodedLength && position / kChunkSize >= p.chunkCount))
         return rc::kInvalidArgument;
@@ -1518,7 +627,7 @@ int ZbiImageStore::GetImageId(uint32_t *out)
 {
     if (int e = checkUsable())
         return e;
-    *out = m_catalog.imageId;
+    *out = m_committer.catalog().imageId;
     return rc::kOk;
 }
 
@@ -1531,7 +640,7 @@ int ZbiImageStore::GetPartitionNumber(uint32_t *out)
         *out = static_cast<uint32_t>(m_selected + 1);
         return rc::kOk;
     case Selection::Pending:
-        *out = static_cast<uint32_t>(m_catalog.partitions.size() + 1);
+        *out = static_cast<uint32_t>(m_committer.catalog().partitions.size() + 1);
         return rc::kOk;
     case Selection::None:
         break;
@@ -1546,36 +655,36 @@ int ZbiImageStore::GetImageName(char *buffer, uint32_t size)
 {
     if (int e = checkUsable())
         return e;
-    return copyText(m_catalog.name, buffer, size);
+    return copyText(m_committer.catalog().name, buffer, size);
 }
 
 int ZbiImageStore::SetImageName(const char *text)
 {
     if (int e = checkWritable())
         return e;
-    Catalog next = m_catalog;
+    Catalog next = m_committer.catalog();
     next.name = clampText(text, kMaxImageName);
-    if (next.name == m_catalog.name)
+    if (next.name == m_committer.catalog().name)
         return rc::kOk;
-    return commit(std::move(next));
+    return m_committer.commit(std::move(next));
 }
 
 int ZbiImageStore::GetImageComment(char *buffer, uint32_t size)
 {
     if (int e = checkUsable())
         return e;
-    return copyText(m_catalog.comment, buffer, size);
+    return copyText(m_committer.catalog().comment, buffer, size);
 }
 
 int ZbiImageStore::SetImageComment(const char *text)
 {
     if (int e = checkWritable())
         return e;
-    Catalog next = m_catalog;
+    Catalog next = m_committer.catalog();
     next.comment = clampText(text, kMaxImageComment);
-    if (next.comment == m_catalog.comment)
+    if (next.comment == m_committer.catalog().comment)
         return rc::kOk;
-    return commit(std::move(next));
+    return m_committer.commit(std::move(next));
 }
 
 template <typename Change> int ZbiImageStore::changePartition(Change change)
@@ -1583,14 +692,14 @@ template <typename Change> int ZbiImageStore::changePartition(Change change)
     if (int e = checkWritable())
         return e;
     if (m_selection == Selection::Pending) {
-        change(m_pending);
+        change(m_writer.record());
         return rc::kOk;
     }
     if (m_selection != Selection::Existing)
         return rc::kNoPartitionSelected;
-    Catalog next = m_catalog;
+    Catalog next = m_committer.catalog();
     change(next.partitions[m_selected]);
-    return commit(std::move(next));
+    return m_committer.commit(std::move(next));
 }
 
 template <typename Field> int ZbiImageStore::readField(uint32_t *out, Field field)
@@ -1741,7 +850,7 @@ int ZbiImageStore::SetPartitionPassword(uint32_t value)
         return e;
     if (m_selection == Selection::Existing)
         return rc::kWrongSequence;
-    if (m_selection == Selection::Pending && m_pendingBitmapWritten)
+    if (m_selection == Selection::Pending && m_writer.bitmapWritten())
         return rc::kWrongSequence;
     return writeField(value, [](PartitionRecord &p) -> uint32_t & { return p.password; });
 }

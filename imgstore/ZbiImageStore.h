@@ -1,27 +1,21 @@
 // Our image store: one image file in the format of docs/image-format.md.
 //
-// Changes are copy-on-write. New data, tables and catalogs go only to space that the committed catalog does
-// not use; a change becomes part of the image when a superblock naming the new catalog is written into one
-// slot, after everything it names has been synced, and then into the other. A crash at any moment therefore
-// leaves the old or the new image, a landed change is held by both slots, and space given back by a change is
-// reused from the next change on.
+// This class keeps the selection and the attributes and hands the work to three parts: CatalogCommitter
+// (the catalog, free space and every change made durable), ChunkReader (the data of a stored partition,
+// checked, decoded and kept) and PartitionWriter (a partition being added).
 #pragma once
 
-#include <array>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "ChunkCodec.h"
-#include "DecodeAhead.h"
+#include "CatalogCommitter.h"
+#include "ChunkReader.h"
 #include "IMGSTORE_UI_CALLBACK.h"
 #include "ImageFile.h"
 #include "ImageStore.h"
-#include "Keyring.h"
-#include "SpaceMap.h"
+#include "PartitionWriter.h"
 #include "ZbiFormat.h"
-#include "platform/File.h"
 
 namespace imbrex::zbi {
 
@@ -121,27 +115,20 @@ public:
     int GetDamage(uint32_t *damaged, uint64_t *shown, uint64_t *newest) override;
     int AcceptDamage() override;
     int LocateChunk(uint64_t position, uint64_t *decodedStart, uint32_t *decodedLength) override;
+    int CopyRawDataFrom(ImageStore &source, uint32_t size, uint32_t *bytesMoved) override;
 
 private:
     enum class Selection
     {
         None,
         Existing, // a committed partition, m_selected is its index
-        Pending,  // a partition being added, m_pending
+        Pending,  // a partition being added, in m_writer
     };
 
     ZbiImageStore(std::string path, bool writable, IMGSTORE_UI_CALLBACK *callback);
 
-    int load();
-    // Reads and checks the catalog sb names.
-    int loadCatalog(const Superblock &sb, Catalog *out);
-    int commit(Catalog next);
-    // Rebuilds the free space and cuts the file back to what the catalog in hand and the committed one use,
-    // after work was abandoned; the cut only where the store may write and knows what the disk holds.
-    void giveBackSpace();
-    // Space that must not be written: the committed catalog's and the current (or next) catalog's.
-    std::vector<Extent> extentsInUse(const Catalog *next = nullptr) const;
     void dropPending();
+    int finishPending();
     void fillSpanTable();
     void clearSelection();
 
@@ -149,121 +136,30 @@ private:
     const PartitionRecord *current() const;
     int checkUsable() const;
     int checkWritable() const;
+    // Checks that a partition is selected for reading.
+    int checkReading() const;
     // Applies change to the current partition: at once and durably for a committed partition, in memory for
     // one being added.
     template <typename Change> int changePartition(Change change);
     template <typename Field> int readField(uint32_t *out, Field field);
     template <typename Field> int writeField(uint32_t value, Field field);
 
-    int ensureChunkTable();
     int ensureStoredBitmap();
-    int ensureKey();
-    void applyKey(uint64_t index, std::span<std::byte> data) const;
-    static bool recordFits(const PartitionRecord &p, uint32_t codec);
-    // What record index of the selected partition must be.
-    RecordExpectation expectedRecord(uint64_t index) const;
-    // Reads from record index on, at least minimum bytes.
-    int fillWindow(uint64_t index, bool sequential, size_t minimum);
-    void invalidateWindow();
-    bool inWindow(uint64_t offset, size_t length) const;
-    int readRecord(uint64_t index, ChunkHeader *header);
-    int decodeChunk(uint64_t index, std::vector<std::byte> &out);
-    // out is the chunk's decoded length.
-    int decodeChunkInto(uint64_t index, std::span<std::byte> out);
-    // Chunk index into out, which is its decoded length, leaving the decoded chunks as they are.
-    int readWholeChunk(uint64_t index, std::span<std::byte> out);
-    // After the reader missed chunk index: hands the chunks it will want next to the workers.
-    void scheduleAhead(uint64_t index);
-    int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
-    struct DecodedChunk;
-    DecodedChunk *cachedChunk(uint64_t index);
-    // The checked bytes of plain chunk index in the read window, when a reader going forward reaches it.
-    bool plainInWindow(uint64_t index, std::span<const std::byte> *out);
-    // A cached chunk's bytes into *out, marked as used now; false when index is not cached.
-    bool useCached(uint64_t index, const std::vector<std::byte> **out);
-    // Emptied for reuse.
-    DecodedChunk *leastRecentChunk();
-    void collectDecodedAhead();
-    // Into the least recently used slot, from the worker when it has the chunk.
-    int decodeIntoCache(uint64_t index, DecodedChunk **out);
-    // Hands chunk index to the worker as part of the newest request.
-    void decodeAhead(uint64_t index);
-    int storeRecord(std::span<const std::byte> header, std::span<const std::byte> payload);
-    int flushWriteBehind();
-    int storeChunk(std::span<const std::byte> plain);
-    int checkPendingGeometry(uint32_t sectorsPerBlock, uint32_t blockCount, uint32_t usedBlockCount,
-                             uint32_t compression) const;
-    int storeBitmap(std::span<const std::byte> stored, uint32_t sectorsPerBlock, uint32_t blockCount,
-                    uint32_t usedBlockCount);
-    int finishPending();
 
     std::string m_path;
     bool m_writable;
     IMGSTORE_UI_CALLBACK *m_callback;
     ImageFile m_file;
     bool m_closed = false;
-    // Set when a commit failed after its superblock write began: the state on disk is no longer known, so
-    // every further change is refused until the image is opened again.
-    bool m_broken = false;
-    // Partitions were released into m_catalog that no commit has written yet.
-    bool m_uncommitted = false;
-    // The slots (bit i for slot i) that hold the committed state; a commit writes the others first.
-    unsigned m_currentSlots = 0;
-    // Set when the file records a newer state than the one shown, which could not be read.
-    bool m_damaged = false;
-    uint64_t m_newestGeneration = 0; // of that newer state; 0 when not even its number could be read
-    bool m_damageAccepted = false;
-
-    Superblock m_super;
-    Catalog m_catalog;   // the image as callers see it, with released partitions not committed yet
-    Catalog m_committed; // the image as the disk's current superblock names it
-    SpaceMap m_space;
+    CatalogCommitter m_committer;
 
     Selection m_selection = Selection::None;
     size_t m_selected = 0;
-    PartitionRecord m_pending;
-    bool m_pendingBitmapWritten = false;
-    bool m_pendingFailed = false;
-    bool m_pendingRawWrites = false;
-
-    // Data of the selected partition.
-    std::vector<uint64_t> m_chunkOffsets;
-    bool m_chunkTableLoaded = false;
-    std::vector<std::byte> m_storedBitmap;
+    ChunkReader m_reader;
+    PartitionWriter m_writer;
+    std::vector<std::byte> m_storedBitmap; // of the selected partition, once read
     bool m_bitmapLoaded = false;
-    uint64_t m_position = 0;
-    uint64_t m_rawChunk = 0;
-    std::unique_ptr<std::byte[]> m_window; // file bytes from m_windowBase on, read ahead for the records
-    size_t m_windowLength = 0;
-    uint64_t m_windowBase = UINT64_MAX;
-    uint32_t m_forwardRecords = 0;            // records read one after another, to size the read ahead
-    std::span<const std::byte> m_recordBytes; // the record readRecord checked last, inside m_window
-    uint64_t m_checkedRecord = UINT64_MAX;    // its index while m_recordBytes still holds it
-    ChunkHeader m_checkedHeader;
-    struct DecodedChunk
-    {
-        uint64_t index = UINT64_MAX;
-        uint64_t stamp = 0;
-        std::vector<std::byte> bytes;
-    };
-    std::array<DecodedChunk, 256> m_decodedChunks; // 16 MiB
-    uint64_t m_decodedClock = 0;
-    size_t m_lastFound = 0;           // the decoded chunk cachedChunk found last
-    uint64_t m_readGeneration = 0;    // changes whenever what the decoded chunks belong to changes
-    uint64_t m_aheadRequest = 0;      // counts the reader's requests to the worker
-    uint64_t m_lastMiss = UINT64_MAX; // the chunk decoded last, to tell forward reading from jumps
-    DecodeAhead m_ahead;
-    std::vector<std::byte> m_aheadBytes;  // a chunk taken from the workers on its way to the caller
-    uint64_t m_lastRecord = UINT64_MAX;   // the record read last, to tell forward reading from jumps
-    std::vector<std::byte> m_writeBuffer; // a partial chunk of WriteData
-    size_t m_writeFill = 0;
-    std::vector<std::byte> m_writeBehind; // records not yet written, contiguous from m_writeBehindOffset
-    uint64_t m_writeBehindOffset = 0;
-    std::unique_ptr<ChunkEncoder> m_encoder; // of the partition being added
-    ChunkDecoder m_decoder;
-    std::vector<std::byte> m_payload; // an encoded or decrypted payload
-    std::optional<PartitionKey> m_key;
-    std::vector<std::byte> m_spanTable; // of the selected protected partition, once found
+    std::vector<std::byte> m_spanTable;
 };
 
 } // namespace imbrex::zbi

@@ -32,6 +32,11 @@ void setIoFaultHook(IoFaultHook hook)
     g_faultHook = hook;
 }
 
+int askIoFaultHook(IoOperation operation, const std::string &path, uint64_t offset, size_t length)
+{
+    return injected(operation, path, offset, length);
+}
+
 int mapErrno(int err, const std::string &path)
 {
     switch (err) {

@@ -64,6 +64,7 @@ public:
 
 private:
     friend class Directory;
+    friend int copyFileRange(File &, uint64_t, File &, uint64_t, uint64_t, std::span<const std::byte>);
     int openChecked(const std::string &path, int flags, bool blockDeviceAllowed);
 
     int m_fd = -1;
@@ -112,5 +113,7 @@ enum class IoOperation
 };
 using IoFaultHook = int (*)(IoOperation operation, const std::string &path, uint64_t offset, size_t length);
 void setIoFaultHook(IoFaultHook hook);
+// What the hook answers for an operation done other than through File (0 when none is set).
+int askIoFaultHook(IoOperation operation, const std::string &path, uint64_t offset, size_t length);
 
 } // namespace imbrex::platform

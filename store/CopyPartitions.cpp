@@ -34,6 +34,8 @@ constexpr uint32_t kLastPartNumber = 999;
 constexpr uint64_t kStoredBitmapHeaderRoom = 4096;
 // A transfer buffer beyond this comes only from a damaged source.
 constexpr uint64_t kMaxTransferBuffer = uint64_t{1} << 30;
+// At most this much of the stored form moves store to store between two looks at progress and Cancel.
+constexpr uint32_t kDirectCopyStep = 4u << 20;
 
 constexpr const char *kOpenFailureText =
     "An error occurred while trying to open the file '%s'. Either it is not a "
@@ -342,11 +344,16 @@ int CopyRun::transfer(uint32_t row, uint32_t step)
     uint64_t estimate = 1;
     uint32_t got = 0;
     int result = 0;
+    // Stores that can move the stored form between themselves do so without this buffer.
+    bool direct = false;
     if (storedForm) {
         uint32_t low = 0, high = 0;
         COPY_RETURN_IF_ERROR(m_source.GetStoredSize(&low, &high, 0));
-        estimate = ((uint64_t{high} << 32) | low) / s + 1;
-        result = m_source.ReadRawData(buffer.data(), s, &got, &compression);
+        result = m_target.CopyRawDataFrom(m_source, kDirectCopyStep, &got);
+        direct = result != rc::kNotSupported;
+        estimate = ((uint64_t{high} << 32) | low) / (direct ? kDirectCopyStep : s) + 1;
+        if (!direct)
+            result = m_source.ReadRawData(buffer.data(), s, &got, &compression);
     } else {
         uint32_t sectorSize = 0;
         COPY_RETURN_IF_ERROR(m_source.GetSectorSize(&sectorSize));
@@ -354,23 +361,27 @@ int CopyRun::transfer(uint32_t row, uint32_t step)
         result = m_source.ReadData(buffer.data(), s, &got);
     }
     for (uint64_t chunk = 1; result == 0 && got != 0; ++chunk) {
-        if (got > s) {
-            result = rc::kBadStreamRead;
-            break;
+        if (direct) {
+            result = m_target.CopyRawDataFrom(m_source, kDirectCopyStep, &got);
+        } else {
+            if (got > s) {
+                result = rc::kBadStreamRead;
+                break;
+            }
+            uint32_t written = 0;
+            result = storedForm ? m_target.WriteRawData(buffer.data(), got, &written, compression)
+                                : m_target.WriteData(buffer.data(), got, &written);
+            if (result != 0)
+                break;
+            // A chunk taken only in part would leave a hole in the partition: the medium is as full as when
+            // nothing was taken.
+            if (written != got) {
+                result = rc::kWriteShort;
+                break;
+            }
+            result = storedForm ? m_source.ReadRawData(buffer.data(), s, &got, &compression)
+                                : m_source.ReadData(buffer.data(), s, &got);
         }
-        uint32_t written = 0;
-        result = storedForm ? m_target.WriteRawData(buffer.data(), got, &written, compression)
-                            : m_target.WriteData(buffer.data(), got, &written);
-        if (result != 0)
-            break;
-        // A chunk taken only in part would leave a hole in the partition: the medium is as full as when
-        // nothing was taken.
-        if (written != got) {
-            result = rc::kWriteShort;
-            break;
-        }
-        result = storedForm ? m_source.ReadRawData(buffer.data(), s, &got, &compression)
-                            : m_source.ReadData(buffer.data(), s, &got);
         m_progress.setPercent(
             static_cast<uint32_t>(std::min<uint64_t>(100, ((chunk - 1) * 100 + estimate - 1) / estimate)));
         if (m_progress.cancelled())

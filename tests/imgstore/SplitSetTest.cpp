@@ -234,3 +234,28 @@ TEST(SplitSet, SplitSizesBelowTheMinimumAreRefused)
     EXPECT_EQ(single->GetSpanTable(&count, nullptr), 0);
     EXPECT_EQ(count, 0u);
 }
+
+// A stored-form copy between a single file and a set goes file to file in pieces that end where parts end.
+TEST(SplitSet, StoredFormCopyCrossesPartsBothWays)
+{
+    test::TempDir dir;
+    PartitionSpec spec = bigPartition(7);
+    uint32_t error = 0;
+    ImageStorePtr single(ImageStoreCreateNew(dir.file("one.zbi").c_str(), kNoSplit, 0, 0, nullptr, &error));
+    ASSERT_EQ(test::addPartition(*single, spec), 0);
+    {
+        ImageStorePtr set = createSplit(dir.file("set.zbi"));
+        ASSERT_EQ(test::copyStoredForm(*single, 1, *set, 4u << 20), 0);
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir.file("set.003")));
+    for (const char *part : {"set.zbi", "set.002"})
+        EXPECT_EQ(std::filesystem::file_size(dir.file(part)), kSplit);
+
+    ImageStorePtr set(ImageStoreOpenReadOnly(dir.file("set.zbi").c_str(), nullptr, &error));
+    ASSERT_TRUE(set);
+    ImageStorePtr back(ImageStoreCreateNew(dir.file("back.zbi").c_str(), kNoSplit, 0, 0, nullptr, &error));
+    ASSERT_EQ(test::copyStoredForm(*set, 1, *back, 4u << 20), 0);
+    std::vector<uint8_t> stream;
+    ASSERT_EQ(test::readStream(*back, 1, &stream), 0);
+    EXPECT_EQ(stream, test::storedStream(spec));
+}

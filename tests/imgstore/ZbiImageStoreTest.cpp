@@ -210,6 +210,74 @@ TEST(ZbiImageStore, StoredFormCopyMovesChunksUntouched)
     EXPECT_EQ(stream, test::storedStream(spec));
 }
 
+// Between two of our images the records go file to file: what arrives is what ReadRawData gives, in runs of
+// any step down to one record, plain or compressed and protected alike.
+TEST(ZbiImageStore, StoredFormCopiesFileToFile)
+{
+    test::TempDir dir;
+    PartitionSpec plain;
+    plain.sectorCount = 3000;
+    plain.sectorsPerBlock = 2;
+    plain.storedBlocks.assign(1500, true);
+    for (size_t b = 100; b < 300; ++b)
+        plain.storedBlocks[b] = false; // the records still lie one after another
+    PartitionSpec low;
+    low.sectorCount = 5000;
+    low.compression = 301;
+    low.compressible = true;
+    low.password = "s3cret!";
+    low.seed = 2;
+    ImageStorePtr source = createImage(dir.file("src.zbi"));
+    ASSERT_EQ(test::addPartition(*source, plain), 0);
+    ASSERT_EQ(test::addPartition(*source, low), 0);
+    std::vector<uint8_t> sourceRecords[2];
+    for (uint32_t n = 1; n <= 2; ++n)
+        ASSERT_EQ(test::readRawStream(*source, n, &sourceRecords[n - 1]), 0);
+
+    const uint32_t oneRecord = 32 + 65536;
+    for (uint32_t step : {oneRecord, 200000u, 4u << 20}) {
+        SCOPED_TRACE(step);
+        const std::string path = dir.file("dst" + std::to_string(step) + ".zbi");
+        {
+            ImageStorePtr target = createImage(path);
+            ASSERT_EQ(test::copyStoredForm(*source, 1, *target, step), 0);
+            ASSERT_EQ(test::copyStoredForm(*source, 2, *target, step), 0);
+        }
+        ImageStorePtr copy = openReadOnly(path);
+        ASSERT_TRUE(copy);
+        std::vector<uint8_t> records, stream;
+        ASSERT_EQ(test::readRawStream(*copy, 1, &records), 0);
+        EXPECT_EQ(records, sourceRecords[0]);
+        ASSERT_EQ(test::readRawStream(*copy, 2, &records), 0);
+        EXPECT_EQ(records, sourceRecords[1]);
+        ASSERT_EQ(test::readStream(*copy, 1, &stream), 0);
+        EXPECT_EQ(stream, test::storedStream(plain));
+        ASSERT_EQ(test::readStream(*copy, 2, &stream), 0);
+        EXPECT_EQ(stream, test::storedStream(low));
+    }
+
+    // A step smaller than the record at hand moves nothing; the copy then goes on with a larger one.
+    ImageStorePtr target = createImage(dir.file("small.zbi"));
+    ASSERT_EQ(source->SelectPartition(1, 0), 0);
+    std::vector<uint8_t> bitmap(4096);
+    uint32_t bytes = 0, compression = 0, moved = 0;
+    ASSERT_EQ(source->ReadBlockBitmapRaw(bitmap.data(), 4096, &bytes, &compression), 0);
+    ASSERT_EQ(target->AddPartition(plain.typeId, plain.fileSystemType, plain.sectorCount, 'C', 0, 0), 0);
+    ASSERT_EQ(target->WriteBlockBitmapRaw(bitmap.data(), bytes, 2, 1500, 1300, 0), 0);
+    EXPECT_EQ(target->CopyRawDataFrom(*source, oneRecord - 1, &moved), rc::kInvalidArgument);
+    do
+        ASSERT_EQ(target->CopyRawDataFrom(*source, 1 << 20, &moved), 0);
+    while (moved != 0);
+    EXPECT_EQ(target->ReleasePartition(1), 0);
+    // The stored form may not be mixed with plain data.
+    ASSERT_EQ(source->ResetStream(), 0);
+    ASSERT_EQ(target->AddPartition(plain.typeId, plain.fileSystemType, plain.sectorCount, 'C', 0, 0), 0);
+    ASSERT_EQ(target->WriteBlockBitmapRaw(bitmap.data(), bytes, 2, 1500, 1300, 0), 0);
+    ASSERT_EQ(target->CopyRawDataFrom(*source, 1 << 20, &moved), 0);
+    uint32_t written = 0;
+    EXPECT_EQ(target->WriteData(bitmap.data(), 512, &written), rc::kWrongSequence);
+}
+
 TEST(ZbiImageStore, RawWritesRejectRecordsThatDoNotFit)
 {
     test::TempDir dir;
@@ -256,6 +324,13 @@ TEST(ZbiImageStore, ReleaseRefusesAPartitionWithMissingData)
     ASSERT_EQ(store->WriteData(data.data(), 4096, &written), 0);
     EXPECT_EQ(store->ReleasePartition(1), 0);
     EXPECT_EQ(store->GetPartitionCount(), 1u);
+    // The refused release left no short chunk behind: the image opens again with the data whole.
+    ASSERT_EQ(store->Close(), 0);
+    store = openImage(dir.file("a.zbi"));
+    ASSERT_TRUE(store);
+    std::vector<uint8_t> stream;
+    ASSERT_EQ(test::readStream(*store, 1, &stream), 0);
+    EXPECT_EQ(stream, std::vector<uint8_t>(8192, 7));
 }
 
 TEST(ZbiImageStore, UnreleasedPartitionIsNeverKept)

@@ -121,15 +121,20 @@ int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSiz
     return store.ReleasePartition(1);
 }
 
-int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, uint32_t readSize)
+namespace {
+
+// Selects partition number and appends to *out what read (a call of ReadData or ReadRawData into a buffer of
+// size bytes) gives until it gives nothing.
+template <typename Read>
+int readAll(ImageStore &store, uint32_t number, uint32_t size, std::vector<uint8_t> *out, Read read)
 {
     if (int e = store.SelectPartition(number, 0))
         return e;
     out->clear();
-    std::vector<uint8_t> buffer(readSize);
+    std::vector<uint8_t> buffer(size);
     for (;;) {
         uint32_t got = 0;
-        if (int e = store.ReadData(buffer.data(), readSize, &got)) {
+        if (int e = read(buffer.data(), size, &got)) {
             (void)store.ReleasePartition(1);
             return e;
         }
@@ -138,6 +143,61 @@ int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, ui
         out->insert(out->end(), buffer.begin(), buffer.begin() + got);
     }
     return store.ReleasePartition(1);
+}
+
+} // namespace
+
+int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, uint32_t readSize)
+{
+    return readAll(store, number, readSize, out, [&](uint8_t *buffer, uint32_t size, uint32_t *got) {
+        return store.ReadData(buffer, size, got);
+    });
+}
+
+int readRawStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out)
+{
+    return readAll(store, number, 1 << 20, out, [&](uint8_t *buffer, uint32_t size, uint32_t *got) {
+        uint32_t compression = 0;
+        return store.ReadRawData(buffer, size, got, &compression);
+    });
+}
+
+int copyStoredForm(ImageStore &source, uint32_t number, ImageStore &target, uint32_t step)
+{
+    if (int e = source.SelectPartition(number, 0))
+        return e;
+    uint32_t typeId = 0, fileSystemType = 0, sectorCount = 0, compression = 0, password = 0;
+    uint32_t sectorsPerBlock = 0, blockCount = 0, used = 0;
+    char drive = 0;
+    for (int e :
+         {source.GetPartitionTypeId(&typeId), source.GetFileSystemType(&fileSystemType),
+          source.GetSectorCount(&sectorCount), source.GetCompression(&compression),
+          source.GetPartitionPassword(&password), source.GetSectorsPerBlock(&sectorsPerBlock),
+          source.GetBlockCount(&blockCount), source.GetUsedBlockCount(&used), source.GetDriveLetter(&drive)})
+        if (e != 0)
+            return e;
+    if (int e = target.AddPartition(typeId, fileSystemType, sectorCount, drive, compression, 0))
+        return e;
+    if (int e = target.SetPartitionPassword(password))
+        return e;
+    std::vector<uint8_t> bitmap(blockCount / 8 + 4096);
+    uint32_t bytes = 0;
+    if (int e = source.ReadBlockBitmapRaw(bitmap.data(), static_cast<uint32_t>(bitmap.size()), &bytes,
+                                          &compression))
+        return e;
+    if (int e =
+            target.WriteBlockBitmapRaw(bitmap.data(), bytes, sectorsPerBlock, blockCount, used, compression))
+        return e;
+    for (;;) {
+        uint32_t moved = 0;
+        if (int e = target.CopyRawDataFrom(source, step, &moved))
+            return e;
+        if (moved == 0)
+            break;
+    }
+    if (int e = source.ReleasePartition(1))
+        return e;
+    return target.ReleasePartition(1);
 }
 
 std::vector<std::byte> superblockSlot(const std::string &path, int slot)

@@ -43,6 +43,11 @@ std::vector<uint8_t> bitmapOf(const PartitionSpec &spec);
 int addPartition(ImageStore &store, const PartitionSpec &spec, uint32_t writeSize = 65536);
 // Reads the whole decoded stream of partition number (1-based).
 int readStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out, uint32_t readSize = 65536);
+// Reads the stored records of partition number, all of them, through ReadRawData.
+int readRawStream(ImageStore &store, uint32_t number, std::vector<uint8_t> *out);
+// Copies partition number of source into target in stored form with CopyRawDataFrom, step bytes at most at a
+// time; returns the first failing store code.
+int copyStoredForm(ImageStore &source, uint32_t number, ImageStore &target, uint32_t step);
 
 // Pseudo-random bytes that are the same on every run.
 std::vector<uint8_t> patternBytes(size_t size, uint32_t seed);
