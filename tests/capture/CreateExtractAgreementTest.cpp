@@ -126,7 +126,8 @@ int extract(uint32_t fileSystemType, Bytes volume, std::vector<uint8_t> &file)
         if (r == 0) {
             file.assign(ntfs.NtfsGetFileSize64(h), 0);
             r = ntfs.NtfsReadFile(h, file.data(), static_cast<uint32_t>(file.size()));
-            ntfs.NtfsCloseFile(h);
+            if (int closed = ntfs.NtfsCloseFile(h); r == 0)
+                r = closed;
         }
     }
     engine::setCurrentSectorSource(nullptr);
