@@ -28,6 +28,15 @@ std::string toStoreText(const QString &text, size_t maxBytes)
     return std::string(utf8.constData(), n);
 }
 
+QString qtFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i];
+    return out.join(QStringLiteral(";;"));
+}
+
 QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &caption, int result)
 {
     auto *button = new QPushButton(caption, dialog);

@@ -13,6 +13,9 @@ void centreOver(QWidget *window, const QWidget *owner);
 // The text of a control as the store takes it: UTF-8, cut at a character boundary to at most maxBytes bytes.
 std::string toStoreText(const QString &text, size_t maxBytes);
 
+// A file-dialog filter "Name (*.zbi)|*.zbi|Name (*.*)|*.*" in Qt's form: "Name (*.zbi);;Name (*.*)".
+QString qtFilter(const QString &filter);
+
 // A push button that closes dialog with result when pressed.
 QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &caption, int result);
 
