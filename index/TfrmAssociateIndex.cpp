@@ -1,8 +1,6 @@
 #include "TfrmAssociateIndex.h"
 
-#include <QtCore/QFileInfo>
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QFileDialog>
 #include <QtWidgets/QGridLayout>
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QStyle>
@@ -56,15 +54,6 @@ void fillMemo(QPlainTextEdit *memo, const QString &text, int width)
     const QRect needed =
         memo->fontMetrics().boundingRect(QRect(0, 0, width, 10000), Qt::TextWordWrap | Qt::AlignLeft, text);
     memo->setFixedSize(width + 4, needed.height() + memo->fontMetrics().lineSpacing() / 2);
-}
-
-QLabel *makeValueLabel(QWidget *parent, const char *name)
-{
-    auto *label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setProperty("imbrexValue", true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
 }
 
 } // namespace
@@ -147,21 +136,7 @@ void TfrmAssociateIndex::btnBrowseClick()
     QString start = lblIndexName->text();
     if (start.startsWith(QLatin1Char('(')))
         start = qs(index::proposedIndexPath(m_association.imagePath()));
-    QString chosen;
-    if (m_chooseFile) {
-        chosen = m_chooseFile(start);
-    } else {
-        QFileDialog dlgOpenIndex(this);
-        dlgOpenIndex.setObjectName(QStringLiteral("dlgOpenIndex"));
-        dlgOpenIndex.setAcceptMode(QFileDialog::AcceptOpen);
-        dlgOpenIndex.setFileMode(QFileDialog::ExistingFile);
-        dlgOpenIndex.setNameFilter(qtFilter(qs(Translate(index::kIndexFileFilter))));
-        dlgOpenIndex.setDefaultSuffix(QStringLiteral("zbx"));
-        dlgOpenIndex.setDirectory(QFileInfo(start).absolutePath());
-        dlgOpenIndex.selectFile(start);
-        if (dlgOpenIndex.exec() == QDialog::Accepted && !dlgOpenIndex.selectedFiles().isEmpty())
-            chosen = dlgOpenIndex.selectedFiles().first();
-    }
+    const QString chosen = m_chooseFile ? m_chooseFile(start) : QString();
     if (chosen.isEmpty())
         return;
     m_association.setIndexFile(chosen.toStdString());

@@ -16,17 +16,17 @@
 
 namespace imbrex::ui {
 
-// Asks for an index file, starting at start; an empty result means cancelled. An empty chooser leaves the
-// asking to the window's own file dialog.
+// Asks for an index file with a file dialog, starting at start; an empty result means cancelled.
 using IndexFileChooser = std::function<QString(const QString &start)>;
 
 class TfrmAssociateIndex : public QDialog
 {
     Q_OBJECT
 public:
-    // Create sets createRequest; Browse and Continue change association.
+    // Create sets createRequest; Browse (which asks through chooseFile, the open dialog dlgOpenIndex) and
+    // Continue change association.
     TfrmAssociateIndex(QWidget *owner, index::IndexAssociation &association, bool &createRequest,
-                       IndexFileChooser chooseFile = {});
+                       IndexFileChooser chooseFile);
 
     // Shows why the file cannot be used: the text for code (a failed read of path) and the two files.
     void showProblem(int code, const std::string &path);

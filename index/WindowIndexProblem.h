@@ -16,7 +16,7 @@ class WindowIndexProblem final : public index::IndexProblemHandler
 public:
     // owner is the window that opens the partition; createRequest is its create-index request.
     WindowIndexProblem(QWidget *owner, QWidget *centreOn, index::IndexAssociation &association,
-                       bool &createRequest, IndexFileChooser chooseFile = {})
+                       bool &createRequest, IndexFileChooser chooseFile)
         : m_owner(owner), m_centreOn(centreOn), m_association(association), m_createRequest(createRequest),
           m_chooseFile(std::move(chooseFile))
     {

@@ -44,7 +44,7 @@ struct FileRestoreOptions
     // passed over.
     index::IndexAssociation *association = nullptr;
     std::function<int(restore::PARTITION_ACCESS &)> saveIndex; // SaveImageIndex of the main window
-    IndexFileChooser chooseIndexFile;                          // Browse; empty: the file dialog
+    IndexFileChooser chooseIndexFile;                          // Browse of the association dialog
     QString targetDirectory;
     DirectoryChooser chooseDirectory; // empty: the desktop's directory chooser
 };

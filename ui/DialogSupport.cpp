@@ -28,13 +28,13 @@ std::string toStoreText(const QString &text, size_t maxBytes)
     return std::string(utf8.constData(), n);
 }
 
-QString qtFilter(const QString &filter)
+QLabel *makeValueLabel(QWidget *parent, const char *name)
 {
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList out;
-    for (int i = 0; i + 1 < parts.size(); i += 2)
-        out << parts[i];
-    return out.join(QStringLiteral(";;"));
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setProperty("imbrexValue", true);
+    label->setTextFormat(Qt::PlainText);
+    return label;
 }
 
 QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &caption, int result)

@@ -75,6 +75,16 @@ std::string utf8(const QString &text)
     return text.toStdString();
 }
 
+// The file-dialog filter in Qt's form: "Name (*.zbi);;Name (*.*)".
+QString qtFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i];
+    return out.join(QStringLiteral(";;"));
+}
+
 // The first local .zbi file among dropped files; empty when there is none.
 QString droppedImage(const QMimeData *mime)
 {
@@ -1187,41 +1197,32 @@ QString TfrmMain::chooseFile(FileDialogKind kind, const QString &title, const QS
     if (m_options.askFileName)
         return m_options.askFileName(kind, title, start);
     QFileDialog dialog(this, title);
-    const char *filter = kImageFilter;
-    dialog.setDefaultSuffix(QStringLiteral("zbi"));
     switch (kind) {
     case FileDialogKind::NewImage:
         dialog.setObjectName(QStringLiteral("dlgNewImageDefault"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         break;
     case FileDialogKind::OpenImage:
-        dialog.setObjectName(QStringLiteral("dlgImageOpenDefault"));
+    case FileDialogKind::OpenIndex:
+        dialog.setObjectName(kind == FileDialogKind::OpenImage ? QStringLiteral("dlgImageOpenDefault")
+                                                               : QStringLiteral("dlgOpenIndex"));
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
         break;
     case FileDialogKind::CopyTarget:
-        // An existing image is appended to (Copy) or replaced only when the run succeeds (Span, Combine).
-        dialog.setObjectName(QStringLiteral("dlgCopyPartitionDefault"));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
-        break;
-    case FileDialogKind::OpenIndex:
-        dialog.setObjectName(QStringLiteral("dlgOpenIndex"));
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        filter = index::kIndexFileFilter;
-        dialog.setDefaultSuffix(QStringLiteral("zbx"));
-        break;
     case FileDialogKind::SaveIndex:
-        // A file that holds other partitions' indexes is added to, never replaced.
-        dialog.setObjectName(QStringLiteral("dlgSaveIndex"));
+        // An existing image is appended to (Copy) or replaced only when the run succeeds (Span, Combine); an
+        // index file that holds other partitions' indexes is added to.
+        dialog.setObjectName(kind == FileDialogKind::CopyTarget ? QStringLiteral("dlgCopyPartitionDefault")
+                                                                : QStringLiteral("dlgSaveIndex"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
-        filter = index::kIndexFileFilter;
-        dialog.setDefaultSuffix(QStringLiteral("zbx"));
         break;
     }
-    dialog.setNameFilter(qtFilter(QString::fromStdString(Translate(filter))));
+    const bool indexFile = kind == FileDialogKind::OpenIndex || kind == FileDialogKind::SaveIndex;
+    dialog.setNameFilter(
+        qtFilter(QString::fromStdString(Translate(indexFile ? index::kIndexFileFilter : kImageFilter))));
+    dialog.setDefaultSuffix(indexFile ? QStringLiteral("zbx") : QStringLiteral("zbi"));
     if (!start.isEmpty()) {
         dialog.setDirectory(QFileInfo(start).absolutePath());
         dialog.selectFile(start);
@@ -1412,10 +1413,9 @@ void TfrmMain::itmPartitionFileRestoreClick()
     RecentImageIndex association(*this);
     options.association = &association;
     options.saveIndex = [this](restore::PARTITION_ACCESS &access) { return SaveImageIndex(access); };
-    if (m_options.askFileName)
-        options.chooseIndexFile = [this](const QString &start) {
-            return chooseFile(FileDialogKind::OpenIndex, tr8("Open"), start);
-        };
+    options.chooseIndexFile = [this](const QString &start) {
+        return chooseFile(FileDialogKind::OpenIndex, tr8("Open"), start);
+    };
     options.targetDirectory = m_targetDirectory;
     options.chooseDirectory = m_options.chooseDirectory;
     std::unique_ptr<restore::PARTITION_ACCESS> access;
