@@ -36,13 +36,21 @@ namespace {
 constexpr uint32_t kLow = 301;
 const QString kAcceptStart = QStringLiteral("<start>"); // a file dialog answered with the name it proposed
 
-enum class Answer
+// The association dialog's buttons, pressed by the script.
+using Button = QPushButton *TfrmAssociateIndex::*;
+constexpr Button kContinue = &TfrmAssociateIndex::btnIgnore;
+constexpr Button kCreate = &TfrmAssociateIndex::btnCreate;
+constexpr Button kBrowse = &TfrmAssociateIndex::btnBrowse;
+constexpr Button kCancel = &TfrmAssociateIndex::btnCancel;
+
+template <class T> T takeNext(std::deque<T> &answers, T whenNone)
 {
-    Continue,
-    Create,
-    Browse,
-    Cancel,
-};
+    if (answers.empty())
+        return whenNone;
+    T answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
 
 struct AssociationShown
 {
@@ -65,13 +73,7 @@ protected:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir);
         setMessageBoxHandler([this](const MessageBoxRequest &request) {
             m_messages.push_back(request.text);
-            if (request.buttons == MessageButtons::YesNo) {
-                const int answer = m_yesNo.empty() ? mrNo : m_yesNo.front();
-                if (!m_yesNo.empty())
-                    m_yesNo.pop_front();
-                return answer;
-            }
-            return mrOk;
+            return request.buttons == MessageButtons::YesNo ? takeNext(m_yesNo, mrNo) : mrOk;
         });
         m_watch.setInterval(0);
         QObject::connect(&m_watch, &QTimer::timeout, [this] { poll(); });
@@ -93,9 +95,7 @@ protected:
         options.programDir = QString::fromStdString(m_dir.path().string());
         options.askFileName = [this](FileDialogKind kind, const QString &title, const QString &start) {
             m_filesAsked.push_back({kind, title, start});
-            QString answer = m_files.empty() ? QString() : m_files.front();
-            if (!m_files.empty())
-                m_files.pop_front();
+            const QString answer = takeNext(m_files, QString());
             return answer == kAcceptStart ? start : answer;
         };
         auto main = std::make_unique<TfrmMain>(options);
@@ -117,7 +117,7 @@ protected:
     static std::string indexOf(const TfrmMain &main) { return main.indexFileOf(0).toStdString(); }
 
     test::TempDir m_dir;
-    std::deque<Answer> m_answers;  // for the association dialog
+    std::deque<Button> m_answers;  // for the association dialog
     std::deque<QString> m_files;   // for the file dialogs; empty text: cancelled
     std::deque<int> m_yesNo;       // for questions; none left: No
     bool m_cancelProgress = false; // Cancel on the extension progress of a save
@@ -137,14 +137,7 @@ private:
         if (auto *dialog = qobject_cast<TfrmAssociateIndex *>(modal)) {
             m_shown.push_back({dialog->mmoErrorMsg->toPlainText(), dialog->lblImageName->text(),
                                dialog->lblIndexName->text()});
-            const Answer answer = m_answers.empty() ? Answer::Cancel : m_answers.front();
-            if (!m_answers.empty())
-                m_answers.pop_front();
-            QPushButton *button = answer == Answer::Continue ? dialog->btnIgnore
-                                  : answer == Answer::Create ? dialog->btnCreate
-                                  : answer == Answer::Browse ? dialog->btnBrowse
-                                                             : dialog->btnCancel;
-            button->click();
+            (dialog->*takeNext(m_answers, kCancel))->click();
         } else if (auto *browser = qobject_cast<TfrmFileRestore *>(modal)) {
             if (browser->openResult() == 0) {
                 ++m_browsed;
@@ -167,7 +160,7 @@ TEST_F(IndexWindowTest, ALowImageAsksOnceCreatesItsIndexBesideTheImageAndUsesItT
     auto main = openMain(image);
     const std::string proposed = m_dir.file("fat16.zbx");
 
-    m_answers = {Answer::Create};
+    m_answers = {kCreate};
     m_files = {kAcceptStart};
     fileRestore(*main);
     ASSERT_EQ(m_shown.size(), 1u);
@@ -195,15 +188,18 @@ TEST_F(IndexWindowTest, ALowImageAsksOnceCreatesItsIndexBesideTheImageAndUsesItT
     EXPECT_EQ(settings.value(QStringLiteral("Recent/0")).toString().toStdString(), image + "|" + proposed);
 }
 
-TEST_F(IndexWindowTest, ContinueForgetsTheIndexFileAndCancelKeepsItAndGivesThePartitionUp)
+TEST_F(IndexWindowTest, CancelKeepsTheIndexFileAndContinueForgetsItAndOffersTheTemporaryIndex)
 {
     const std::string image = makeImage(test::fixtureDir() / "fat16.img", kLow);
     REQUIRE(image);
-    auto main = openMain(image);
     const std::string missing = m_dir.file("gone.zbx");
+    const std::string readOnly = m_dir.file("locked.zbx");
+    std::ofstream(readOnly) << "kept";
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    auto main = openMain(image);
     main->setIndexFileOf(0, QString::fromStdString(missing));
 
-    m_answers = {Answer::Cancel};
+    m_answers = {kCancel};
     fileRestore(*main);
     ASSERT_EQ(m_shown.size(), 1u);
     EXPECT_EQ(m_shown[0].error, QStringLiteral("The image index file was not found."));
@@ -212,42 +208,22 @@ TEST_F(IndexWindowTest, ContinueForgetsTheIndexFileAndCancelKeepsItAndGivesThePa
     EXPECT_EQ(indexOf(*main), missing);
     EXPECT_TRUE(m_messages.empty());
 
-    // Continue browses with a temporary index, which is offered for saving afterwards; No drops it.
-    m_answers = {Answer::Continue};
-    fileRestore(*main);
-    EXPECT_EQ(m_shown.size(), 2u);
-    EXPECT_EQ(m_browsed, 1);
-    EXPECT_EQ(indexOf(*main), "");
-    EXPECT_EQ(m_messages,
-              std::vector<std::string>{
-                  "To enable faster restoring of files from this partition a temporary image index "
-                  "has been generated.\n\nWould you like to save the image index to a file for "
-                  "future use?"});
-    EXPECT_TRUE(m_filesAsked.empty());
-    EXPECT_FALSE(fs::exists(m_dir.file("fat16.zbx")));
-}
-
-TEST_F(IndexWindowTest, AFileThatCannotTakeTheIndexAsksAgainAndGivingUpIsTold)
-{
-    const std::string image = makeImage(test::fixtureDir() / "fat16.img", kLow);
-    REQUIRE(image);
-    const std::string readOnly = m_dir.file("locked.zbx");
-    {
-        std::ofstream(readOnly) << "kept";
-    }
-    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    auto main = openMain(image);
-
-    m_answers = {Answer::Continue};
+    // Continue browses with a temporary index, offered for saving afterwards. A file that cannot take it
+    // brings the save dialog back at that name; cancelling it is told.
+    m_answers = {kContinue};
     m_yesNo = {mrYes};
     m_files = {QString::fromStdString(readOnly), QString()};
     fileRestore(*main);
-    ASSERT_EQ(m_messages.size(), 3u);
-    EXPECT_EQ(m_messages[1], "Error opening the image index file.");
-    EXPECT_EQ(m_messages[2], "Image Index was not saved.");
+    EXPECT_EQ(m_browsed, 1);
+    EXPECT_EQ(m_messages,
+              (std::vector<std::string>{
+                  "To enable faster restoring of files from this partition a temporary image index "
+                  "has been generated.\n\nWould you like to save the image index to a file for "
+                  "future use?",
+                  "Error opening the image index file.", "Image Index was not saved."}));
     ASSERT_EQ(m_filesAsked.size(), 2u);
     EXPECT_EQ(m_filesAsked[0].start.toStdString(), m_dir.file("fat16.zbx"));
-    EXPECT_EQ(m_filesAsked[1].start.toStdString(), readOnly); // the dialog comes back at the name chosen
+    EXPECT_EQ(m_filesAsked[1].start.toStdString(), readOnly);
     EXPECT_EQ(indexOf(*main), "");
     EXPECT_EQ(test::slurp(readOnly), "kept");
 }
@@ -261,7 +237,7 @@ TEST_F(IndexWindowTest, CancelOnTheExtensionOfASaveLeavesNoFile)
     REQUIRE(image);
     auto main = openMain(image);
 
-    m_answers = {Answer::Continue};
+    m_answers = {kContinue};
     m_yesNo = {mrYes};
     m_files = {QString::fromStdString(m_dir.file("far.zbx"))};
     m_cancelProgress = true;
@@ -290,7 +266,7 @@ TEST_F(IndexWindowTest, BrowseUsesTheChosenFileAndCreateIntoAFileThatHasTheIndex
     }
     auto main = openMain(image);
 
-    m_answers = {Answer::Browse};
+    m_answers = {kBrowse};
     m_files = {QString::fromStdString(saved)};
     fileRestore(*main);
     ASSERT_EQ(m_filesAsked.size(), 1u);
@@ -302,13 +278,21 @@ TEST_F(IndexWindowTest, BrowseUsesTheChosenFileAndCreateIntoAFileThatHasTheIndex
     EXPECT_TRUE(m_messages.empty());
 
     main->setIndexFileOf(0, QString());
-    m_answers = {Answer::Create};
+    m_answers = {kCreate};
     m_files = {QString::fromStdString(saved)};
     fileRestore(*main);
     EXPECT_EQ(m_shown.size(), 2u); // the second open loaded the file without asking
     EXPECT_EQ(m_browsed, 2);
     EXPECT_EQ(indexOf(*main), saved);
     EXPECT_EQ(m_messages, std::vector<std::string>{"The image index already exists in this file."});
+
+    // Create whose save is given up gives the partition up too.
+    main->setIndexFileOf(0, QString());
+    m_answers = {kCreate};
+    fileRestore(*main);
+    EXPECT_EQ(m_shown.size(), 3u);
+    EXPECT_EQ(m_browsed, 2);
+    EXPECT_EQ(m_messages.size(), 1u);
 }
 
 TEST_F(IndexWindowTest, AnUncompressedPartitionIsNeverAskedAboutAnIndex)
