@@ -20,9 +20,8 @@ namespace {
 constexpr int kTextWidth = 400;
 constexpr const char *kHelpText =
     "An image index accelerates file restore operations on compressed or spanned ZBI files. If an image "
-    "index "
-    "file was created previously for this image, use Browse to re-associate that index.  Use Create to "
-    "generate and save the entire image index before restoring any files or use Continue to generate a "
+    "index file was created previously for this image, use Browse to re-associate that index.  Use Create "
+    "to generate and save the entire image index before restoring any files or use Continue to generate a "
     "temporary index as needed.  This temporary index may be saved later if desired.";
 
 QString qs(const std::string &text)
