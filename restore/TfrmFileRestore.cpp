@@ -15,6 +15,7 @@
 #include "TfrmFileRestoreProg.h"
 #include "common/ResultCodes.h"
 #include "controls/HeaderedList.h"
+#include "index/WindowIndexProblem.h"
 #include "restore/FileRows.h"
 #include "restore/PathLookup.h"
 #include "store/MessageText.h"
@@ -225,18 +226,44 @@ int TfrmFileRestore::openPartition()
         if (store::AskPartitionPassword(password, name, questions) != 0)
             return rc::kCancelled;
     }
-    m_access = std::make_unique<restore::PARTITION_ACCESS>();
-    m_access->SetIndexProgress(&m_indexProgress);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // An index file that cannot be used is passed over: the partition is read with an index built in memory.
-    const int e = m_access->Open(store, m_options.indexPath, nullptr);
-    QApplication::restoreOverrideCursor();
+    const int e = index::openWithCreateRequests(
+        m_createIndexRequest, [&] { return openAccess(store); },
+        [&] {
+            const int r = m_options.saveIndex ? m_options.saveIndex(*m_access) : rc::kCancelled;
+            m_access->SetIndexProgress(&m_indexProgress);
+            return r;
+        });
     if (e != 0) {
         reportOpenFailure(e);
         return e;
     }
     m_source = std::make_unique<restore::PartitionFileSource>(*m_access);
     return 0;
+}
+
+int TfrmFileRestore::openAccess(ImageStore *store)
+{
+    m_access = std::make_unique<restore::PARTITION_ACCESS>();
+    m_access->SetIndexProgress(&m_indexProgress);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    int e = 0;
+    if (index::IndexAssociation *association = m_options.association) {
+        WindowIndexProblem problems(this, m_mainWindow, *association, m_createIndexRequest,
+                                    m_options.chooseIndexFile);
+        e = m_access->Open(store, association->indexFile(), &problems);
+    } else {
+        e = m_access->Open(store, m_options.indexPath, nullptr);
+    }
+    QApplication::restoreOverrideCursor();
+    return e;
+}
+
+std::unique_ptr<restore::PARTITION_ACCESS> TfrmFileRestore::takeAccess()
+{
+    m_source.reset();
+    if (m_access)
+        m_access->SetIndexProgress(nullptr);
+    return std::move(m_access);
 }
 
 void TfrmFileRestore::reportOpenFailure(int code)

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@
 #include "controls/TTransparentImage.h"
 #include "engine/DIRLIST.h"
 #include "imgstore/ImageStore.h"
+#include "index/IndexAssociation.h"
+#include "index/TfrmAssociateIndex.h"
 #include "index/WindowIndexProgress.h"
 #include "restore/PARTITION_ACCESS.h"
 #include "restore/PartitionFileSource.h"
@@ -35,7 +38,13 @@ struct FileRestoreOptions
     ImageStore *store = nullptr;
     uint32_t partition = 0;   // 1-based
     std::string partitionRow; // the partition's row of the main window ("name|drive|...|")
-    std::string indexPath;    // the index file associated with the image; may be empty
+    std::string indexPath;    // the index file read when there is no association; may be empty
+    // The image's index file. With it an index file that cannot be used is put to the person, who may have
+    // the index created first (saveIndex); without it indexPath is read and a file that cannot be used is
+    // passed over.
+    index::IndexAssociation *association = nullptr;
+    std::function<int(restore::PARTITION_ACCESS &)> saveIndex; // SaveImageIndex of the main window
+    IndexFileChooser chooseIndexFile;                          // Browse of the association dialog
     QString targetDirectory;
     DirectoryChooser chooseDirectory; // empty: the desktop's directory chooser
 };
@@ -50,6 +59,8 @@ public:
     // The result of opening the partition: -1 before the timer ran.
     int openResult() const { return m_openResult; }
     restore::PARTITION_ACCESS *access() const { return m_access.get(); }
+    // Hands the opened partition over (once the window is closed), without the window's index progress.
+    std::unique_ptr<restore::PARTITION_ACCESS> takeAccess();
     WindowIndexProgress &indexProgress() { return m_indexProgress; }
     // The directory shown, "\"-separated from the root; empty at the root.
     const std::string &currentPath() const { return m_currentPath; }
@@ -98,6 +109,7 @@ private:
     };
 
     int openPartition();
+    int openAccess(ImageStore *store);
     void reportOpenFailure(int code);
     void reportListingError(int code, const std::string &path);
     int listDirectory(const std::string &path, const std::optional<std::array<uint8_t, 32>> &rawEntry);
@@ -117,6 +129,7 @@ private:
     std::vector<engine::DirListEntry> m_entries; // the current listing
     std::string m_currentPath;
     int m_openResult = -1;
+    bool m_createIndexRequest = false; // set by Create of the association dialog
     bool m_filling = false;
 };
 

@@ -18,19 +18,6 @@
 
 namespace imbrex::ui {
 
-namespace {
-
-QLabel *valueLabel(QWidget *parent, const char *name)
-{
-    auto *label = new QLabel(parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setProperty("imbrexValue", true);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-} // namespace
-
 TfrmFileRestoreProg::TfrmFileRestoreProg(QWidget *owner, restore::FileSource &source, RestoreRequest request)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_source(source),
       m_request(std::move(request)), m_progress(static_cast<int32_t>(m_request.selected.size()))
@@ -41,10 +28,10 @@ TfrmFileRestoreProg::TfrmFileRestoreProg(QWidget *owner, restore::FileSource &so
     auto *grid = new QGridLayout;
     lblRestoreState = new QLabel(QStringLiteral("Restoring File:"), this);
     lblRestoreState->setObjectName(QStringLiteral("lblRestoreState"));
-    lblCurrentFilename = valueLabel(this, "lblCurrentFilename");
+    lblCurrentFilename = makeValueLabel(this, "lblCurrentFilename");
     lblAction = new QLabel(QStringLiteral("To Directory:"), this);
     lblAction->setObjectName(QStringLiteral("lblAction"));
-    lblToFilename = valueLabel(this, "lblToFilename");
+    lblToFilename = makeValueLabel(this, "lblToFilename");
     for (QLabel *value : {lblCurrentFilename, lblToFilename}) {
         value->setFixedWidth(300);
         value->setMinimumHeight(value->fontMetrics().height());
@@ -60,7 +47,7 @@ TfrmFileRestoreProg::TfrmFileRestoreProg(QWidget *owner, restore::FileSource &so
     prgBar->setRange(0, 100);
     prgBar->setValue(0);
     prgBar->setTextVisible(false);
-    lblPercent = valueLabel(this, "lblPercent");
+    lblPercent = makeValueLabel(this, "lblPercent");
     lblPercent->setText(QStringLiteral("0%"));
     lblPercent->setFixedWidth(lblPercent->fontMetrics().horizontalAdvance(QStringLiteral("100%")) + 4);
     lblPercent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts the editor under Xvfb on a demo image and takes screenshots of the main window, the Partition
 # Properties window, a partition row dropped onto the recent image, the main window in Spanish, the copy
-# options for Copy and for Span, a copy's progress window, an insert-media prompt, and the File Restore
-# windows (the browser at the root and in a folder, the extraction halfway through a large file, the replace
-# question). Then it restores a whole folder with key presses and compares it with its source.
+# options for Copy and for Span, a copy's progress window, an insert-media prompt, the File Restore windows
+# (the browser at the root and in a folder, the extraction halfway through a large file, the replace
+# question) and the image index windows (the association dialog, the question whether to save a temporary
+# index, the save dialog). Then it restores a whole folder with key presses and compares it with its source.
 # Usage: scripts/screenshots.sh [BUILD_DIR] [OUT_DIR]
 set -euo pipefail
 build=$(realpath "${1:-build}")
@@ -126,21 +127,30 @@ image=$work/big.zbi shoot progress C.UTF-8 click:260_437 alt+p m "type:$work/hig
 # Opening the set reaches the missing third file and asks for it.
 image=$work/set.zbi shoot insert-media C.UTF-8
 
-# File Restore on the first partition; the window comes up with the file-name box focused. Shift+Tab goes to
-# the file list, where Home and Down reach the folder "Documents" and Return enters it. Restoring list.txt
-# into a directory that has it asks whether to replace it; Escape answers No, and closes the browser.
+# File Restore on the first partition. The compressed image has no index file yet, so the association
+# dialog comes first; Return continues with a temporary index. The browser comes up with the file-name box
+# focused. Shift+Tab goes to the file list, where Home and Down reach the folder "Documents" and Return
+# enters it. Restoring list.txt into a directory that has it asks whether to replace it; Escape answers No,
+# and closes the browser, which offers the temporary index for saving; Escape answers No.
 target="$work/restore-target"
 mkdir -p "$target"
 printf 'an older list\n' > "$target/list.txt"
-shoot restore-end C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" snap:restore-root \
+shoot restore-end C.UTF-8 dblclick:260_437 wait:2 snap:associate-index focus:"Associate Image Index" Return \
+    wait:2 focus:"File Restore" snap:restore-root \
     shift+Tab Home Down Return wait:1 snap:restore-folder alt+d ctrl+a type:"$target" \
     alt+n ctrl+a type:list.txt alt+r wait:2 snap:restore-replace focus:"Replace File" Escape wait:1 \
-    focus:"File Restore" Escape
+    focus:"File Restore" Escape wait:1 snap:save-index-question focus:Imbrex Escape
 # The large file of the second partition, shot when half of it is written.
 large="$work/large-target"
 mkdir -p "$large"
-shoot restore-done C.UTF-8 dblclick:260_453 wait:2 focus:"File Restore" alt+d ctrl+a type:"$large" \
+shoot restore-done C.UTF-8 dblclick:260_453 wait:2 focus:"Associate Image Index" Return wait:2 \
+    focus:"File Restore" alt+d ctrl+a type:"$large" \
     alt+n ctrl+a type:large.bin halfway:"$large":80000000:restore-progress alt+r wait:4
+# Create in the association dialog of the second partition: the save dialog proposes demo.zbx beside the
+# image, Return saves the whole index there, and the browser opens with it.
+shoot index-created C.UTF-8 dblclick:260_453 wait:2 focus:"Associate Image Index" alt+r wait:2 \
+    snap:save-index-dialog focus:"Save Image Index" Return wait:3
+[ -s "$work/demo.zbx" ] && echo "== Create saved the image index as demo.zbx"
 echo "screenshots in $out"
 
 # A whole folder restored by key presses from a Low image, compared with its source byte for byte: the
@@ -148,7 +158,8 @@ echo "screenshots in $out"
 # the question about sub-directories is answered Yes.
 restored="$work/restored"
 mkdir -p "$restored"
-shoot restore-keys C.UTF-8 dblclick:260_437 wait:2 focus:"File Restore" alt+d ctrl+a type:"$restored" \
+shoot restore-keys C.UTF-8 dblclick:260_437 wait:2 focus:"Associate Image Index" Return wait:2 \
+    focus:"File Restore" alt+d ctrl+a type:"$restored" \
     shift+Tab shift+Tab Home Down alt+r wait:2 focus:"Create Directory" alt+r wait:1 focus:Imbrex Return wait:2 \
     focus:"File Restore" Return wait:1 focus:"File Restore" Escape
 diff -r "$tree/Documents" "$restored/Documents" && echo "== the folder restored by key presses equals its source"

@@ -28,6 +28,15 @@ std::string toStoreText(const QString &text, size_t maxBytes)
     return std::string(utf8.constData(), n);
 }
 
+QLabel *makeValueLabel(QWidget *parent, const char *name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setProperty("imbrexValue", true);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
 QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &caption, int result)
 {
     auto *button = new QPushButton(caption, dialog);

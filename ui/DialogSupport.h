@@ -3,6 +3,7 @@
 
 #include <QtWidgets/QBoxLayout>
 #include <QtWidgets/QDialog>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
 
 namespace imbrex::ui {
@@ -12,6 +13,9 @@ void centreOver(QWidget *window, const QWidget *owner);
 
 // The text of a control as the store takes it: UTF-8, cut at a character boundary to at most maxBytes bytes.
 std::string toStoreText(const QString &text, size_t maxBytes);
+
+// A label for a value the program fills in (a name, a path): plain text, never translated.
+QLabel *makeValueLabel(QWidget *parent, const char *name);
 
 // A push button that closes dialog with result when pressed.
 QPushButton *makeResultButton(QDialog *dialog, const char *name, const QString &caption, int result);

@@ -42,6 +42,8 @@
 #include "common/ResultCodes.h"
 #include "controls/HeaderedList.h"
 #include "controls/TTransparentImage.h"
+#include "index/IndexAssociation.h"
+#include "index/SaveImageIndex.h"
 #include "restore/TfrmFileRestore.h"
 #include "store/ImageModel.h"
 #include "store/MessageText.h"
@@ -105,6 +107,23 @@ bool isOutsideDrop(const QEvent *event)
         return false;
     return static_cast<const QDropEvent *>(event)->source() == nullptr;
 }
+
+// The index file of the open image, kept with its entry of the recent-images list (the current row).
+class RecentImageIndex final : public index::IndexAssociation
+{
+public:
+    explicit RecentImageIndex(TfrmMain &main) : m_main(main), m_row(main.lstRecentImages->currentRow()) {}
+    std::string imagePath() const override { return utf8(m_main.currentImagePath()); }
+    std::string indexFile() const override { return utf8(m_main.indexFileOf(m_row)); }
+    void setIndexFile(const std::string &path) override
+    {
+        m_main.setIndexFileOf(m_row, QString::fromStdString(path));
+    }
+
+private:
+    TfrmMain &m_main;
+    int m_row;
+};
 
 bool canOpenForReading(const QString &path)
 {
@@ -1173,10 +1192,10 @@ void TfrmMain::notAvailableYet()
     ShowMessageBox(this, Translate("This command is not available yet."), MessageKind::Information);
 }
 
-QString TfrmMain::chooseFile(FileDialogKind kind, const QString &title)
+QString TfrmMain::chooseFile(FileDialogKind kind, const QString &title, const QString &start)
 {
     if (m_options.askFileName)
-        return m_options.askFileName(kind, title);
+        return m_options.askFileName(kind, title, start);
     QFileDialog dialog(this, title);
     switch (kind) {
     case FileDialogKind::NewImage:
@@ -1184,22 +1203,38 @@ QString TfrmMain::chooseFile(FileDialogKind kind, const QString &title)
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         break;
     case FileDialogKind::OpenImage:
-        dialog.setObjectName(QStringLiteral("dlgImageOpenDefault"));
+    case FileDialogKind::OpenIndex:
+        dialog.setObjectName(kind == FileDialogKind::OpenImage ? QStringLiteral("dlgImageOpenDefault")
+                                                               : QStringLiteral("dlgOpenIndex"));
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
         break;
     case FileDialogKind::CopyTarget:
-        // An existing image is appended to (Copy) or replaced only when the run succeeds (Span, Combine).
-        dialog.setObjectName(QStringLiteral("dlgCopyPartitionDefault"));
+    case FileDialogKind::SaveIndex:
+        // An existing image is appended to (Copy) or replaced only when the run succeeds (Span, Combine); an
+        // index file that holds other partitions' indexes is added to.
+        dialog.setObjectName(kind == FileDialogKind::CopyTarget ? QStringLiteral("dlgCopyPartitionDefault")
+                                                                : QStringLiteral("dlgSaveIndex"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
         break;
     }
-    dialog.setNameFilter(qtFilter(QString::fromStdString(Translate(kImageFilter))));
-    dialog.setDefaultSuffix(QStringLiteral("zbi"));
+    const bool indexFile = kind == FileDialogKind::OpenIndex || kind == FileDialogKind::SaveIndex;
+    dialog.setNameFilter(
+        qtFilter(QString::fromStdString(Translate(indexFile ? index::kIndexFileFilter : kImageFilter))));
+    dialog.setDefaultSuffix(indexFile ? QStringLiteral("zbx") : QStringLiteral("zbi"));
+    if (!start.isEmpty()) {
+        dialog.setDirectory(QFileInfo(start).absolutePath());
+        dialog.selectFile(start);
+    }
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
         return dialog.selectedFiles().first();
     return {};
+}
+
+QString TfrmMain::chooseIndexSaveFile(const QString &start)
+{
+    return chooseFile(FileDialogKind::SaveIndex, tr8(index::kSaveIndexTitle), start);
 }
 
 int TfrmMain::copySelectedPartitionsTo(const QString &targetPath, store::CopyCommand command)
@@ -1375,17 +1410,34 @@ void TfrmMain::itmPartitionFileRestoreClick()
     options.store = m_store.get();
     options.partition = static_cast<uint32_t>(rows.front()) + 1;
     options.partitionRow = utf8(lstImage->item(rows.front())->text());
-    options.indexPath = utf8(indexFileOf(lstRecentImages->currentRow()));
+    RecentImageIndex association(*this);
+    options.association = &association;
+    options.saveIndex = [this](restore::PARTITION_ACCESS &access) { return SaveImageIndex(access); };
+    options.chooseIndexFile = [this](const QString &start) {
+        return chooseFile(FileDialogKind::OpenIndex, tr8("Open"), start);
+    };
     options.targetDirectory = m_targetDirectory;
     options.chooseDirectory = m_options.chooseDirectory;
+    std::unique_ptr<restore::PARTITION_ACCESS> access;
     {
-        // The window owns the partition it opened and releases it when it is destroyed here. An index
-        // built in memory is not offered for saving yet: it is dropped with the partition.
         TfrmFileRestore window(this, std::move(options));
         window.exec();
         m_targetDirectory = window.edtTargetDir->text();
+        access = window.takeAccess();
     }
+    // An index built in memory while browsing is offered for saving before it is dropped with the partition.
+    if (access)
+        offerIndexSave(this, *access, association,
+                       [this](const QString &start) { return chooseIndexSaveFile(start); });
+    access.reset();
     (void)m_store->ReleasePartition(1);
+}
+
+int TfrmMain::SaveImageIndex(restore::PARTITION_ACCESS &access)
+{
+    RecentImageIndex association(*this);
+    return ui::SaveImageIndex(this, access, association,
+                              [this](const QString &start) { return chooseIndexSaveFile(start); });
 }
 
 void TfrmMain::itmPartitionFileRestoreDblClick()

@@ -28,6 +28,10 @@ class QUrl;
 #include "store/OpenImageStore.h"
 #include "translate/LanguageList.h"
 
+namespace imbrex::restore {
+class PARTITION_ACCESS;
+}
+
 namespace imbrex::ui {
 
 inline constexpr int kHeaderSectionCount = 7;
@@ -40,6 +44,8 @@ enum class FileDialogKind
     NewImage,
     OpenImage,
     CopyTarget, // the target of Copy, Compress, Uncompress, Span and Combine
+    OpenIndex,  // Browse of the association dialog
+    SaveIndex,  // the file an image index is saved to (dlgSaveIndex)
 };
 
 struct MainWindowOptions
@@ -49,8 +55,9 @@ struct MainWindowOptions
     translate::InterfaceLanguage *language = nullptr;
     // Where the help file and the program file are; empty: the program's directory.
     QString programDir;
-    // Asks for a file name; tests answer instead of the file dialogs. Empty result: cancelled.
-    std::function<QString(FileDialogKind, const QString &title)> askFileName;
+    // Asks for a file name, starting at start (may be empty); tests answer instead of the file dialogs.
+    // Empty result: cancelled.
+    std::function<QString(FileDialogKind, const QString &title, const QString &start)> askFileName;
     // Hands a URL to the desktop (a web browser for the help file); false when nothing could take it. Tests
     // answer instead of the desktop. Empty: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
@@ -114,6 +121,9 @@ public slots:
     void itmPartitionUncompressClick();
     void itmPartitionFileRestoreClick();
     void itmPartitionFileRestoreDblClick();
+    // Saves the index of the partition that File Restore opened: 0 saved, 7 not saved, 1893 the chosen file
+    // already held it. The file becomes the open image's index file.
+    int SaveImageIndex(restore::PARTITION_ACCESS &access);
     void itmPartitionPropertiesClick();
     void itmContentsClick();
     void itmLanguageClick();
@@ -159,7 +169,8 @@ private:
     // The whole text of the partition cell at pos of the list's viewport when its column cuts it off; empty
     // otherwise.
     QString cutOffCellText(const QPoint &pos) const;
-    QString chooseFile(FileDialogKind kind, const QString &title);
+    QString chooseFile(FileDialogKind kind, const QString &title, const QString &start = {});
+    QString chooseIndexSaveFile(const QString &start);
     void runCopyCommand(store::CopyCommand command);
     int copySelectedPartitionsTo(const QString &targetPath, store::CopyCommand command);
     // Takes a drag or drop of image files from outside the program; false when it carries none.

@@ -134,7 +134,7 @@ protected:
     {
         MainWindowOptions options;
         options.programDir = QString::fromStdString(m_dir.path().string());
-        options.askFileName = [this](FileDialogKind kind, const QString &title) {
+        options.askFileName = [this](FileDialogKind kind, const QString &title, const QString &) {
             m_fileDialogs.push_back({kind, title});
             return m_nextFile;
         };

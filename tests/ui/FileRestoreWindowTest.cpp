@@ -29,6 +29,7 @@
 #include "tests/support/FakeStore.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
+#include "tests/ui/VolumeImages.h"
 #include "ui/MessageBox.h"
 #include "ui/ModalResult.h"
 #include "ui/TfrmMain.h"
@@ -144,20 +145,8 @@ protected:
         if (!fs::exists(raw))
             return nullptr;
         const std::string image = m_dir.file(raw.filename().string() + ".zbi");
-        {
-            uint32_t error = 0;
-            ImageStorePtr store(ImageStoreCreateNew(image.c_str(), kNoSplit, 0, 0, nullptr, &error));
-            EXPECT_TRUE(store) << error;
-            if (!store)
-                return nullptr;
-            imbrex::capture::ImportOptions options;
-            options.compression = compression;
-            if (password)
-                options.password = ConvertPasswordString(password);
-            imbrex::NoProgress progress;
-            EXPECT_EQ(imbrex::capture::importPartition(*store, raw.string(), options, progress), 0);
-            EXPECT_EQ(store->Close(), 0);
-        }
+        if (!test::writeVolumeImage(raw, image, compression, password))
+            return nullptr;
         uint32_t error = 0;
         ImageStorePtr store(ImageStoreOpenReadOnly(image.c_str(), nullptr, &error));
         EXPECT_TRUE(store) << error;
@@ -586,24 +575,9 @@ TEST_F(FileRestoreWindowTest, APartitionWithoutAReaderIsToldAndTheWindowCloses)
 
 namespace {
 
-// A FAT volume whose file far.bin lies behind 8 MB of other data, so that the first read of it walks the
-// compressed stream far past what listing the root decoded.
-fs::path makeFatWithFarFile(const fs::path &dir)
-{
-    const std::string raw = (dir / "far.img").string();
-    const std::string filler = (dir / "filler.bin").string();
-    const std::string far = (dir / "far.bin").string();
-    const std::string script = "export MTOOLS_SKIP_CHECK=1 PATH=$PATH:/sbin:/usr/sbin; mkfs.fat -C -F 16 " +
-                               test::quote(raw) + " 32768 >/dev/null && head -c 8000000 /dev/urandom > " +
-                               test::quote(filler) + " && head -c 1000000 /dev/urandom > " +
-                               test::quote(far) + " && mcopy -i " + test::quote(raw) + " " +
-                               test::quote(filler) + " " + test::quote(far) + " ::/";
-    return std::system(script.c_str()) == 0 ? fs::path(raw) : fs::path();
-}
-
 TEST_F(FileRestoreWindowTest, CancelOnTheIndexExtensionProgressStopsTheFileAndLeavesNoPartialFile)
 {
-    const fs::path raw = makeFatWithFarFile(m_dir.path());
+    const fs::path raw = test::makeFatWithFarFile(m_dir.path());
     if (raw.empty())
         GTEST_SKIP() << "mkfs.fat or mtools are missing";
     ImageStorePtr store = makeImageOf(raw, 208);

@@ -767,7 +767,7 @@ TEST_F(MainWindowTest, KeysReachTheirCommandsAndDeleteActsOnlyInThePartitionsLis
         *error = 0;
         return &m_store;
     };
-    options.askFileName = [&asked](FileDialogKind kind, const QString &) {
+    options.askFileName = [&asked](FileDialogKind kind, const QString &, const QString &) {
         asked.push_back(kind);
         return QString();
     };
