@@ -159,7 +159,7 @@ public:
     // its raw position on, into the partition being added here, as WriteRawData would take what ReadRawData
     // gives, at most size bytes at a time (at least one record); *bytesMoved is 0 at the end. A store that
     // cannot do this with source answers kNotSupported, and the caller moves the records through a buffer.
-    virtual int CopyRawDataFrom(ImageStore &source, uint32_t size, uint32_t *bytesMoved)
+    [[nodiscard]] virtual int CopyRawDataFrom(ImageStore &source, uint32_t size, uint32_t *bytesMoved)
     {
         (void)source;
         (void)size;
