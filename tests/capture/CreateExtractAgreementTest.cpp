@@ -126,7 +126,9 @@ int extract(uint32_t fileSystemType, Bytes volume, std::vector<uint8_t> &file)
         if (r == 0) {
             file.assign(ntfs.NtfsGetFileSize64(h), 0);
             r = ntfs.NtfsReadFile(h, file.data(), static_cast<uint32_t>(file.size()));
-            ntfs.NtfsCloseFile(h);
+            const int closed = ntfs.NtfsCloseFile(h);
+            if (r == 0)
+                r = closed;
         }
     }
     engine::setCurrentSectorSource(nullptr);
