@@ -33,8 +33,8 @@ struct FAT_VARS : FatLayout
         return parseFatBootSector(bootSector, volumeBytes, *this);
     }
 
-    // Makes room for the active FAT's entries, whose sectors read reads when they are first needed (the
-    // reader must outlive this object). 0, or 3 when the room cannot be allocated.
+    // Makes room for the active FAT's entries; their sectors are read through read when first needed (what
+    // read refers to must outlive this object). 0, or 3 when the room cannot be allocated.
     int attachFat(SectorReader read);
 
     bool fatLoaded() const { return !m_fat.empty(); }
