@@ -32,7 +32,7 @@ public:
     ~PendingPartition()
     {
         if (!m_released)
-            (void)m_store.DeleteCurrentPartition();
+            (void)m_store.DeleteCurrentPartition(); // the capture's own error is the one reported
     }
     PendingPartition(const PendingPartition &) = delete;
     PendingPartition &operator=(const PendingPartition &) = delete;
@@ -53,7 +53,7 @@ class SelectedPartition
 {
 public:
     explicit SelectedPartition(ImageStore &store) : m_store(store) {}
-    ~SelectedPartition() { (void)m_store.ReleasePartition(1); }
+    ~SelectedPartition() { (void)m_store.ReleasePartition(1); } // the export only reads it
     SelectedPartition(const SelectedPartition &) = delete;
     SelectedPartition &operator=(const SelectedPartition &) = delete;
 

@@ -16,7 +16,6 @@ namespace imbrex::engine {
 namespace {
 
 constexpr uint32_t kHighHalfClusterCount = 65538;
-constexpr uint32_t kFatReadChunkSectors = 128;
 constexpr uint32_t kLongNameCharsPerEntry = 13;
 constexpr uint8_t kLongNameLast = 0x40;
 constexpr uint8_t kAttrLongNameMask = 0x0F;
@@ -104,27 +103,53 @@ std::array<uint8_t, 11> shortForm(std::string_view component)
 
 // ---- FAT_VARS ----
 
-int FAT_VARS::decodeFat(std::span<const std::byte> fat)
+int FAT_VARS::attachFat(SectorReader read)
 {
-    const size_t entries = size_t{clusterCount} + 2;
-    if (fat.size() < fatBytesNeeded())
-        return rc::kFatBadGeometry;
-    const int result = fatTable.allocate(entries * sizeof(uint32_t));
+    m_fatSectors = static_cast<uint32_t>((fatBytesNeeded() + bytesPerSector - 1) / bytesPerSector);
+    const uint32_t pieces = (m_fatSectors + kFatPieceSectors - 1) / kFatPieceSectors;
+    const int result = m_fat.allocate(size_t{m_fatSectors} * bytesPerSector);
     if (result != rc::kOk)
         return result;
-    for (size_t i = 0; i < entries; ++i) {
-        const uint32_t v = fatEntry(fat, fatType, i);
-        std::memcpy(fatTable.data() + i * sizeof v, &v, sizeof v);
+    m_pieceLoaded.assign(pieces, 0);
+    m_read = std::move(read);
+    return rc::kOk;
+}
+
+// Reads every piece not yet read that holds a byte of firstByte .. lastByte.
+int FAT_VARS::loadPieces(size_t firstByte, size_t lastByte) const
+{
+    const size_t pieceBytes = size_t{kFatPieceSectors} * bytesPerSector;
+    for (size_t piece = firstByte / pieceBytes; piece <= lastByte / pieceBytes; ++piece) {
+        if (m_pieceLoaded[piece] != 0)
+            continue;
+        const uint32_t first = static_cast<uint32_t>(piece) * kFatPieceSectors;
+        const uint32_t count = std::min(kFatPieceSectors, m_fatSectors - first);
+        const int result = m_read(activeFatSector() + first, m_fat.data() + piece * pieceBytes, count);
+        if (result != rc::kOk) {
+            logDiagnostic("FAT_VARS: sectors %u .. %u of the FAT cannot be read (%d)\n", first,
+                          first + count - 1, result);
+            return result;
+        }
+        m_pieceLoaded[piece] = 1;
     }
     return rc::kOk;
 }
 
-uint32_t FAT_VARS::entry(uint32_t cluster) const
+int FAT_VARS::lookup(uint32_t cluster, uint32_t &next) const
 {
-    uint32_t v = kFatEndOfChain;
-    if (fatLoaded() && size_t{cluster} < size_t{clusterCount} + 2)
-        std::memcpy(&v, fatTable.data() + size_t{cluster} * sizeof v, sizeof v);
-    return v;
+    next = kFatEndOfChain;
+    if (!fatLoaded() || size_t{cluster} >= size_t{clusterCount} + 2)
+        return rc::kOk;
+    const size_t at =
+        fatType == kFat12 ? 3 * size_t{cluster} / 2 : size_t{cluster} * (fatType == kFat16 ? 2 : 4);
+    const size_t width = fatType == kFat32 ? 4 : 2;
+    const int result = loadPieces(at, at + width - 1);
+    if (result != rc::kOk) {
+        next = kFatBadCluster;
+        return result;
+    }
+    next = fatEntry(m_fat.span(), fatType, cluster);
+    return rc::kOk;
 }
 
 // ---- FAT_FILE ----
@@ -263,20 +288,11 @@ int FAT_VOLUME::Mount()
     m_vars = std::move(vars);
     m_readScale = m_vars->bytesPerSector / unit;
 
-    // Read the part of the active FAT that holds the clusters' entries, a chunk at a time.
+    // The FAT's sectors are read as lookups reach them.
     const FAT_VARS &v = *m_vars;
-    const uint64_t needed = v.fatBytesNeeded();
-    const uint32_t sectors = static_cast<uint32_t>((needed + v.bytesPerSector - 1) / v.bytesPerSector);
-    EngineBuffer fat;
-    result = fat.allocate(size_t{sectors} * v.bytesPerSector);
-    const uint32_t fatStart = v.activeFatSector();
-    for (uint32_t done = 0; result == rc::kOk && done < sectors;) {
-        const uint32_t n = std::min(kFatReadChunkSectors, sectors - done);
-        result = readVolumeSectors(fatStart + done, fat.data() + size_t{done} * v.bytesPerSector, n);
-        done += n;
-    }
-    if (result == rc::kOk)
-        result = m_vars->decodeFat(fat.span());
+    result = m_vars->attachFat([this](uint32_t sector, void *buffer, uint32_t count) {
+        return readVolumeSectors(sector, buffer, count);
+    });
     if (result != rc::kOk) {
         Release();
         return result;
@@ -346,7 +362,9 @@ int FAT_VOLUME::checkChain(uint32_t start, int freeCode) const
     uint32_t fast = start;
     for (;;) {
         for (int step = 0; step < 2; ++step) {
-            const uint32_t next = v.entry(fast);
+            uint32_t next = 0;
+            if (const int result = v.lookup(fast, next); result != rc::kOk)
+                return result;
             if (next >= kFatBadCluster)
                 return rc::kOk;
             if (!v.isDataCluster(next)) {
@@ -355,7 +373,7 @@ int FAT_VOLUME::checkChain(uint32_t start, int freeCode) const
             }
             fast = next;
         }
-        slow = v.entry(slow);
+        slow = v.entry(slow); // behind fast, on entries already read
         if (slow == fast) {
             logDiagnostic("FAT_VOLUME: the chain from cluster %u loops\n", start);
             return rc::kFatChainLoop;

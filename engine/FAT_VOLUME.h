@@ -1,6 +1,7 @@
-// FAT_VOLUME: a read-only FAT12/FAT16/FAT32 reader for file restore. Mount reads the boot sector and decodes
-// the whole FAT into memory; directories are listed (with long names) into a DIRLIST, files and directories
-// are found by their 8.3 path components, and files are read by following their cluster chains.
+// FAT_VOLUME: a read-only FAT12/FAT16/FAT32 reader for file restore. Mount reads the boot sector; the FAT
+// is read and decoded as chains reach its entries. Directories are listed (with long names) into a DIRLIST,
+// files and directories are found by their 8.3 path components, and files are read by following their
+// cluster chains.
 //
 // The volume is untrusted data. Mount refuses geometry that cannot describe a volume inside its partition;
 // every cluster chain is checked for loops and for cluster numbers outside the FAT before it is followed,

@@ -113,7 +113,7 @@ int parseFatBootSector(std::span<const std::byte> bootSector, uint64_t volumeByt
 
 // Entry `index` of an on-disk FAT of the given type, decoded as described above. The caller makes sure the
 // table holds the entry (index < clusterCount + 2 and fat.size() >= fatBytesNeeded()). Inline, as every
-// mount decodes the whole table entry by entry.
+// step along a cluster chain decodes one.
 inline uint32_t fatEntry(std::span<const std::byte> fat, uint8_t fatType, size_t index)
 {
     uint32_t v = 0;

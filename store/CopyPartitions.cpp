@@ -188,7 +188,7 @@ class SourceSelection
 {
 public:
     explicit SourceSelection(ImageStore &store) : m_store(store) {}
-    ~SourceSelection() { (void)m_store.ReleasePartition(1); }
+    ~SourceSelection() { (void)m_store.ReleasePartition(1); } // the source is only read
     SourceSelection(const SourceSelection &) = delete;
     SourceSelection &operator=(const SourceSelection &) = delete;
 
@@ -525,6 +525,8 @@ CopyOptionsState initialCopyOptions(ImageStore &source, uint32_t itemCount,
     uint32_t password = 0;
     std::string name;
     if (!selectedRows.empty()) {
+        // Only what the dialog starts with: a partition that cannot be selected starts with no name and no
+        // password, and its transfer reports why it cannot be read.
         (void)source.SelectPartition(selectedRows.front() + 1, 0);
         (void)source.GetPartitionPassword(&password);
         name = readStoreText(source, &ImageStore::GetPartitionName, kPartitionNameBufferSize);
@@ -590,13 +592,13 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
             }
             questions.showMessage(notAllowedMessage(first), MessageKind::Information);
             if (existing.store)
-                (void)existing.store->Close();
+                (void)existing.store->Close(); // nothing was changed: there is nothing a close could lose
             return result;
         }
         // A copy would build on the older state a damaged image shows and give up its newest one.
         if (std::string damage = damagedImageMessage(*existing.store, targetPath); !damage.empty()) {
             questions.showMessage(notAllowedMessage(damage), MessageKind::Information);
-            (void)existing.store->Close();
+            (void)existing.store->Close(); // nothing was changed: there is nothing a close could lose
             return rc::kDamagedImageNotAccepted;
         }
     }
@@ -658,7 +660,7 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
     progress.begin(steps);
     int result = 0;
     bool reported = false;
-    (void)target->ResetPartitionSelection(0);
+    (void)target->ResetPartitionSelection(0); // fails only on an unusable store, whose first transfer fails
     const uint32_t countBefore = target->GetPartitionCount();
     CopyRun run(*source.store, *target, options, questions, progress);
     uint32_t step = 0;
@@ -674,6 +676,7 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
         if (result != 0)
             break;
     }
+    // Undoing a copy that already failed: its error is the one reported below.
     if (result != 0 && result != rc::kWriteShort)
         (void)target->DeleteCurrentPartition();
     // An image that was there before gets back exactly the partitions it had.
@@ -686,7 +689,7 @@ int CopyPartitions(const CopySource &source, const std::string &targetPath, Copy
     const int closeError = target->Close();
     uint32_t spanCount = kSpanCountUnset;
     const void *records = nullptr;
-    (void)target->GetSpanTable(&spanCount, &records);
+    (void)target->GetSpanTable(&spanCount, &records); // a failure leaves kSpanCountUnset: only the file goes
     if (result == 0)
         result = closeError;
     target.reset();

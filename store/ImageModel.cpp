@@ -32,9 +32,9 @@ void readImageModel(ImageStore &store, ImageModel &model)
         if (store.SelectPartition(n, 0) == rc::kSpanned)
             model.spannedPartitions.push_back(n);
         else
-            (void)store.ReleasePartition(1);
+            (void)store.ReleasePartition(1); // only looked at
     }
-    (void)store.ResetPartitionSelection(0);
+    (void)store.ResetPartitionSelection(0); // the rows below select each partition themselves
 
     model.name = readStoreText(store, &ImageStore::GetImageName, kImageNameBufferSize);
     model.comment = readStoreText(store, &ImageStore::GetImageComment, kImageCommentBufferSize);

@@ -60,6 +60,7 @@ std::vector<PropertyLine> partitionPropertyLines(const PartitionPropertiesFields
 PartitionPropertiesFields readPartitionProperties(ImageStore &store)
 {
     PartitionPropertiesFields fields;
+    // An attribute the store does not give keeps its zero value.
     fields.name = readStoreText(store, &ImageStore::GetPartitionName, kPropertiesTextBufferSize);
     fields.comment = readStoreText(store, &ImageStore::GetPartitionComment, kPropertiesTextBufferSize);
     (void)store.GetDriveLetter(&fields.driveLetter);
@@ -82,9 +83,11 @@ PartitionPropertiesFields readPartitionProperties(ImageStore &store)
 
 std::vector<PropertyLine> partitionPropertyLines(ImageStore &store, uint32_t number)
 {
+    // As for the partition rows: a partition that reports being spanned still gets its lines, and a failed
+    // selection gives zero values.
     (void)store.SelectPartition(number, 0);
     PartitionPropertiesFields fields = readPartitionProperties(store);
-    (void)store.ReleasePartition(1);
+    (void)store.ReleasePartition(1); // only read
     return partitionPropertyLines(fields);
 }
 

@@ -109,6 +109,7 @@ std::string GetRowField(std::string_view row, int k)
 PartitionRowFields readPartitionRowFields(ImageStore &store)
 {
     PartitionRowFields fields;
+    // An attribute the store does not give keeps its zero value.
     fields.name = readStoreText(store, &ImageStore::GetPartitionName, kPartitionNameBufferSize);
     (void)store.GetDriveLetter(&fields.driveLetter);
     (void)store.GetFileSystemType(&fields.fileSystemType);
@@ -123,9 +124,10 @@ PartitionRowFields readPartitionRowFields(ImageStore &store)
 
 std::string buildPartitionRow(ImageStore &store, uint32_t number)
 {
+    // A partition that reports being spanned still gets its row; a failed selection gives a row of zeros.
     (void)store.SelectPartition(number, 0);
     PartitionRowFields fields = readPartitionRowFields(store);
-    (void)store.ReleasePartition(1);
+    (void)store.ReleasePartition(1); // only read
     return formatPartitionRow(fields);
 }
 

@@ -403,7 +403,9 @@ void TfrmMain::buildLayout()
     connect(mmoImageComment, &QPlainTextEdit::textChanged, this, [this] {
         if (m_filling || !m_store)
             return;
-        (void)m_store->SetImageComment(toStoreText(mmoImageComment->toPlainText(), 399).c_str());
+        if (const int error =
+                m_store->SetImageComment(toStoreText(mmoImageComment->toPlainText(), 399).c_str()))
+            imageTextNotSaved(error);
     });
 
     // Partitions.
@@ -768,7 +770,29 @@ void TfrmMain::writeImageName()
 {
     if (m_filling || !m_store)
         return;
-    (void)m_store->SetImageName(toStoreText(edtImageName->text(), 99).c_str());
+    if (const int error = m_store->SetImageName(toStoreText(edtImageName->text(), 99).c_str()))
+        imageTextNotSaved(error);
+}
+
+// The store refused a new image name or comment: the fields show again what the image holds.
+void TfrmMain::imageTextNotSaved(int error)
+{
+    m_filling = true;
+    edtImageName->setText(QString::fromStdString(
+        store::readStoreText(*m_store, &ImageStore::GetImageName, store::kImageNameBufferSize)));
+    mmoImageComment->setPlainText(QString::fromStdString(
+        store::readStoreText(*m_store, &ImageStore::GetImageComment, store::kImageCommentBufferSize)));
+    m_filling = false;
+    reportUnsavedChange(error);
+}
+
+void TfrmMain::reportUnsavedChange(int error)
+{
+    ShowMessageBox(
+        this,
+        store::translatedMessage("The change could not be saved in '%s'.", {utf8(m_currentImagePath)}) +
+            "\n" + store::openFailureReason(error),
+        MessageKind::Error);
 }
 
 void TfrmMain::setTitle(TitleState state, const QString &fill)
@@ -820,11 +844,13 @@ void TfrmMain::UpdateMenus()
     } else {
         const uint32_t n = m_store->GetPartitionCount();
         uint32_t readOnlyFlag = 0;
-        (void)m_store->IsReadOnly(&readOnlyFlag);
-        const bool ro = readOnlyFlag != 0;
+        // A store that cannot answer takes no changes either.
+        const bool ro = m_store->IsReadOnly(&readOnlyFlag) != 0 || readOnlyFlag != 0;
         bool spanned = false;
         if (n > 0) {
             for (uint32_t number = 1; number <= n; ++number) {
+                // Whether the image is split does not depend on the selection; a failed one changes nothing
+                // here, and a failed IsSpanned leaves flag 0.
                 (void)m_store->SelectPartition(number, 0);
                 uint32_t flag = 0;
                 (void)m_store->IsSpanned(&flag);
@@ -833,7 +859,7 @@ void TfrmMain::UpdateMenus()
                     break;
                 }
             }
-            (void)m_store->ReleasePartition(1);
+            (void)m_store->ReleasePartition(1); // only read: releasing it cannot lose anything
         }
         itmImageClose->setEnabled(true);
         itmImageName->setEnabled(!ro);
@@ -853,12 +879,13 @@ void TfrmMain::UpdateMenus()
                 itmPartitionProperties->setEnabled(true);
                 const int i = lstImage->currentRow();
                 if (i >= 0 && static_cast<uint32_t>(i) < n) {
-                    (void)m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0);
+                    // A partition that cannot be selected offers neither.
                     uint32_t c = 0;
-                    (void)m_store->GetCompression(&c);
-                    itmPartitionCompress->setEnabled(c == 0);
-                    itmPartitionUncompress->setEnabled(c != 0);
-                    (void)m_store->ReleasePartition(1);
+                    const bool known = m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0) == 0 &&
+                                       m_store->GetCompression(&c) == 0;
+                    itmPartitionCompress->setEnabled(known && c == 0);
+                    itmPartitionUncompress->setEnabled(known && c != 0);
+                    (void)m_store->ReleasePartition(1); // only read: releasing it cannot lose anything
                 }
             } else {
                 for (QAction *a : {itmPartitionName, itmPartitionComment, itmPartitionFileRestore,
@@ -1325,7 +1352,7 @@ void TfrmMain::itmImageNameClick()
     m_filling = true;
     edtImageName->setText(dialog.newText());
     m_filling = false;
-    (void)m_store->SetImageName(toStoreText(edtImageName->text(), 99).c_str());
+    writeImageName();
 }
 
 void TfrmMain::itmImageCommentClick()
@@ -1336,8 +1363,6 @@ void TfrmMain::itmImageCommentClick()
     if (dialog.exec() != mrOk)
         return;
     mmoImageComment->setPlainText(dialog.newText()); // its change handler writes the comment
-    if (m_store)
-        (void)m_store->SetImageComment(toStoreText(mmoImageComment->toPlainText(), 399).c_str());
 }
 
 void TfrmMain::editPartitionText(bool name)
@@ -1345,7 +1370,10 @@ void TfrmMain::editPartitionText(bool name)
     const int i = lstImage->currentRow();
     if (!m_store || i < 0)
         return;
-    (void)m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0);
+    if (const int error = m_store->SelectPartition(static_cast<uint32_t>(i) + 1, 0)) {
+        reportUnsavedChange(error);
+        return;
+    }
     const std::string current =
         name ? store::readStoreText(*m_store, &ImageStore::GetPartitionName, store::kPartitionNameBufferSize)
              : store::readStoreText(*m_store, &ImageStore::GetPartitionComment, 256);
@@ -1356,13 +1384,14 @@ void TfrmMain::editPartitionText(bool name)
         else
             dialog = std::make_unique<TfrmPartitionComment>(this, QString::fromStdString(current));
         if (dialog->exec() == mrOk) {
-            if (name)
-                (void)m_store->SetPartitionName(toStoreText(dialog->newText(), 99).c_str());
-            else
-                (void)m_store->SetPartitionComment(toStoreText(dialog->newText(), 255).c_str());
+            const int error = name
+                                  ? m_store->SetPartitionName(toStoreText(dialog->newText(), 99).c_str())
+                                  : m_store->SetPartitionComment(toStoreText(dialog->newText(), 255).c_str());
+            if (error != 0)
+                reportUnsavedChange(error);
         }
     }
-    (void)m_store->ReleasePartition(1);
+    (void)m_store->ReleasePartition(1); // releasing a partition that was only read or renamed cannot fail
     QListWidgetItem *recent = lstRecentImages->currentItem();
     OpenImageFile(recent ? recent->text() : m_currentImagePath, store::MissingImage::Fail);
     if (i < lstImage->count()) {
@@ -1430,7 +1459,7 @@ void TfrmMain::itmPartitionFileRestoreClick()
         offerIndexSave(this, *access, association,
                        [this](const QString &start) { return chooseIndexSaveFile(start); });
     access.reset();
-    (void)m_store->ReleasePartition(1);
+    (void)m_store->ReleasePartition(1); // restoring only reads the partition
 }
 
 int TfrmMain::SaveImageIndex(restore::PARTITION_ACCESS &access)

@@ -176,6 +176,8 @@ private:
     // Takes a drag or drop of image files from outside the program; false when it carries none.
     bool takeImageDrop(QEvent *event);
     void writeImageName();
+    void imageTextNotSaved(int error);
+    void reportUnsavedChange(int error);
     void editPartitionText(bool name);
     void placeOnScreen(bool centre);
     QList<int> selectedRows() const;

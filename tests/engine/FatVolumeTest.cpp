@@ -10,6 +10,7 @@
 #include "common/ResultCodes.h"
 #include "engine/EngineMemory.h"
 #include "engine/FAT_VOLUME.h"
+#include "engine/SectorSource.h"
 #include "tests/engine/FatImageBuilder.h"
 #include "tests/engine/FatTestSupport.h"
 
@@ -437,6 +438,60 @@ TEST(FatDamage, DirectoriesThatLoopOrNeverEnd)
         Names names;
         EXPECT_EQ(fat.list("\\", names), rc::kPathNotFound);
     }
+}
+
+// Passes reads on, except that reads touching sectors first .. last fail while failing is set.
+class FailingSectors : public SectorSource
+{
+public:
+    static constexpr int kCode = 77;
+    FailingSectors(SectorSource &inner, uint32_t first, uint32_t last)
+        : m_inner(inner), m_first(first), m_last(last)
+    {
+    }
+    int ReadSectors(uint32_t sector, void *buffer, uint32_t count) override
+    {
+        if (failing && sector <= m_last && sector + count > m_first)
+            return kCode;
+        return m_inner.ReadSectors(sector, buffer, count);
+    }
+    bool failing = true;
+
+private:
+    SectorSource &m_inner;
+    uint32_t m_first;
+    uint32_t m_last;
+};
+
+TEST(FatDamage, FatSectorsThatCannotBeReadFailTheChainsThatReachThem)
+{
+    // A FAT32 table of two pieces; the second piece's sectors fail. A file inside the first piece reads;
+    // one whose chain runs into the second gives the read's error, and reads once the sectors come back.
+    FatImageBuilder::Geometry g;
+    g.fat32Layout = true;
+    g.fatBits = 32;
+    g.rootEntries = 0;
+    g.reservedSectors = 32;
+    g.sectorsPerFat = 40;
+    g.totalSectors = 32 + 2 * 40 + 4300;
+    FatImageBuilder b(g);
+    const uint32_t entriesPerPiece = FAT_VARS::kFatPieceSectors * 512 / 4;
+    b.addFile(0, "EARLY   BIN", pattern(3 * 512, 1));
+    b.allocate(entriesPerPiece - 10);
+    b.addFile(0, "LATE    BIN", pattern(20 * 512, 2));
+    MountedFat fat(b.image());
+    const uint32_t secondPiece = g.reservedSectors + FAT_VARS::kFatPieceSectors;
+    FailingSectors source(fat.source(), secondPiece, secondPiece + FAT_VARS::kFatPieceSectors - 1);
+    setCurrentSectorSource(&source);
+    ASSERT_EQ(fat.mount(), 0);
+    std::vector<uint8_t> data;
+    ASSERT_EQ(fat.readAll("\\EARLY.BIN", data), 0);
+    EXPECT_EQ(data, pattern(3 * 512, 1));
+    EXPECT_EQ(fat.readAll("\\LATE.BIN", data), FailingSectors::kCode);
+    source.failing = false;
+    ASSERT_EQ(fat.readAll("\\LATE.BIN", data), 0);
+    EXPECT_EQ(data, pattern(20 * 512, 2));
+    setCurrentSectorSource(&fat.source());
 }
 
 } // namespace

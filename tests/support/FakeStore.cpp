@@ -218,6 +218,8 @@ int FakeStore::GetImageName(char *buffer, uint32_t size)
 int FakeStore::SetImageName(const char *text)
 {
     record("SetImageName");
+    if (int e = fault("SetImageName"))
+        return e;
     imageName = text;
     return 0;
 }

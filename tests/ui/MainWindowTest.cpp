@@ -312,6 +312,14 @@ TEST_F(MainWindowTest, NameAndCommentAreWrittenOnEditsButNotWhenTheProgramFillsT
     window->mmoImageComment->setPlainText(QStringLiteral("Line 1\nLine 2"));
     EXPECT_EQ(m_store.imageComment, "Line 1\nLine 2");
 
+    // A name the store refuses is reported, and the field shows the stored one again.
+    m_store.faults.push_back({"SetImageName", 1, imbrex::rc::kIoError});
+    window->edtImageName->setText(QStringLiteral("Refused"));
+    QApplication::sendEvent(window->edtImageName, &release);
+    EXPECT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(window->edtImageName->text(), QStringLiteral("New name"));
+    EXPECT_EQ(m_store.imageName, "New name");
+
     m_store.calls.clear();
     window->itmImageCloseClick();
     EXPECT_TRUE(m_store.callsStartingWith("SetImage").empty());
