@@ -13,7 +13,7 @@ class BlockMap
 public:
     virtual ~BlockMap() = default;
     // Whether block b is stored; false for any block beyond the map.
-    virtual bool IsSet(uint32_t b) const = 0;
+    virtual bool isSet(uint32_t b) const = 0;
     // The first stored block at or after b, or kNoBlock.
     virtual uint32_t NextSet(uint32_t b) const = 0;
     // The number of stored blocks in [from, to).

@@ -30,7 +30,7 @@ void ImageIndex::layOut(uint32_t capacity)
     }
 }
 
-void ImageIndex::Clear()
+void ImageIndex::clear()
 {
     m_entries.reset();
     m_capacity = 0;
@@ -41,9 +41,9 @@ void ImageIndex::Clear()
     lastIndexEntry = 0;
 }
 
-int ImageIndex::Size(ImageStore &store)
+int ImageIndex::allocateFor(ImageStore &store)
 {
-    Clear();
+    clear();
     decoderStateSize = 0;
     if (spanned)
         if (int e = store.BuildSpanTable())
@@ -89,16 +89,16 @@ int ImageIndex::Size(ImageStore &store)
         m_blockOffsets[0] = 0;
         if (m_states)
             if (int s = store.SaveDecoderState(m_states)) {
-                Clear();
+                clear();
                 return s;
             }
     }
     return rc::kOk;
 }
 
-void ImageIndex::Adopt(engine::EngineBuffer entries, uint32_t count, uint32_t stateSize, uint32_t shift)
+void ImageIndex::adopt(engine::EngineBuffer entries, uint32_t count, uint32_t stateSize, uint32_t shift)
 {
-    Clear();
+    clear();
     m_entries = std::move(entries);
     decoderStateSize = stateSize;
     groupShift = std::min(shift, kMaxShift);
@@ -107,7 +107,7 @@ void ImageIndex::Adopt(engine::EngineBuffer entries, uint32_t count, uint32_t st
     lastIndexEntry = count ? count - 1 : 0;
 }
 
-uint64_t ImageIndex::SkipLookup(uint32_t target, const BlockMap &map)
+uint64_t ImageIndex::skipLookup(uint32_t target, const BlockMap &map)
 {
     const uint64_t groupBlocks = uint64_t{1} << groupShift;
     uint32_t j = target >> groupShift;
@@ -130,7 +130,7 @@ uint64_t ImageIndex::SkipLookup(uint32_t target, const BlockMap &map)
     return position;
 }
 
-uint32_t ImageIndex::ChooseCheckpoint(uint32_t target) const
+uint32_t ImageIndex::chooseCheckpoint(uint32_t target) const
 {
     uint32_t i = std::min(target >> groupShift, lastIndexEntry);
     while (i > 0 && target < m_firstBlocks[i])
@@ -140,7 +140,7 @@ uint32_t ImageIndex::ChooseCheckpoint(uint32_t target) const
     return i;
 }
 
-Checkpoint ImageIndex::At(uint32_t i) const
+Checkpoint ImageIndex::at(uint32_t i) const
 {
     Checkpoint c;
     c.position = m_positions[i];
@@ -153,7 +153,7 @@ Checkpoint ImageIndex::At(uint32_t i) const
     return c;
 }
 
-int ImageIndex::Extend(uint64_t nextBlock, uint32_t nextOffset, uint64_t position, ImageStore &store)
+int ImageIndex::extend(uint64_t nextBlock, uint32_t nextOffset, uint64_t position, ImageStore &store)
 {
     if (!compressed() || !allocated())
         return rc::kOk;

@@ -63,34 +63,34 @@ public:
     // decoder state size of a compressed one, picks the spacing so that the entries stay within
     // kMaxIndexBytes, allocates (halving the capacity while memory runs short) and fills entry 0 with the
     // start of the stream. 0, the store's code, or the memory library's code.
-    int Size(ImageStore &store);
+    int allocateFor(ImageStore &store);
 
     // Takes over entries read from an index file: count entries laid out as the arrays described above with
     // capacity count. Replaces whatever the index held.
-    void Adopt(engine::EngineBuffer entries, uint32_t count, uint32_t stateSize, uint32_t shift);
-    void Clear();
+    void adopt(engine::EngineBuffer entries, uint32_t count, uint32_t stateSize, uint32_t shift);
+    void clear();
 
     // Skip table: the stream position at which block target's data begins. Stores an entry at every group
     // boundary it passes beyond the last one.
-    uint64_t SkipLookup(uint32_t target, const BlockMap &map);
+    uint64_t skipLookup(uint32_t target, const BlockMap &map);
 
     // Checkpoints: the one from which a read of block target resumes.
-    uint32_t ChooseCheckpoint(uint32_t target) const;
-    Checkpoint At(uint32_t i) const;
+    uint32_t chooseCheckpoint(uint32_t target) const;
+    Checkpoint at(uint32_t i) const;
     // After a chunk has been decoded: nextBlock is the first block that begins after it, nextOffset that
     // block's offset in the following chunk and position the stream position behind the chunk. Appends the
     // checkpoints up to entry nextBlock >> groupShift (copies of the last one for groups the chunk skipped
     // over, then a new one with the store's saved decoder state). 0 or the store's code.
-    int Extend(uint64_t nextBlock, uint32_t nextOffset, uint64_t position, ImageStore &store);
+    int extend(uint64_t nextBlock, uint32_t nextOffset, uint64_t position, ImageStore &store);
 
     // The valid entries of each array, for writing them out.
-    std::span<const uint64_t> Positions() const { return {m_positions, entryCount()}; }
-    std::span<const uint32_t> FirstBlocks() const { return {m_firstBlocks, compressed() ? entryCount() : 0}; }
-    std::span<const uint32_t> BlockOffsets() const
+    std::span<const uint64_t> positions() const { return {m_positions, entryCount()}; }
+    std::span<const uint32_t> firstBlocks() const { return {m_firstBlocks, compressed() ? entryCount() : 0}; }
+    std::span<const uint32_t> blockOffsets() const
     {
         return {m_blockOffsets, compressed() ? entryCount() : 0};
     }
-    std::span<const std::byte> DecoderStates() const
+    std::span<const std::byte> decoderStates() const
     {
         return {m_states, m_states ? size_t{entryCount()} * decoderStateSize : 0};
     }

@@ -268,7 +268,7 @@ int ReadIndexFile(const std::string &path, ImageStore &store, const BlockMap &ma
         return e;
     const SectionHeader &section = loaded.header;
     if (section.checkpoints != 0)
-        index.Adopt(std::move(loaded.entries), section.checkpoints, section.stateSize, section.shift);
+        index.adopt(std::move(loaded.entries), section.checkpoints, section.stateSize, section.shift);
     return rc::kOk;
 }
 
@@ -361,11 +361,11 @@ int WriteIndexFile(const std::string &path, ImageStore &store, const ImageIndex 
     if (count != 0) {
         std::vector<std::byte> bytes(size_t{8} * count);
         for (uint32_t i = 0; i < count; ++i)
-            storeLe64(bytes, size_t{8} * i, index.Positions()[i]);
+            storeLe64(bytes, size_t{8} * i, index.positions()[i]);
         if (int e = writeAll(file, at, bytes))
             return e;
         at += bytes.size();
-        for (std::span<const uint32_t> words : {index.FirstBlocks(), index.BlockOffsets()}) {
+        for (std::span<const uint32_t> words : {index.firstBlocks(), index.blockOffsets()}) {
             bytes.assign(size_t{4} * count, std::byte{0});
             for (uint32_t i = 0; i < count; ++i)
                 storeLe32(bytes, size_t{4} * i, words[i]);
@@ -374,7 +374,7 @@ int WriteIndexFile(const std::string &path, ImageStore &store, const ImageIndex 
             at += bytes.size();
         }
         if (stateSize != 0) {
-            if (int e = writeAll(file, at, index.DecoderStates()))
+            if (int e = writeAll(file, at, index.decoderStates()))
                 return e;
         }
     }

@@ -35,10 +35,10 @@ void PARTITION_ACCESS::Destroy()
     m_files.reset();
     m_partitionInfo.reset();
     m_dirList.reset();
-    m_index.Clear();
+    m_index.clear();
     m_stateMap = STATE_MAP();
     if (m_ownsCache)
-        paCacheRing().Destroy();
+        paCacheRing().destroy();
     m_ownsCache = false;
     m_open = false;
     m_store = nullptr;
@@ -94,17 +94,17 @@ int PARTITION_ACCESS::openSteps(const std::string &indexPath, index::IndexProble
         return rc::kBadGeometry;
     m_blockBytes = static_cast<uint32_t>(blockBytes);
 
-    if (m_stateMap.Create(m_blockCount) != 0)
+    if (m_stateMap.create(m_blockCount) != 0)
         return rc::kOutOfMemory;
     const uint32_t byteCount = m_blockCount / 8 + (m_blockCount % 8 ? 1 : 0);
     uint32_t bitmapSectorsPerBlock = m_sectorsPerBlock;
     uint32_t bytesRead = 0;
     if (int e =
-            store.ReadBlockBitmap(m_stateMap.Bytes().data(), byteCount, &bitmapSectorsPerBlock, &bytesRead))
+            store.ReadBlockBitmap(m_stateMap.bytes().data(), byteCount, &bitmapSectorsPerBlock, &bytesRead))
         return e;
     if (bytesRead != byteCount)
         return rc::kBitmapSizeMismatch;
-    m_stateMap.LoadBytes(m_stateMap.Bytes().first(byteCount));
+    m_stateMap.loadBytes(m_stateMap.bytes().first(byteCount));
 
     m_partitionInfo.reset(new (std::nothrow) engine::PARTITION_INFO);
     if (!m_partitionInfo)
@@ -127,7 +127,7 @@ int PARTITION_ACCESS::openSteps(const std::string &indexPath, index::IndexProble
     if (m_compressionType != 0) {
         m_flags |= kFlagCompressed;
         m_ownsCache = true;
-        if (int e = paCacheRing().Create())
+        if (int e = paCacheRing().create())
             return e;
     }
 
@@ -150,7 +150,7 @@ int PARTITION_ACCESS::openSteps(const std::string &indexPath, index::IndexProble
         if (int e = loadIndex(indexPath, problems))
             return e;
     if (m_index.lastIndexEntry == 0)
-        if (int e = m_index.Size(store))
+        if (int e = m_index.allocateFor(store))
             return e;
     return rc::kOk;
 }
@@ -187,7 +187,7 @@ int PARTITION_ACCESS::ReadSectors(uint32_t sector, void *buffer, uint32_t count)
     uint32_t block = sector / m_sectorsPerBlock;
     if (block > m_lastUsedBlock)
         return rc::kBeyondEnd;
-    if (!m_stateMap.IsSet(block))
+    if (!m_stateMap.isSet(block))
         return rc::kBlockNotStored;
     if (count == 0)
         return rc::kOk;
@@ -211,7 +211,7 @@ int PARTITION_ACCESS::ReadSectors(uint32_t sector, void *buffer, uint32_t count)
 int PARTITION_ACCESS::readUncompressed(uint32_t sector, void *buffer, uint32_t count)
 {
     uint32_t block = sector / m_sectorsPerBlock;
-    uint64_t position = m_index.SkipLookup(block, m_stateMap);
+    uint64_t position = m_index.skipLookup(block, m_stateMap);
     position += uint64_t{sector % m_sectorsPerBlock} * m_bytesPerSector;
     if (int e = m_store->SeekData(static_cast<uint32_t>(position), static_cast<uint32_t>(position >> 32)))
         return e;
@@ -272,7 +272,7 @@ PARTITION_ACCESS::ChunkBlocks PARTITION_ACCESS::blocksBeginningIn(uint32_t first
 int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOffset, uint32_t wanted,
                            bool extend, uint64_t *wantedOffset)
 {
-    node.Empty();
+    node.empty();
     ImageStore &store = *m_store;
     std::byte *buffer = node.buffer.data();
     uint32_t got = 0;
@@ -328,8 +328,8 @@ int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOf
     node.nextBlock = static_cast<uint32_t>(std::min<uint64_t>(walk.next, index::kNoBlock));
     node.nextBlockOffset = walk.nextOffset >= got ? static_cast<uint32_t>(walk.nextOffset - got) : 0;
     if (extend)
-        if (int e = m_index.Extend(node.nextBlock, node.nextBlockOffset, position, store)) {
-            node.Empty();
+        if (int e = m_index.extend(node.nextBlock, node.nextBlockOffset, position, store)) {
+            node.empty();
             return e;
         }
     return rc::kOk;
@@ -338,8 +338,8 @@ int PARTITION_ACCESS::fill(PA_CACHE &node, uint32_t firstBlock, uint32_t firstOf
 PA_CACHE *PARTITION_ACCESS::nodeStartingWith(uint32_t block, uint32_t offset) const
 {
     const PaCacheRing &ring = paCacheRing();
-    PA_CACHE *node = ring.Head();
-    for (size_t i = 0; node && i < ring.Size(); ++i, node = node->next)
+    PA_CACHE *node = ring.head();
+    for (size_t i = 0; node && i < ring.size(); ++i, node = node->next)
         if (node->firstBlock == block && node->firstBlockOffset == offset)
             return node;
     return nullptr;
@@ -349,21 +349,21 @@ int PARTITION_ACCESS::readCompressed(uint32_t sector, std::byte *out, uint32_t c
 {
     PaCacheRing &ring = paCacheRing();
     const uint32_t target = sector / m_sectorsPerBlock;
-    const uint32_t chosen = m_index.ChooseCheckpoint(target);
-    const index::Checkpoint checkpoint = m_index.At(chosen);
+    const uint32_t chosen = m_index.chooseCheckpoint(target);
+    const index::Checkpoint checkpoint = m_index.at(chosen);
 
     bool current = false;
-    PA_CACHE *node = ring.Lookup(target, &current);
+    PA_CACHE *node = ring.lookup(target, &current);
     uint64_t blockOffset = 0;
     if (node) {
         blockOffset = node->firstBlockOffset + m_stateMap.CountSet(node->firstBlock, target) * m_blockBytes;
     } else {
         if (int e = resumeAt(checkpoint))
             return e;
-        node = ring.LeastRecentlyUsed();
+        node = ring.leastRecentlyUsed();
         if (node == nullptr)
             return rc::kNoCacheNode;
-        if (int e = ring.MakeCurrent(node))
+        if (int e = ring.makeCurrent(node))
             return e;
 
         // Progress is shown only while the walk adds checkpoints at the end of the index, about once a
@@ -397,7 +397,7 @@ int PARTITION_ACCESS::readCompressed(uint32_t sector, std::byte *out, uint32_t c
                 break;
             // The walk passed the block without seeing it begin: the checkpoint and the stream disagree.
             if (node->nextBlock > target) {
-                node->Empty();
+                node->empty();
                 result = rc::kStreamEnded;
                 break;
             }
@@ -439,23 +439,23 @@ int PARTITION_ACCESS::decodeNext(PA_CACHE *&from, const index::Checkpoint &check
     const uint32_t nextBlock = from->nextBlock;
     const uint32_t nextOffset = from->nextBlockOffset;
     if (PA_CACHE *next = nodeStartingWith(nextBlock, nextOffset)) {
-        if (!ring.IsCurrent(next))
-            if (int e = ring.Touch(next))
+        if (!ring.isCurrent(next))
+            if (int e = ring.touch(next))
                 return e;
         from = next;
         return rc::kOk;
     }
 
     PA_CACHE *target = from;
-    if (!ring.IsCurrent(from)) {
+    if (!ring.isCurrent(from)) {
         // The stream stands somewhere else: put it right behind `from` again.
-        target = ring.LeastRecentlyUsed();
+        target = ring.leastRecentlyUsed();
         if (target == nullptr || target == from)
             return rc::kNoCacheNode;
         if (m_index.decoderStateSize != 0) {
             if (int e = resumeAt(checkpoint))
                 return e;
-            if (int e = ring.MakeCurrent(target))
+            if (int e = ring.makeCurrent(target))
                 return e;
             uint32_t block = checkpoint.firstBlock;
             uint32_t offset = checkpoint.blockOffset;
@@ -465,7 +465,7 @@ int PARTITION_ACCESS::decodeNext(PA_CACHE *&from, const index::Checkpoint &check
                 if (target->streamPosition == from->streamPosition)
                     break;
                 if (target->nextBlock > from->nextBlock) {
-                    target->Empty();
+                    target->empty();
                     return rc::kStreamEnded;
                 }
                 block = target->nextBlock;
@@ -478,7 +478,7 @@ int PARTITION_ACCESS::decodeNext(PA_CACHE *&from, const index::Checkpoint &check
             if (int e = m_store->SetCheckpointOffset(checkpoint.blockOffset))
                 return e;
         }
-        if (int e = ring.MakeCurrent(target))
+        if (int e = ring.makeCurrent(target))
             return e;
     }
     if (int e = fill(*target, nextBlock, nextOffset, kNoWantedBlock, true, nullptr))
@@ -558,7 +558,7 @@ int PARTITION_ACCESS::ResetStream()
         return e;
     // The stream no longer stands behind any cache buffer.
     if (m_ownsCache)
-        paCacheRing().StreamMoved();
+        paCacheRing().streamMoved();
     return rc::kOk;
 }
 

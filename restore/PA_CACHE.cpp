@@ -12,14 +12,14 @@ PaCacheRing &paCacheRing()
     return ring;
 }
 
-int PaCacheRing::Create(uint32_t count)
+int PaCacheRing::create(uint32_t count)
 {
-    Destroy();
+    destroy();
     m_clock = 0;
     for (uint32_t i = 0; i < count; ++i) {
         std::unique_ptr<PA_CACHE> node(new (std::nothrow) PA_CACHE);
         if (!node || node->buffer.allocate(kCacheBufferBytes) != 0) {
-            Destroy();
+            destroy();
             return rc::kCacheAllocation;
         }
         if (m_head == nullptr) {
@@ -31,18 +31,18 @@ int PaCacheRing::Create(uint32_t count)
         }
         m_nodes.push_back(std::move(node));
     }
-    Tick();
+    tick();
     return rc::kOk;
 }
 
-void PaCacheRing::Destroy()
+void PaCacheRing::destroy()
 {
     m_head = nullptr;
     m_streamBehindHead = false;
     m_nodes.clear();
 }
 
-void PaCacheRing::Tick()
+void PaCacheRing::tick()
 {
     uint32_t old = m_clock++;
     if (old == kClockLimit) {
@@ -62,47 +62,47 @@ bool PaCacheRing::contains(const PA_CACHE *node) const
     return false;
 }
 
-PA_CACHE *PaCacheRing::Lookup(uint32_t block, bool *current)
+PA_CACHE *PaCacheRing::lookup(uint32_t block, bool *current)
 {
     *current = false;
     PA_CACHE *node = m_head;
     for (size_t i = 0; node && i < m_nodes.size(); ++i, node = node->next) {
-        if (node->Holds(block)) {
-            *current = IsCurrent(node);
+        if (node->holds(block)) {
+            *current = isCurrent(node);
             if (!*current)
-                (void)Touch(node);
+                (void)touch(node);
             return node;
         }
     }
     return nullptr;
 }
 
-bool PaCacheRing::IsCurrent(const PA_CACHE *node) const
+bool PaCacheRing::isCurrent(const PA_CACHE *node) const
 {
     return node != nullptr && node == m_head && m_streamBehindHead && node->stamp >= m_clock;
 }
 
-int PaCacheRing::Touch(PA_CACHE *node)
+int PaCacheRing::touch(PA_CACHE *node)
 {
     if (!contains(node))
         return rc::kNoCacheNode;
     if (node->stamp < m_clock) {
-        Tick();
+        tick();
         node->stamp = m_clock;
     }
     return rc::kOk;
 }
 
-int PaCacheRing::MakeCurrent(PA_CACHE *node)
+int PaCacheRing::makeCurrent(PA_CACHE *node)
 {
-    if (int e = Touch(node))
+    if (int e = touch(node))
         return e;
     m_head = node;
     m_streamBehindHead = true;
     return rc::kOk;
 }
 
-PA_CACHE *PaCacheRing::LeastRecentlyUsed() const
+PA_CACHE *PaCacheRing::leastRecentlyUsed() const
 {
     PA_CACHE *best = nullptr;
     PA_CACHE *node = m_head;

@@ -37,9 +37,9 @@ struct PA_CACHE
     uint32_t nextBlock = kEmptyFirstBlock;
     uint32_t nextBlockOffset = 0;
 
-    bool Holds(uint32_t block) const { return firstBlock <= block && block <= lastBlock; }
+    bool holds(uint32_t block) const { return firstBlock <= block && block <= lastBlock; }
     // Forgets the data: the node matches no block until it is filled again.
-    void Empty()
+    void empty()
     {
         firstBlock = kEmptyFirstBlock;
         lastBlock = kEmptyLastBlock;
@@ -55,27 +55,27 @@ class PaCacheRing
 public:
     // Destroys any existing ring, resets the clock and creates count nodes with their buffers, then ticks
     // once. 0, or 1806 when a node or buffer cannot be allocated (the ring is then empty).
-    int Create(uint32_t count = kCacheNodeCount);
-    void Destroy();
+    int create(uint32_t count = kCacheNodeCount);
+    void destroy();
 
-    void Tick();
+    void tick();
     // The data stream was moved by something other than a fill of the head: no node is current until the
     // next MakeCurrent, however recently it is touched.
-    void StreamMoved() { m_streamBehindHead = false; }
+    void streamMoved() { m_streamBehindHead = false; }
     // The first node, from the head, that holds block; current tells whether it is current.
-    PA_CACHE *Lookup(uint32_t block, bool *current);
-    bool IsCurrent(const PA_CACHE *node) const;
+    PA_CACHE *lookup(uint32_t block, bool *current);
+    bool isCurrent(const PA_CACHE *node) const;
     // 0, or 1896 when the node is not in the ring.
-    int Touch(PA_CACHE *node);
-    int MakeCurrent(PA_CACHE *node);
+    int touch(PA_CACHE *node);
+    int makeCurrent(PA_CACHE *node);
     // The node with the smallest stamp, the first from the head among equals; nullptr for an empty ring.
-    PA_CACHE *LeastRecentlyUsed() const;
+    PA_CACHE *leastRecentlyUsed() const;
 
-    PA_CACHE *Head() const { return m_head; }
+    PA_CACHE *head() const { return m_head; }
     uint32_t Clock() const { return m_clock; }
-    size_t Size() const { return m_nodes.size(); }
+    size_t size() const { return m_nodes.size(); }
     // Sets the clock, so that tests can reach its restart.
-    void SetClock(uint32_t clock) { m_clock = clock; }
+    void setClock(uint32_t clock) { m_clock = clock; }
 
 private:
     bool contains(const PA_CACHE *node) const;

@@ -8,7 +8,7 @@
 
 namespace imbrex::restore {
 
-int STATE_MAP::Create(uint32_t blockCount)
+int STATE_MAP::create(uint32_t blockCount)
 {
     m_wordCount = 0;
     m_blockCount = 0;
@@ -20,7 +20,7 @@ int STATE_MAP::Create(uint32_t blockCount)
     return rc::kOk;
 }
 
-void STATE_MAP::LoadBytes(std::span<const std::byte> bytes)
+void STATE_MAP::loadBytes(std::span<const std::byte> bytes)
 {
     std::span<std::byte> raw = m_words.span();
     size_t n = std::min(bytes.size(), raw.size());
@@ -36,7 +36,7 @@ void STATE_MAP::LoadBytes(std::span<const std::byte> bytes)
     w[last] &= (uint32_t{1} << (m_blockCount % 32)) - 1;
 }
 
-bool STATE_MAP::IsSet(uint32_t b) const
+bool STATE_MAP::isSet(uint32_t b) const
 {
     if (b >= m_blockCount)
         return false;

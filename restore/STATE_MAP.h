@@ -16,11 +16,11 @@ class STATE_MAP final : public index::BlockMap
 {
 public:
     // Sizes the map for blockCount bits, all clear. 0, or 3 when the words cannot be allocated.
-    int Create(uint32_t blockCount);
+    int create(uint32_t blockCount);
     // Loads the map from the store's bitmap bytes (bit b mod 8 of byte b / 8); missing bytes read as clear.
-    void LoadBytes(std::span<const std::byte> bytes);
+    void loadBytes(std::span<const std::byte> bytes);
 
-    bool IsSet(uint32_t b) const override;
+    bool isSet(uint32_t b) const override;
     uint32_t NextSet(uint32_t b) const override;
     uint64_t CountSet(uint32_t from, uint32_t to) const override;
     // The last set bit below n, or kNoBlock.
@@ -29,7 +29,7 @@ public:
     uint32_t BlockCount() const { return m_blockCount; }
     uint32_t WordCount() const { return m_wordCount; }
     // The words as bytes, for reading the store's bitmap straight into them.
-    std::span<std::byte> Bytes() { return m_words.span(); }
+    std::span<std::byte> bytes() { return m_words.span(); }
 
 private:
     const uint32_t *words() const { return reinterpret_cast<const uint32_t *>(m_words.data()); }

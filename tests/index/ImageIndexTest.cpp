@@ -15,7 +15,7 @@ class Blocks : public BlockMap
 {
 public:
     explicit Blocks(std::vector<uint32_t> missing = {}) : m_missing(std::move(missing)) {}
-    bool IsSet(uint32_t b) const override
+    bool isSet(uint32_t b) const override
     {
         for (uint32_t m : m_missing)
             if (m == b)
@@ -24,7 +24,7 @@ public:
     }
     uint32_t NextSet(uint32_t b) const override
     {
-        while (!IsSet(b))
+        while (!isSet(b))
             ++b;
         return b;
     }
@@ -32,7 +32,7 @@ public:
     {
         uint64_t n = 0;
         for (uint32_t b = from; b < to; ++b)
-            n += IsSet(b) ? 1u : 0u;
+            n += isSet(b) ? 1u : 0u;
         return n;
     }
 
@@ -55,7 +55,7 @@ void size(Sized &s, uint32_t lastUsedBlock, uint32_t blockBytes, uint32_t compre
     s.index.compressionType = compression;
     s.index.lastUsedBlock = lastUsedBlock;
     s.index.blockBytes = blockBytes;
-    ASSERT_EQ(s.index.Size(s.store), 0);
+    ASSERT_EQ(s.index.allocateFor(s.store), 0);
 }
 
 TEST(ImageIndexSizingTest, CheckpointSpacingFollowsTheBlockSize)
@@ -87,7 +87,7 @@ TEST(ImageIndexSizingTest, LargePartitionsStayWithinTheBoundAndTheirLastEntryFit
     // (1 << 20) >> 1 is exactly the capacity: the spacing must widen once more for that entry to fit.
     EXPECT_EQ(s.index.groupShift, 2u);
     Blocks all;
-    EXPECT_EQ(s.index.SkipLookup(1u << 20, all), uint64_t{1u << 20} * 4096);
+    EXPECT_EQ(s.index.skipLookup(1u << 20, all), uint64_t{1u << 20} * 4096);
     EXPECT_EQ(s.index.lastIndexEntry, (1u << 20) >> 2);
     EXPECT_LT(s.index.lastIndexEntry, s.index.capacity());
 }
@@ -102,7 +102,7 @@ TEST(ImageIndexSizingTest, SpannedImagesBuildTheirSpanTableFirst)
     ASSERT_EQ(s.store.SelectPartition(1, 0), 0);
     s.index.lastUsedBlock = 10;
     s.index.blockBytes = 4096;
-    EXPECT_EQ(s.index.Size(s.store), 1812);
+    EXPECT_EQ(s.index.allocateFor(s.store), 1812);
     EXPECT_FALSE(s.index.allocated());
 }
 
@@ -112,14 +112,14 @@ TEST(ImageIndexSkipTest, StoresOneEntryPerGroupBoundaryAndStartsFromIt)
     size(s, 1u << 20, 4096, 0);
     ASSERT_EQ(s.index.groupShift, 2u);
     Blocks map({1, 6});
-    EXPECT_EQ(s.index.SkipLookup(10, map), 8u * 4096);
+    EXPECT_EQ(s.index.skipLookup(10, map), 8u * 4096);
     EXPECT_EQ(s.index.lastIndexEntry, 2u);
-    EXPECT_EQ(s.index.Positions()[1], 3u * 4096);
-    EXPECT_EQ(s.index.Positions()[2], 6u * 4096);
+    EXPECT_EQ(s.index.positions()[1], 3u * 4096);
+    EXPECT_EQ(s.index.positions()[2], 6u * 4096);
     // Within a stored group: nothing new is stored, the walk starts at the group's entry.
-    EXPECT_EQ(s.index.SkipLookup(7, map), 5u * 4096);
+    EXPECT_EQ(s.index.skipLookup(7, map), 5u * 4096);
     EXPECT_EQ(s.index.lastIndexEntry, 2u);
-    EXPECT_EQ(s.index.SkipLookup(12, map), 10u * 4096);
+    EXPECT_EQ(s.index.skipLookup(12, map), 10u * 4096);
     EXPECT_EQ(s.index.lastIndexEntry, 3u);
 }
 
@@ -129,14 +129,14 @@ TEST(ImageIndexCheckpointTest, ChoiceSkipsDuplicatedEntriesAndAppendsStopAtCapac
     size(s, 63, 4096, 208);
     ASSERT_EQ(s.index.capacity(), 5u);
     // A chunk that jumps from group 0 into group 3 leaves copies of entry 0 for groups 1 and 2.
-    ASSERT_EQ(s.index.Extend(50, 100, 200000, s.store), 0);
+    ASSERT_EQ(s.index.extend(50, 100, 200000, s.store), 0);
     EXPECT_EQ(s.index.lastIndexEntry, 3u);
-    EXPECT_EQ(s.index.At(1).position, 0u);
-    EXPECT_EQ(s.index.At(3).firstBlock, 50u);
-    EXPECT_EQ(s.index.ChooseCheckpoint(20), 2u);
-    EXPECT_EQ(s.index.At(s.index.ChooseCheckpoint(20)).firstBlock, 0u);
-    EXPECT_EQ(s.index.ChooseCheckpoint(55), 3u);
-    ASSERT_EQ(s.index.Extend(200, 0, 400000, s.store), 0);
+    EXPECT_EQ(s.index.at(1).position, 0u);
+    EXPECT_EQ(s.index.at(3).firstBlock, 50u);
+    EXPECT_EQ(s.index.chooseCheckpoint(20), 2u);
+    EXPECT_EQ(s.index.at(s.index.chooseCheckpoint(20)).firstBlock, 0u);
+    EXPECT_EQ(s.index.chooseCheckpoint(55), 3u);
+    ASSERT_EQ(s.index.extend(200, 0, 400000, s.store), 0);
     EXPECT_EQ(s.index.lastIndexEntry, 4u) << "no entry beyond the capacity";
 }
 

@@ -77,7 +77,7 @@ protected:
     bool readsMatch(uint32_t n)
     {
         std::mt19937 rng(n);
-        auto stored = [&](uint32_t b) { return access.StateMap().IsSet(b); };
+        auto stored = [&](uint32_t b) { return access.StateMap().isSet(b); };
         for (int i = 0; i < 200; ++i) {
             test::RandomRead r = test::randomRead(rng, 64, 8, stored);
             Bytes got(size_t{r.count} * 512);

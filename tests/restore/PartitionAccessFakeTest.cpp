@@ -43,7 +43,7 @@ public:
         }
         return e;
     }
-    bool stored(uint32_t block) const { return access.StateMap().IsSet(block); }
+    bool stored(uint32_t block) const { return access.StateMap().isSet(block); }
     size_t calls(const std::string &prefix) const { return store.callsStartingWith(prefix).size(); }
 
     FakeVolume volume;
@@ -309,7 +309,7 @@ TEST(CompressedCacheTest, ClockRestartDuringReads)
 {
     FakeAccess fa({.blockCount = 256, .compression = 208});
     ASSERT_EQ(fa.open(), 0);
-    paCacheRing().SetClock(kClockLimit - 3);
+    paCacheRing().setClock(kClockLimit - 3);
     std::mt19937 rng(5);
     auto stored = [&](uint32_t b) { return fa.stored(b); };
     for (int i = 0; i < 200; ++i) {

@@ -49,7 +49,7 @@ void expectRandomReadsMatch(PARTITION_ACCESS &access, const Bytes &raw, uint32_t
     std::mt19937 rng(seed);
     const uint32_t spb = access.SectorsPerBlock();
     const uint32_t blocks = static_cast<uint32_t>(raw.size() / 512 / spb);
-    auto stored = [&](uint32_t b) { return access.StateMap().IsSet(b); };
+    auto stored = [&](uint32_t b) { return access.StateMap().isSet(b); };
     Bytes got;
     for (int i = 0; i < reads; ++i) {
         test::RandomRead r = test::randomRead(rng, blocks, spb, stored);
@@ -68,7 +68,7 @@ void expectInterleavedReadsMatch(PARTITION_ACCESS &access, const Bytes &raw, uin
     std::mt19937 rng(seed);
     const uint32_t spb = access.SectorsPerBlock();
     const uint32_t blocks = static_cast<uint32_t>(raw.size() / 512 / spb);
-    auto stored = [&](uint32_t b) { return access.StateMap().IsSet(b); };
+    auto stored = [&](uint32_t b) { return access.StateMap().isSet(b); };
     auto expectRead = [&](uint32_t sector, uint32_t count) {
         Bytes got(size_t{count} * 512, 0);
         ASSERT_EQ(access.ReadSectors(sector, got.data(), count), 0) << sector << " + " << count;
@@ -175,7 +175,7 @@ TEST_P(RealVolumeTest, SectorsMatchTheRawVolumeWithAndWithoutASavedIndex)
         ASSERT_TRUE(std::equal(sector.begin(), sector.end(), raw.begin() + at));
         const index::ImageIndex &built = access.Index();
         for (uint32_t i = 0; i <= built.lastIndexEntry; ++i) {
-            const index::Checkpoint point = built.At(i);
+            const index::Checkpoint point = built.at(i);
             EXPECT_EQ(point.position + point.blockOffset,
                       access.StateMap().CountSet(0, point.firstBlock) * spb * 512)
                 << "checkpoint " << i;
@@ -341,7 +341,7 @@ protected:
     {
         Bytes got(4096);
         for (uint32_t b = access.LastUsedBlock() + 1; b-- > 0;) {
-            if (!access.StateMap().IsSet(b))
+            if (!access.StateMap().isSet(b))
                 continue;
             if (access.ReadSectors(b * 8, got.data(), 8) != 0 ||
                 !std::equal(got.begin(), got.end(), raw.begin() + size_t{b} * 4096))
