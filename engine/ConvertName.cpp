@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/Utf8.h"
 #include "platform/Charset.h"
 
 namespace imbrex::engine {
@@ -123,31 +124,6 @@ void decodeUtf8(std::string_view text, std::vector<char32_t> &out)
         out.push_back(length == 0 ? kInvalid : c);
         i += length == 0 ? 1 : length;
     }
-}
-
-// Code points here are Unicode scalar values (or kInvalid, handled by the caller).
-size_t encodeUtf8(char32_t c, char *out)
-{
-    if (c < 0x80) {
-        out[0] = static_cast<char>(c);
-        return 1;
-    }
-    if (c < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (c >> 6));
-        out[1] = static_cast<char>(0x80 | (c & 0x3F));
-        return 2;
-    }
-    if (c < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (c >> 12));
-        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (c & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (c >> 18));
-    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (c & 0x3F));
-    return 4;
 }
 
 bool isAscii(std::string_view text)

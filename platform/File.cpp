@@ -179,6 +179,11 @@ int File::writeAt(uint64_t offset, std::span<const std::byte> data)
 {
     if (int e = injected(IoOperation::Write, m_path, offset, data.size()))
         return e;
+    return writeAllAt(offset, data);
+}
+
+int File::writeAllAt(uint64_t offset, std::span<const std::byte> data)
+{
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::pwrite(m_fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));

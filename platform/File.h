@@ -66,6 +66,8 @@ private:
     friend class Directory;
     friend int copyFileRange(File &, uint64_t, File &, uint64_t, uint64_t, std::span<const std::byte>);
     int openChecked(const std::string &path, int flags, bool blockDeviceAllowed);
+    // writeAt without asking the fault hook, for a caller that asked it already for a larger write.
+    int writeAllAt(uint64_t offset, std::span<const std::byte> data);
 
     int m_fd = -1;
     std::string m_path;

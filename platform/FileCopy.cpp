@@ -18,23 +18,6 @@ bool kernelCannotCopy(int err)
     return err == EXDEV || err == ENOSYS || err == EINVAL || err == EOPNOTSUPP || err == ENOTSUP;
 }
 
-int writeAll(int fd, const std::string &path, uint64_t offset, std::span<const std::byte> data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return mapErrno(errno, path);
-        }
-        if (n == 0)
-            return kErrorDiskFull;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 } // namespace
 
 int copyFileRange(File &source, uint64_t from, File &target, uint64_t to, uint64_t length,
@@ -62,7 +45,7 @@ int copyFileRange(File &source, uint64_t from, File &target, uint64_t to, uint64
         return 0;
 
     if (inHand.size() == length)
-        return writeAll(target.m_fd, target.m_path, to + done, inHand.subspan(static_cast<size_t>(done)));
+        return target.writeAllAt(to + done, inHand.subspan(static_cast<size_t>(done)));
     std::vector<std::byte> buffer(static_cast<size_t>(std::min<uint64_t>(length - done, 1 << 20)));
     while (done < length) {
         auto piece =
@@ -72,7 +55,7 @@ int copyFileRange(File &source, uint64_t from, File &target, uint64_t to, uint64
             return e;
         if (got != piece.size())
             return rc::kIoError; // fewer bytes than asked for: the source is shorter than its caller thinks
-        if (int e = writeAll(target.m_fd, target.m_path, to + done, piece))
+        if (int e = target.writeAllAt(to + done, piece))
             return e;
         done += got;
     }
