@@ -788,11 +788,16 @@ void TfrmMain::imageTextNotSaved(int error)
 
 void TfrmMain::reportUnsavedChange(int error)
 {
-    ShowMessageBox(
-        this,
-        store::translatedMessage("The change could not be saved in '%s'.", {utf8(m_currentImagePath)}) +
-            "\n" + store::openFailureReason(error),
-        MessageKind::Error);
+    reportStoreRefusal("The change could not be saved in '%s'.", error);
+}
+
+// message names the open image (its "%s"); the store's reason for error follows on a line of its own.
+void TfrmMain::reportStoreRefusal(const char *message, int error)
+{
+    ShowMessageBox(this,
+                   store::translatedMessage(message, {utf8(m_currentImagePath)}) + "\n" +
+                       store::openFailureReason(error),
+                   MessageKind::Error);
 }
 
 void TfrmMain::setTitle(TitleState state, const QString &fill)
@@ -1491,11 +1496,7 @@ void TfrmMain::itmPartitionDeleteClick()
         result = store::DeletePartitions(*m_store, rows, static_cast<uint32_t>(current), questions);
     }
     if (result != 0 && result != rc::kCancelled)
-        ShowMessageBox(this,
-                       store::translatedMessage("Not every partition could be deleted from '%s'.",
-                                                {utf8(m_currentImagePath)}) +
-                           "\n" + store::openFailureReason(result),
-                       MessageKind::Error);
+        reportStoreRefusal("Not every partition could be deleted from '%s'.", result);
     QListWidgetItem *recent = lstRecentImages->currentItem();
     OpenImageFile(recent ? recent->text() : m_currentImagePath, store::MissingImage::Fail);
 }

@@ -178,6 +178,7 @@ private:
     void writeImageName();
     void imageTextNotSaved(int error);
     void reportUnsavedChange(int error);
+    void reportStoreRefusal(const char *message, int error);
     void editPartitionText(bool name);
     void placeOnScreen(bool centre);
     QList<int> selectedRows() const;
