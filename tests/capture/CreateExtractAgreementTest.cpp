@@ -68,13 +68,7 @@ FatImageBuilder::Geometry fatOfSectors(uint32_t sectorsPerFat)
 
 FatImageBuilder::Geometry fat32()
 {
-    FatImageBuilder::Geometry g;
-    g.fat32Layout = true;
-    g.fatBits = 32;
-    g.rootEntries = 0;
-    g.sectorsPerFat = 8;
-    g.totalSectors = 1000;
-    return g;
+    return FatImageBuilder::fat32(8, 1000);
 }
 
 // An NTFS volume holding data.bin (pattern(20000), outside its record), with the word that closes the first

@@ -60,16 +60,11 @@ private:
 
 FatImageBuilder::Geometry geometry(bool fat32)
 {
+    if (fat32)
+        return FatImageBuilder::fat32(8, 1024);
     FatImageBuilder::Geometry g;
     g.totalSectors = 1024;
     g.sectorsPerFat = 3;
-    if (fat32) {
-        g.fatBits = 32;
-        g.fat32Layout = true;
-        g.rootEntries = 0;
-        g.sectorsPerFat = 8;
-        g.rootCluster = 2;
-    }
     return g;
 }
 

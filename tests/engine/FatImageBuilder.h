@@ -30,6 +30,19 @@ public:
         uint32_t rootCluster = 2;
     };
 
+    // A FAT32 layout: 32-bit entries, no fixed root directory, the root in cluster 2.
+    static Geometry fat32(uint32_t sectorsPerFat, uint32_t totalSectors, uint16_t reservedSectors = 1)
+    {
+        Geometry g;
+        g.fat32Layout = true;
+        g.fatBits = 32;
+        g.rootEntries = 0;
+        g.reservedSectors = reservedSectors;
+        g.sectorsPerFat = sectorsPerFat;
+        g.totalSectors = totalSectors;
+        return g;
+    }
+
     explicit FatImageBuilder(const Geometry &g) : m_g(g), m_image(size_t{g.totalSectors} * g.bytesPerSector)
     {
         put(11, g.bytesPerSector, 2);

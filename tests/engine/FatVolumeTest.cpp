@@ -105,14 +105,7 @@ TEST(FatMount, RefusesBootSectorsItCannotUse)
 
 FatImageBuilder smallFat32()
 {
-    FatImageBuilder::Geometry g;
-    g.fat32Layout = true;
-    g.fatBits = 32;
-    g.rootEntries = 0;
-    g.reservedSectors = 32;
-    g.sectorsPerFat = 8;
-    g.totalSectors = 1100;
-    return FatImageBuilder(g);
+    return FatImageBuilder(FatImageBuilder::fat32(8, 1100, 32));
 }
 
 TEST(FatMount, Fat32VersionActiveFatAndRootCluster)
@@ -467,13 +460,7 @@ TEST(FatDamage, FatSectorsThatCannotBeReadFailTheChainsThatReachThem)
 {
     // A FAT32 table of two pieces; the second piece's sectors fail. A file inside the first piece reads;
     // one whose chain runs into the second gives the read's error, and reads once the sectors come back.
-    FatImageBuilder::Geometry g;
-    g.fat32Layout = true;
-    g.fatBits = 32;
-    g.rootEntries = 0;
-    g.reservedSectors = 32;
-    g.sectorsPerFat = 40;
-    g.totalSectors = 32 + 2 * 40 + 4300;
+    const FatImageBuilder::Geometry g = FatImageBuilder::fat32(40, 32 + 2 * 40 + 4300, 32);
     FatImageBuilder b(g);
     const uint32_t entriesPerPiece = FAT_VARS::kFatPieceSectors * 512 / 4;
     b.addFile(0, "EARLY   BIN", pattern(3 * 512, 1));
