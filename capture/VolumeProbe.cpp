@@ -87,8 +87,9 @@ bool plausibleFat(std::span<const std::byte> b, const FatGeometry &g)
     if (declaredSectors == 0)
         declaredSectors = loadLe32(b, engine::fatboot::kTotalSectors32);
     const uint64_t declaredClusters = (declaredSectors - g.firstDataSector) / g.sectorsPerCluster;
-    if (!isPowerOfTwo(g.sectorsPerCluster) || g.sectorsPerCluster > kMaxFatSectorsPerCluster ||
-        (media != 0xF0 && media < 0xF8) || declaredSectors != g.totalSectors)
+    if (g.clusterCount == 0 || !isPowerOfTwo(g.sectorsPerCluster) ||
+        g.sectorsPerCluster > kMaxFatSectorsPerCluster || (media != 0xF0 && media < 0xF8) ||
+        declaredSectors != g.totalSectors)
         return false;
     if (g.fatType == engine::kFat32)
         return rawRootEntries == 0 && declaredClusters <= kMaxFat32Clusters;

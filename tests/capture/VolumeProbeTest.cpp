@@ -510,6 +510,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{
                           "TotalSectorsOf4GiBSectors", fat16BootSector, {{11, 2, 4096}, {32, 4, 0xFFFFFFFF}}},
                       HostileCase{"MetadataFillsVolume", fat16BootSector, {{22, 2, 0xFFFF}}},
+                      // One sector after the root directory, less than a cluster: no cluster at all.
+                      HostileCase{"NoDataCluster", fat16BootSector, {{32, 4, 293}}},
                       // 255 FATs of 2^32-1 sectors: the metadata alone needs more than 32 bits, and the
                       // partition is as large as anything, so only 64-bit sums catch it.
                       HostileCase{"FatSectorsOverflow32Bits",
