@@ -280,6 +280,14 @@ ChunkReader::DecodedChunk *ChunkReader::cachedChunk(uint64_t index)
     return nullptr;
 }
 
+bool ChunkReader::storedAsIs(uint64_t index)
+{
+    uint64_t offset = 0, next = 0;
+    return index + 1 < m_partition.chunkCount && chunkOffset(index, &offset) == rc::kOk &&
+           chunkOffset(index + 1, &next) == rc::kOk && next > offset &&
+           next - offset == kChunkHeaderSize + chunkLength(index);
+}
+
 bool ChunkReader::plainInWindow(uint64_t index, std::span<const std::byte> *out)
 {
     // A reader going forward through plain chunks takes their bytes from the read window, where they were
@@ -292,12 +300,14 @@ bool ChunkReader::plainInWindow(uint64_t index, std::span<const std::byte> *out)
         ChunkHeader h;
         if (readRecord(index, &h) != rc::kOk)
             return false;
-        m_lastMiss = index;
     }
     if (m_checkedHeader.codec != kCodecPlain)
         return false;
     *out = m_recordBytes.subspan(kChunkHeaderSize);
-    return out->size() == chunkLength(index);
+    if (out->size() != chunkLength(index))
+        return false;
+    m_lastMiss = index;
+    return true;
 }
 
 ChunkReader::DecodedChunk *ChunkReader::leastRecentChunk()
@@ -442,6 +452,10 @@ void ChunkReader::decodeAhead(uint64_t index)
         return;
     if (index + 1 < p.chunkCount && chunkOffset(index + 1, &next) != 0)
         next = 0;
+    // Plain chunks cost no more to copy on this thread than to hand over, and the reader's window reads them
+    // in larger pieces than a worker would.
+    if (!(p.flags & kFlagEncrypted) && next > offset && next - offset == kChunkHeaderSize + job.decodedLength)
+        return;
     if (next > offset && next - offset <= kMaxChunkRecord) {
         job.recordBytes = static_cast<uint32_t>(next - offset);
         job.file = m_file.firstPartHolding(offset, job.recordBytes, &job.fileOffset);
@@ -455,7 +469,6 @@ void ChunkReader::decodeAhead(uint64_t index)
     ChunkHeader h;
     if (readRecord(index, &h) != rc::kOk)
         return;
-    // Plain chunks cost no more to copy on this thread than to hand over.
     if ((h.codec & kCodecMask) == kCodecPlain && !(h.codec & kCodecEncrypted))
         return;
     job.codec = h.codec & kCodecMask;
@@ -477,7 +490,8 @@ int ChunkReader::read(std::byte *out, uint32_t size, uint32_t *bytesRead)
     const PartitionRecord &p = m_partition;
     uint32_t done = 0;
     const bool legacy = familyOf(p.compression) == CompressionFamily::Legacy;
-    const bool plain = familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted);
+    const bool unencrypted = !(p.flags & kFlagEncrypted);
+    const bool plain = familyOf(p.compression) == CompressionFamily::None && unencrypted;
     while (done < size && m_position < p.decodedLength) {
         uint64_t index = m_position / kChunkSize;
         const uint64_t length = chunkLength(index);
@@ -489,7 +503,7 @@ int ChunkReader::read(std::byte *out, uint32_t size, uint32_t *bytesRead)
             continue;
         }
         std::span<const std::byte> bytes;
-        if (!plain || !plainInWindow(index, &bytes)) {
+        if (!((plain || (unencrypted && !legacy && storedAsIs(index))) && plainInWindow(index, &bytes))) {
             const std::vector<std::byte> *decoded = nullptr;
             if (int e = ensureDecoded(index, &decoded))
                 return e;

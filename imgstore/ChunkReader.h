@@ -89,6 +89,10 @@ private:
     void scheduleAhead(uint64_t index);
     int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
     DecodedChunk *cachedChunk(uint64_t index);
+    // Whether the chunk table gives record index the length of a header and the chunk's bytes as they are,
+    // as a chunk that would not compress is stored. Only a hint: a compressed payload may happen to have that
+    // length too, and is then decoded as any other.
+    bool storedAsIs(uint64_t index);
     // The checked bytes of plain chunk index in the read window, when a reader going forward reaches it.
     bool plainInWindow(uint64_t index, std::span<const std::byte> *out);
     // A cached chunk's bytes into *out, marked as used now; false when index is not cached.
