@@ -21,7 +21,7 @@ void fillPage(std::span<const std::byte> bytes, std::vector<uint64_t> &offsets)
     for (size_t i = 0; i < offsets.size(); ++i)
         offsets[i] = loadLe64(bytes, i * 8);
 }
-constexpr uint64_t kDecodeAheadDepth = 8; // chunks handed to the workers ahead of a reader going forward
+constexpr uint64_t kDecodeAheadDepth = 16; // chunks handed to the workers ahead of a reader going forward
 
 } // namespace
 
@@ -49,7 +49,8 @@ void ChunkReader::stop()
     for (DecodedChunk &chunk : m_decodedChunks)
         chunk.index = UINT64_MAX;
     m_lastRecord = UINT64_MAX;
-    m_lastMiss = UINT64_MAX;
+    m_streamAt = UINT64_MAX;
+    m_aheadEnd = UINT64_MAX;
     m_decoder.resetStream();
 }
 
@@ -295,7 +296,7 @@ bool ChunkReader::plainInWindow(uint64_t index, std::span<const std::byte> *out)
     // the chunk kept. A record that cannot be read here is left to the decoded chunks' path, which reports
     // it.
     if (index != m_checkedRecord) {
-        if (index != m_lastMiss + 1 || cachedChunk(index))
+        if (index != m_streamAt + 1 || cachedChunk(index))
             return false;
         ChunkHeader h;
         if (readRecord(index, &h) != rc::kOk)
@@ -304,10 +305,7 @@ bool ChunkReader::plainInWindow(uint64_t index, std::span<const std::byte> *out)
     if (m_checkedHeader.codec != kCodecPlain)
         return false;
     *out = m_recordBytes.subspan(kChunkHeaderSize);
-    if (out->size() != chunkLength(index))
-        return false;
-    m_lastMiss = index;
-    return true;
+    return out->size() == chunkLength(index);
 }
 
 ChunkReader::DecodedChunk *ChunkReader::leastRecentChunk()
@@ -361,8 +359,10 @@ int ChunkReader::ensureDecoded(uint64_t index, const std::vector<std::byte> **ou
 {
     // 256 decoded chunks (16 MiB) are kept: readers of a volume go back and forth between its tables and its
     // data, and files restored in name order lie all over the volume.
-    if (useCached(index, out))
+    if (useCached(index, out)) {
+        noteChunkUsed(index, false);
         return rc::kOk;
+    }
     if (int e = ensureKey())
         return e;
     const bool legacy = familyOf(m_partition.compression) == CompressionFamily::Legacy;
@@ -376,15 +376,16 @@ int ChunkReader::ensureDecoded(uint64_t index, const std::vector<std::byte> **ou
                 return e;
     } else {
         collectDecodedAhead();
-        if (useCached(index, out))
+        if (useCached(index, out)) {
+            noteChunkUsed(index, false);
             return rc::kOk;
+        }
     }
     DecodedChunk *slot = nullptr;
     if (int e = decodeIntoCache(index, &slot))
         return e;
     *out = &slot->bytes;
-    if (!legacy)
-        scheduleAhead(index);
+    noteChunkUsed(index, true);
     return rc::kOk;
 }
 
@@ -402,6 +403,7 @@ int ChunkReader::readWholeChunk(uint64_t index, std::span<std::byte> out)
         if (cached->size() != out.size())
             return rc::kDataDamaged;
         std::memcpy(out.data(), cached->data(), out.size());
+        noteChunkUsed(index, false);
         return rc::kOk;
     }
     if (m_ahead.take(m_readGeneration, index, m_aheadBytes) && m_aheadBytes.size() == out.size()) {
@@ -409,30 +411,38 @@ int ChunkReader::readWholeChunk(uint64_t index, std::span<std::byte> out)
     } else if (int e = decodeChunkInto(index, out)) {
         return e;
     }
-    scheduleAhead(index);
+    noteChunkUsed(index, true);
     return rc::kOk;
 }
 
-void ChunkReader::scheduleAhead(uint64_t index)
+void ChunkReader::noteChunkUsed(uint64_t index, bool missed)
 {
-    // Whatever brought the reader here (a file's data, a volume's tables), it most often reads on; one that
-    // came here from the chunk before is reading a long stretch, and with several chunks in hand the workers
-    // need not wait for the reader between them.
-    const bool forward = index == m_lastMiss + 1;
-    m_lastMiss = index;
-    const uint64_t depth = forward ? kDecodeAheadDepth : 1;
-    ++m_aheadRequest;
-    for (uint64_t next = index + 1; next <= index + depth; ++next)
-        decodeAhead(next);
+    // A reader that takes the chunk after the one it took last (from the decoded chunks or not) is reading a
+    // long stretch: the workers are kept kDecodeAheadDepth chunks in front of it, in one request, so that
+    // they take its chunks in order and each step hands over only the chunk that comes into reach. A volume's
+    // reader going back to its tables in between finds them among the decoded chunks and leaves the stretch
+    // as it is. Whatever else it missed, it most often reads on from there: the chunk after is started.
+    const bool forward = index == m_streamAt + 1;
+    if (!forward && !missed)
+        return;
+    m_streamAt = index;
+    if (familyOf(m_partition.compression) == CompressionFamily::Legacy ||
+        (familyOf(m_partition.compression) == CompressionFamily::None &&
+         !(m_partition.flags & kFlagEncrypted)))
+        return;
+    if (!forward || m_aheadEnd == UINT64_MAX || m_aheadEnd < index) {
+        ++m_aheadRequest;
+        m_aheadEnd = index;
+    }
+    const uint64_t last = index + (forward ? kDecodeAheadDepth : 1);
+    for (; m_aheadEnd < last; ++m_aheadEnd)
+        decodeAhead(m_aheadEnd + 1);
 }
 
 void ChunkReader::decodeAhead(uint64_t index)
 {
     const PartitionRecord &p = m_partition;
     if (index >= p.chunkCount || m_ahead.renew(m_readGeneration, index, m_aheadRequest) || cachedChunk(index))
-        return;
-    // Nothing to decode in a partition of plain chunks; the record need not even be read.
-    if (familyOf(p.compression) == CompressionFamily::None && !(p.flags & kFlagEncrypted))
         return;
     DecodeAhead::Job job;
     job.generation = m_readGeneration;
@@ -503,7 +513,9 @@ int ChunkReader::read(std::byte *out, uint32_t size, uint32_t *bytesRead)
             continue;
         }
         std::span<const std::byte> bytes;
-        if (!((plain || (unencrypted && !legacy && storedAsIs(index))) && plainInWindow(index, &bytes))) {
+        const bool inWindow =
+            (plain || (unencrypted && !legacy && storedAsIs(index))) && plainInWindow(index, &bytes);
+        if (!inWindow) {
             const std::vector<std::byte> *decoded = nullptr;
             if (int e = ensureDecoded(index, &decoded))
                 return e;
@@ -512,6 +524,9 @@ int ChunkReader::read(std::byte *out, uint32_t size, uint32_t *bytesRead)
         auto offset = static_cast<size_t>(m_position % kChunkSize);
         size_t n = std::min<size_t>(size - done, bytes.size() - offset);
         std::memcpy(out + done, bytes.data() + offset, n);
+        // Only now: handing chunks ahead may read records into the window that bytes points into.
+        if (inWindow)
+            noteChunkUsed(index, false);
         done += static_cast<uint32_t>(n);
         m_position += n;
     }

@@ -85,8 +85,9 @@ private:
     int decodeChunkInto(uint64_t index, std::span<std::byte> out);
     // Chunk index into out, which is its decoded length, leaving the decoded chunks as they are.
     int readWholeChunk(uint64_t index, std::span<std::byte> out);
-    // After the reader missed chunk index: hands the chunks it will want next to the workers.
-    void scheduleAhead(uint64_t index);
+    // After the reader took chunk index, missed among the decoded chunks or not: hands the chunks it will
+    // want next to the workers.
+    void noteChunkUsed(uint64_t index, bool missed);
     int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
     DecodedChunk *cachedChunk(uint64_t index);
     // Whether the chunk table gives record index the length of a header and the chunk's bytes as they are,
@@ -141,7 +142,8 @@ private:
     size_t m_lastFound = 0;           // the decoded chunk cachedChunk found last
     uint64_t m_readGeneration = 0;    // changes whenever what the decoded chunks belong to changes
     uint64_t m_aheadRequest = 0;      // counts the reader's requests to the worker
-    uint64_t m_lastMiss = UINT64_MAX; // the chunk decoded last, to tell forward reading from jumps
+    uint64_t m_streamAt = UINT64_MAX; // the last chunk of the stretch read forward, to tell it from jumps
+    uint64_t m_aheadEnd = UINT64_MAX; // the last chunk handed to the workers in the current stretch
     DecodeAhead m_ahead;
     std::vector<std::byte> m_aheadBytes; // a chunk taken from the workers on its way to the caller
     ChunkDecoder m_decoder;

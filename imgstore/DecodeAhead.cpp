@@ -23,7 +23,7 @@ DecodeAhead::~DecodeAhead()
         std::lock_guard lock(m_mutex);
         m_stop = true;
     }
-    m_changed.notify_all();
+    m_jobQueued.notify_all();
     for (std::thread &worker : m_workers)
         worker.join();
 }
@@ -129,7 +129,7 @@ bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
         slot->order = ++m_order;
         slot->state = State::Queued;
     }
-    m_changed.notify_all();
+    m_jobQueued.notify_one();
     return true;
 }
 
@@ -145,7 +145,7 @@ bool DecodeAhead::take(uint64_t generation, uint64_t index, std::vector<std::byt
         slot->state = State::Free;
         return false;
     }
-    m_changed.wait(lock, [slot] { return slot->state != State::Running; });
+    m_jobFinished.wait(lock, [slot] { return slot->state != State::Running; });
     slot->state = State::Free;
     if (slot->result != rc::kOk)
         return false;
@@ -161,7 +161,7 @@ void DecodeAhead::drain()
     for (Slot &slot : m_slots)
         if (slot.state == State::Queued)
             slot.state = State::Free;
-    m_changed.wait(lock, [this] {
+    m_jobFinished.wait(lock, [this] {
         for (const Slot &slot : m_slots)
             if (slot.state == State::Running)
                 return false;
@@ -220,7 +220,7 @@ void DecodeAhead::run()
     std::unique_lock lock(m_mutex);
     for (;;) {
         Slot *slot = nullptr;
-        m_changed.wait(lock, [this, &slot] { return m_stop || (slot = nextToRun()) != nullptr; });
+        m_jobQueued.wait(lock, [this, &slot] { return m_stop || (slot = nextToRun()) != nullptr; });
         if (m_stop)
             return;
         slot->state = State::Running;
@@ -235,7 +235,7 @@ void DecodeAhead::run()
         lock.lock();
         slot->result = result;
         slot->state = State::Done;
-        m_changed.notify_all();
+        m_jobFinished.notify_all();
     }
 }
 

@@ -29,7 +29,7 @@ namespace imbrex::zbi {
 class DecodeAhead
 {
 public:
-    static constexpr size_t kSlots = 16;
+    static constexpr size_t kSlots = 24;
     static constexpr unsigned kMaxWorkers = 8;
 
     // How many workers run once the first job starts: the machine's cores, at least two, at most kMaxWorkers.
@@ -105,7 +105,9 @@ private:
     Slot *nextToRun();
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    // Two conditions, so that a finished job wakes only the reader and a new one only a worker.
+    std::condition_variable m_jobQueued;
+    std::condition_variable m_jobFinished;
     std::vector<std::thread> m_workers;
     uint64_t m_workerFork = 0; // the fork count of the process that started the workers
     bool m_stop = false;

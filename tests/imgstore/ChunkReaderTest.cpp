@@ -1,6 +1,10 @@
 // The chunk table is read in pages: with few pages kept, a reader still reads the whole stream, forwards and
-// by jumps, and a page spoilt on disk after the table was checked is found when it is read again.
+// by jumps, and a page spoilt on disk after the table was checked is found when it is read again. A
+// compressed partition whose chunks are partly stored as they are gives back the same bytes however it is
+// read.
 #include "imgstore/ChunkReader.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +15,18 @@
 #include "tests/support/TempDir.h"
 
 using namespace imbrex;
+
+namespace {
+
+zbi::PartitionRecord firstPartition(zbi::ImageFile &file, const std::string &path)
+{
+    EXPECT_EQ(file.open(path, false), 0);
+    zbi::CatalogCommitter catalog(file, false);
+    EXPECT_EQ(catalog.load(), 0);
+    return catalog.catalog().partitions.at(0);
+}
+
+} // namespace
 
 TEST(ChunkReader, TablePagesAreReadAgainAndChecked)
 {
@@ -28,10 +44,7 @@ TEST(ChunkReader, TablePagesAreReadAgainAndChecked)
     const std::vector<uint8_t> expected = test::storedStream(spec);
 
     zbi::ImageFile file;
-    ASSERT_EQ(file.open(path, false), 0);
-    zbi::CatalogCommitter catalog(file, false);
-    ASSERT_EQ(catalog.load(), 0);
-    const zbi::PartitionRecord p = catalog.catalog().partitions.at(0);
+    const zbi::PartitionRecord p = firstPartition(file, path);
     zbi::ChunkReader reader(file, 8, 2);
     reader.start(p);
 
@@ -67,4 +80,55 @@ TEST(ChunkReader, TablePagesAreReadAgainAndChecked)
     // A reader starting afresh checks the whole table first.
     reader.start(p);
     EXPECT_EQ(reader.read(reinterpret_cast<std::byte *>(piece.data()), 65536, &got), rc::kDataDamaged);
+}
+
+TEST(ChunkReader, ChunksStoredAsTheyAreAmongCompressedOnesReadBackEqual)
+{
+    // Runs of random chunks (stored as they are) and text chunks (compressed) of different lengths, so that
+    // a reader going forward crosses from one kind to the other while the workers decode ahead.
+    test::PartitionSpec spec;
+    spec.sectorCount = 128 * 60; // 60 chunks
+    spec.compression = 100;
+    const std::vector<uint8_t> random = test::patternBytes(size_t{spec.sectorCount} * 512, 7);
+    const std::vector<uint8_t> text = test::textBytes(size_t{spec.sectorCount} * 512, 7);
+    for (size_t chunk = 0; chunk < 60; ++chunk) {
+        const std::vector<uint8_t> &from = (chunk % 7) < 3 ? random : text;
+        spec.content.insert(spec.content.end(), from.begin() + static_cast<ptrdiff_t>(chunk * 65536),
+                            from.begin() + static_cast<ptrdiff_t>((chunk + 1) * 65536));
+    }
+    test::TempDir dir;
+    const std::string path = dir.file("image.zbi");
+    {
+        uint32_t error = 0;
+        ImageStorePtr store(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
+        ASSERT_EQ(test::addPartition(*store, spec), 0);
+    }
+    const std::vector<uint8_t> expected = test::storedStream(spec);
+    zbi::ImageFile file;
+    const zbi::PartitionRecord p = firstPartition(file, path);
+    ASSERT_LT(p.storedSize, expected.size()) << "nothing was compressed";
+    zbi::ChunkReader reader(file);
+
+    // Pieces smaller than a chunk, whole chunks, pieces across chunks; then forward again with a jump back
+    // to the first chunk (as a volume's reader goes back to its tables) between every two pieces.
+    for (uint32_t piece : {4096u, 65536u, 100000u, 3u * 65536 + 17}) {
+        SCOPED_TRACE(piece);
+        reader.start(p);
+        std::vector<uint8_t> stream(expected.size());
+        for (size_t at = 0; at < stream.size();) {
+            uint32_t got = 0;
+            ASSERT_EQ(reader.read(reinterpret_cast<std::byte *>(stream.data() + at), piece, &got), 0);
+            ASSERT_GT(got, 0u);
+            at += got;
+            if (piece == 4096)
+                continue;
+            std::vector<uint8_t> table(512);
+            ASSERT_EQ(reader.seek(512), 0);
+            ASSERT_EQ(reader.read(reinterpret_cast<std::byte *>(table.data()), 512, &got), 0);
+            ASSERT_TRUE(std::equal(table.begin(), table.end(), expected.begin() + 512));
+            ASSERT_EQ(reader.seek(at), 0);
+        }
+        auto [a, b] = std::mismatch(stream.begin(), stream.end(), expected.begin());
+        EXPECT_TRUE(a == stream.end()) << "first difference at " << (a - stream.begin());
+    }
 }
