@@ -22,6 +22,8 @@ void fillPage(std::span<const std::byte> bytes, std::vector<uint64_t> &offsets)
         offsets[i] = loadLe64(bytes, i * 8);
 }
 constexpr uint64_t kDecodeAheadDepth = 16; // chunks handed to the workers ahead of a reader going forward
+// A stretch handed over must not push out its own first chunks.
+static_assert(kDecodeAheadDepth + DecodeAhead::kMaxWorkers <= DecodeAhead::kSlots);
 
 } // namespace
 
