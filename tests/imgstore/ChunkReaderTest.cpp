@@ -18,8 +18,15 @@ using namespace imbrex;
 
 namespace {
 
-zbi::PartitionRecord firstPartition(zbi::ImageFile &file, const std::string &path)
+// Stores spec as the only partition of a new image at path and opens that image in file.
+zbi::PartitionRecord storeAndOpen(const test::PartitionSpec &spec, const std::string &path,
+                                  zbi::ImageFile &file)
 {
+    {
+        uint32_t error = 0;
+        ImageStorePtr store(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
+        EXPECT_EQ(test::addPartition(*store, spec), 0);
+    }
     EXPECT_EQ(file.open(path, false), 0);
     zbi::CatalogCommitter catalog(file, false);
     EXPECT_EQ(catalog.load(), 0);
@@ -36,15 +43,9 @@ TEST(ChunkReader, TablePagesAreReadAgainAndChecked)
     spec.sectorCount = 80000; // 625 chunks: 79 pages of 8, and more than one page of the writer
     spec.compression = 100;
     spec.compressible = true;
-    {
-        uint32_t error = 0;
-        ImageStorePtr store(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
-        ASSERT_EQ(test::addPartition(*store, spec), 0);
-    }
-    const std::vector<uint8_t> expected = test::storedStream(spec);
-
     zbi::ImageFile file;
-    const zbi::PartitionRecord p = firstPartition(file, path);
+    const zbi::PartitionRecord p = storeAndOpen(spec, path, file);
+    const std::vector<uint8_t> expected = test::storedStream(spec);
     zbi::ChunkReader reader(file, 8, 2);
     reader.start(p);
 
@@ -98,14 +99,9 @@ TEST(ChunkReader, ChunksStoredAsTheyAreAmongCompressedOnesReadBackEqual)
     }
     test::TempDir dir;
     const std::string path = dir.file("image.zbi");
-    {
-        uint32_t error = 0;
-        ImageStorePtr store(ImageStoreCreateNew(path.c_str(), kNoSplit, 0, 0, nullptr, &error));
-        ASSERT_EQ(test::addPartition(*store, spec), 0);
-    }
-    const std::vector<uint8_t> expected = test::storedStream(spec);
     zbi::ImageFile file;
-    const zbi::PartitionRecord p = firstPartition(file, path);
+    const zbi::PartitionRecord p = storeAndOpen(spec, path, file);
+    const std::vector<uint8_t> expected = test::storedStream(spec);
     ASSERT_LT(p.storedSize, expected.size()) << "nothing was compressed";
     zbi::ChunkReader reader(file);
 
