@@ -283,6 +283,17 @@ ChunkReader::DecodedChunk *ChunkReader::cachedChunk(uint64_t index)
     return nullptr;
 }
 
+bool ChunkReader::legacyStream() const
+{
+    return familyOf(m_partition.compression) == CompressionFamily::Legacy;
+}
+
+bool ChunkReader::plainPartition() const
+{
+    return familyOf(m_partition.compression) == CompressionFamily::None &&
+           !(m_partition.flags & kFlagEncrypted);
+}
+
 bool ChunkReader::storedAsIs(uint64_t index)
 {
     uint64_t offset = 0, next = 0;
@@ -367,8 +378,7 @@ int ChunkReader::ensureDecoded(uint64_t index, const std::vector<std::byte> **ou
     }
     if (int e = ensureKey())
         return e;
-    const bool legacy = familyOf(m_partition.compression) == CompressionFamily::Legacy;
-    if (legacy) {
+    if (legacyStream()) {
         // One stream from the start: going back means decoding again from chunk 0.
         if (index < m_decoder.nextStreamChunk())
             m_decoder.resetStream();
@@ -428,9 +438,7 @@ void ChunkReader::noteChunkUsed(uint64_t index, bool missed)
     if (!forward && !missed)
         return;
     m_streamAt = index;
-    if (familyOf(m_partition.compression) == CompressionFamily::Legacy ||
-        (familyOf(m_partition.compression) == CompressionFamily::None &&
-         !(m_partition.flags & kFlagEncrypted)))
+    if (legacyStream() || plainPartition())
         return;
     if (!forward || m_aheadEnd == UINT64_MAX || m_aheadEnd < index) {
         ++m_aheadRequest;
@@ -445,6 +453,10 @@ void ChunkReader::decodeAhead(uint64_t index)
 {
     const PartitionRecord &p = m_partition;
     if (index >= p.chunkCount || m_ahead.renew(m_readGeneration, index, m_aheadRequest) || cachedChunk(index))
+        return;
+    // Plain chunks cost no more to copy on this thread than to hand over, and the reader's window reads them
+    // in larger pieces than a worker would.
+    if (!(p.flags & kFlagEncrypted) && storedAsIs(index))
         return;
     DecodeAhead::Job job;
     job.generation = m_readGeneration;
@@ -464,10 +476,6 @@ void ChunkReader::decodeAhead(uint64_t index)
         return;
     if (index + 1 < p.chunkCount && chunkOffset(index + 1, &next) != 0)
         next = 0;
-    // Plain chunks cost no more to copy on this thread than to hand over, and the reader's window reads them
-    // in larger pieces than a worker would.
-    if (!(p.flags & kFlagEncrypted) && next > offset && next - offset == kChunkHeaderSize + job.decodedLength)
-        return;
     if (next > offset && next - offset <= kMaxChunkRecord) {
         job.recordBytes = static_cast<uint32_t>(next - offset);
         job.file = m_file.firstPartHolding(offset, job.recordBytes, &job.fileOffset);
@@ -501,9 +509,9 @@ int ChunkReader::read(std::byte *out, uint32_t size, uint32_t *bytesRead)
         return e;
     const PartitionRecord &p = m_partition;
     uint32_t done = 0;
-    const bool legacy = familyOf(p.compression) == CompressionFamily::Legacy;
+    const bool legacy = legacyStream();
+    const bool plain = plainPartition();
     const bool unencrypted = !(p.flags & kFlagEncrypted);
-    const bool plain = familyOf(p.compression) == CompressionFamily::None && unencrypted;
     while (done < size && m_position < p.decodedLength) {
         uint64_t index = m_position / kChunkSize;
         const uint64_t length = chunkLength(index);
@@ -540,7 +548,7 @@ int ChunkReader::read(std::byte *out, uint32_t size, uint32_t *bytesRead)
 // passes over are never decoded.
 int ChunkReader::skip(uint32_t size, uint32_t *skipped)
 {
-    if (familyOf(m_partition.compression) == CompressionFamily::Legacy)
+    if (legacyStream())
         return rc::kNotSupported;
     const uint64_t length = m_partition.decodedLength;
     const uint64_t n = std::min<uint64_t>(size, length - std::min(m_position, length));

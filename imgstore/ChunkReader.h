@@ -90,6 +90,10 @@ private:
     void noteChunkUsed(uint64_t index, bool missed);
     int ensureDecoded(uint64_t index, const std::vector<std::byte> **out);
     DecodedChunk *cachedChunk(uint64_t index);
+    // A partition stored as one stream from its beginning, which cannot be read from any chunk on.
+    bool legacyStream() const;
+    // A partition whose chunks are all stored as they are, with nothing to decode or decrypt.
+    bool plainPartition() const;
     // Whether the chunk table gives record index the length of a header and the chunk's bytes as they are,
     // as a chunk that would not compress is stored. Only a hint: a compressed payload may happen to have that
     // length too, and is then decoded as any other.

@@ -30,7 +30,7 @@ class DecodeAhead
 {
 public:
     static constexpr unsigned kMaxWorkers = 8;
-    // Room for a reader's stretch of chunks ahead (ChunkReader keeps 16 there) beside a job of every worker.
+    // Room for a reader's stretch of chunks ahead beside a job of every worker.
     static constexpr size_t kSlots = 24;
 
     // How many workers run once the first job starts: the machine's cores, at least two, at most kMaxWorkers.
