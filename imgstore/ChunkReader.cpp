@@ -349,7 +349,7 @@ void ChunkReader::collectDecodedAhead()
 int ChunkReader::decodeIntoCache(uint64_t index, DecodedChunk **out)
 {
     DecodedChunk *slot = leastRecentChunk();
-    if (!m_ahead.take(m_readGeneration, index, slot->bytes))
+    if (!m_ahead.take(m_readGeneration, index, slot->bytes, m_decoder))
         if (int e = decodeChunk(index, slot->bytes))
             return e;
     slot->index = index;
@@ -405,11 +405,11 @@ int ChunkReader::readWholeChunk(uint64_t index, std::span<std::byte> out)
 {
     // A reader taking whole chunks (a file's data, a partition read out in one go) seldom comes back to
     // them, so they go straight into its buffer: a plain chunk is checked in the read window and copied
-    // once, a compressed one is decoded where it is wanted. The decoded chunks stay for the short reads of
-    // tables that a volume's reader goes back to.
+    // once, a compressed one is decoded where it is wanted or taken from the workers. The decoded chunks stay
+    // for the short reads of tables that a volume's reader goes back to: what the workers decoded is not
+    // moved among them on the way, which would push those tables out and touch 16 MiB of memory for nothing.
     if (int e = ensureKey())
         return e;
-    collectDecodedAhead();
     const std::vector<std::byte> *cached = nullptr;
     if (useCached(index, &cached)) {
         if (cached->size() != out.size())
@@ -418,7 +418,7 @@ int ChunkReader::readWholeChunk(uint64_t index, std::span<std::byte> out)
         noteChunkUsed(index, false);
         return rc::kOk;
     }
-    if (m_ahead.take(m_readGeneration, index, m_aheadBytes) && m_aheadBytes.size() == out.size()) {
+    if (m_ahead.take(m_readGeneration, index, m_aheadBytes, m_decoder) && m_aheadBytes.size() == out.size()) {
         std::memcpy(out.data(), m_aheadBytes.data(), out.size());
     } else if (int e = decodeChunkInto(index, out)) {
         return e;

@@ -30,7 +30,8 @@ DecodeAhead::~DecodeAhead()
 
 unsigned DecodeAhead::workerCount()
 {
-    return std::clamp(std::thread::hardware_concurrency(), 2u, kMaxWorkers);
+    // The reader decodes too while it would wait, so one thread per core decodes.
+    return std::clamp(std::thread::hardware_concurrency(), 2u, kMaxWorkers + 1) - 1;
 }
 
 bool DecodeAhead::workerHere() const
@@ -133,7 +134,8 @@ bool DecodeAhead::start(const Job &job, std::span<const std::byte> payload)
     return true;
 }
 
-bool DecodeAhead::take(uint64_t generation, uint64_t index, std::vector<std::byte> &out)
+bool DecodeAhead::take(uint64_t generation, uint64_t index, std::vector<std::byte> &out,
+                       ChunkDecoder &decoder)
 {
     if (!workerHere())
         return false;
@@ -145,7 +147,17 @@ bool DecodeAhead::take(uint64_t generation, uint64_t index, std::vector<std::byt
         slot->state = State::Free;
         return false;
     }
-    m_jobFinished.wait(lock, [slot] { return slot->state != State::Running; });
+    // While a worker decodes the chunk, the reader decodes the next job waiting instead of sleeping: it stays
+    // busy on its own core, and a reader and worker that wake each other for every chunk tend to be put on
+    // one core by the scheduler.
+    while (slot->state == State::Running) {
+        Slot *next = nextToRun();
+        if (!next) {
+            m_jobFinished.wait(lock, [slot] { return slot->state != State::Running; });
+            break;
+        }
+        runJob(*next, decoder, lock);
+    }
     slot->state = State::Free;
     if (slot->result != rc::kOk)
         return false;
@@ -214,6 +226,23 @@ int DecodeAhead::decode(const Job &job, Slot &slot, ChunkDecoder &decoder)
     return decoder.decode(codec, job.index, payload, slot.decoded);
 }
 
+void DecodeAhead::runJob(Slot &slot, ChunkDecoder &decoder, std::unique_lock<std::mutex> &lock)
+{
+    slot.state = State::Running;
+    const Job job = slot.job;
+    lock.unlock();
+    int result = rc::kOk;
+    try {
+        result = decode(job, slot, decoder);
+    } catch (...) {
+        result = rc::kOutOfMemory;
+    }
+    lock.lock();
+    slot.result = result;
+    slot.state = State::Done;
+    m_jobFinished.notify_all();
+}
+
 void DecodeAhead::run()
 {
     ChunkDecoder decoder;
@@ -223,19 +252,7 @@ void DecodeAhead::run()
         m_jobQueued.wait(lock, [this, &slot] { return m_stop || (slot = nextToRun()) != nullptr; });
         if (m_stop)
             return;
-        slot->state = State::Running;
-        const Job job = slot->job;
-        lock.unlock();
-        int result = rc::kOk;
-        try {
-            result = decode(job, *slot, decoder);
-        } catch (...) {
-            result = rc::kOutOfMemory;
-        }
-        lock.lock();
-        slot->result = result;
-        slot->state = State::Done;
-        m_jobFinished.notify_all();
+        runJob(*slot, decoder, lock);
     }
 }
 

@@ -1,9 +1,11 @@
 // DecodeAhead: decodes chunks on worker threads while the reader works through others.
 //
 // A reader of a compressed partition spends about as long decoding each chunk as it does using it; handing
-// the chunks it will want next to workers (one per core, at least two) lets them all overlap. The workers
-// hold a few jobs and take the newest request first (what the reader asked for last is what it wants
-// soonest). A job either carries a copy
+// the chunks it will want next to workers lets them all overlap. There is a worker for every core but one:
+// a reader that would wait for a chunk being decoded decodes the next job waiting itself, so that it keeps
+// its core busy instead of sleeping, and the scheduler does not put a reader and a worker that wake each
+// other for every chunk on one core. The workers hold a few jobs and take the newest request first (what the
+// reader asked for last is what it wants soonest). A job either carries a copy
 // of the record's payload or names where the record lies in the image's first file, which the worker then
 // reads and checks itself, so that the reader's thread does no reading for it. With a copy of the key for a
 // protected partition, the worker never touches the store. Its results are only a head start: whoever takes a
@@ -33,7 +35,8 @@ public:
     // Room for a reader's stretch of chunks ahead beside a job of every worker.
     static constexpr size_t kSlots = 24;
 
-    // How many workers run once the first job starts: the machine's cores, at least two, at most kMaxWorkers.
+    // How many workers run once the first job starts: the machine's cores but one, at least one, at most
+    // kMaxWorkers.
     static unsigned workerCount();
 
     struct Job
@@ -70,7 +73,8 @@ public:
     // When chunk index of generation is decoded without error, or is being decoded and then is: moves its
     // bytes into out and returns true. A job the worker has not begun is dropped (the reader decodes it
     // sooner itself than it would wait behind the others) and false returned, as for a failed or unknown one.
-    bool take(uint64_t generation, uint64_t index, std::vector<std::byte> &out);
+    // While a worker decodes it, the caller decodes other jobs waiting with decoder.
+    bool take(uint64_t generation, uint64_t index, std::vector<std::byte> &out, ChunkDecoder &decoder);
     // Moves the bytes of some job of generation that decoded without error into out and returns true with
     // its chunk's index; false when there is none (jobs that failed are dropped on the way).
     bool takeAnyDone(uint64_t generation, uint64_t *index, std::vector<std::byte> &out);
@@ -98,6 +102,8 @@ private:
     };
 
     void run();
+    // Runs the job of slot, which was queued, with m_mutex held by lock on entry and exit.
+    void runJob(Slot &slot, ChunkDecoder &decoder, std::unique_lock<std::mutex> &lock);
     static int decode(const Job &job, Slot &slot, ChunkDecoder &decoder);
     // The workers exist only in the process that started them (a forked child has none).
     bool workerHere() const;

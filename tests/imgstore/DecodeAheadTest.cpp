@@ -68,18 +68,19 @@ TEST(DecodeAheadTest, HandsOverEachChunkOnceWithItsOwnBytes)
     const auto plain = text(65536);
     const auto frame = zstdFrame(plain);
     DecodeAhead ahead;
+    ChunkDecoder decoder;
     std::vector<std::byte> out;
-    EXPECT_FALSE(ahead.take(1, 5, out)); // nothing started
+    EXPECT_FALSE(ahead.take(1, 5, out, decoder)); // nothing started
 
     ASSERT_TRUE(ahead.start(zstdJob(1, 5, plain.size()), frame));
     EXPECT_TRUE(ahead.holds(1, 5));
-    EXPECT_FALSE(ahead.holds(2, 5));     // another generation: the store's state changed since
-    EXPECT_FALSE(ahead.take(1, 6, out)); // another chunk
+    EXPECT_FALSE(ahead.holds(2, 5));              // another generation: the store's state changed since
+    EXPECT_FALSE(ahead.take(1, 6, out, decoder)); // another chunk
     auto found = collect(ahead, 1, {5});
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[5], plain);
     EXPECT_FALSE(ahead.holds(1, 5)); // a job is handed over once
-    EXPECT_FALSE(ahead.take(1, 5, out));
+    EXPECT_FALSE(ahead.take(1, 5, out, decoder));
 
     // A payload that does not decode is not handed over; the reader decodes it itself and reports it.
     auto damaged = frame;
@@ -92,7 +93,7 @@ TEST(DecodeAheadTest, HandsOverEachChunkOnceWithItsOwnBytes)
     for (uint64_t index = 10; index < 30; ++index) {
         auto mine = text(4096 + index);
         ASSERT_TRUE(ahead.start(zstdJob(1, index, mine.size()), zstdFrame(mine)));
-        if (ahead.take(1, index, out)) {
+        if (ahead.take(1, index, out, decoder)) {
             EXPECT_EQ(out, mine) << index;
         }
         EXPECT_FALSE(ahead.holds(1, index));
@@ -122,6 +123,31 @@ TEST(DecodeAheadTest, MoreJobsThanSlotsDropSomeButNeverMixThemUp)
     // Only those running, if any.
     EXPECT_LE(collect(ahead, 7, {0, 1, 2, 3, 4, 5, 6, 7}).size(), DecodeAhead::workerCount());
     EXPECT_EQ(collect(ahead, 8, {100})[100], plains[0]);
+}
+
+TEST(DecodeAheadTest, AReaderTakingChunksInOrderGetsEachOneRightWhileItDecodesOthersItself)
+{
+    // Taking a chunk that a worker is decoding has the reader decode the jobs waiting behind it: every chunk
+    // taken afterwards, by whoever decoded it, is its own.
+    DecodeAhead ahead;
+    ChunkDecoder decoder;
+    std::map<uint64_t, std::vector<std::byte>> plains;
+    for (uint64_t round = 0; round < 20; ++round) {
+        const uint64_t first = round * 16;
+        for (uint64_t index = first; index < first + 16; ++index) {
+            plains[index] = text(30000 + 2000 * (index % 17));
+            DecodeAhead::Job job = zstdJob(1, index, plains[index].size());
+            job.request = round;
+            ASSERT_TRUE(ahead.start(job, zstdFrame(plains[index])));
+        }
+        for (uint64_t index = first; index < first + 16; ++index) {
+            std::vector<std::byte> out;
+            if (ahead.take(1, index, out, decoder)) {
+                EXPECT_EQ(out, plains[index]) << index;
+            }
+            EXPECT_FALSE(ahead.holds(1, index));
+        }
+    }
 }
 
 // A record as the store writes it, after some bytes of something else.
@@ -228,9 +254,11 @@ TEST(DecodeAheadTest, AForkedChildNeitherWaitsForNorUsesTheParentsWorker)
     ASSERT_TRUE(ahead.start(zstdJob(1, 2, plain.size()), frame));
     pid_t child = ::fork();
     if (child == 0) {
+        ChunkDecoder decoder;
         std::vector<std::byte> mine;
         uint64_t index = 0;
-        const bool taken = ahead.take(1, 2, mine) || ahead.takeAnyDone(1, &index, mine) || ahead.holds(1, 2);
+        const bool taken =
+            ahead.take(1, 2, mine, decoder) || ahead.takeAnyDone(1, &index, mine) || ahead.holds(1, 2);
         const bool started = ahead.start(zstdJob(1, 3, plain.size()), frame);
         ::_exit(taken || started ? 1 : 0);
     }
