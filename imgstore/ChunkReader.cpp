@@ -403,11 +403,13 @@ int ChunkReader::ensureDecoded(uint64_t index, const std::vector<std::byte> **ou
 
 int ChunkReader::readWholeChunk(uint64_t index, std::span<std::byte> out)
 {
-    // A reader taking whole chunks (a file's data, a partition read out in one go) seldom comes back to
-    // them, so they go straight into its buffer: a plain chunk is checked in the read window and copied
-    // once, a compressed one is decoded where it is wanted or taken from the workers. The decoded chunks stay
-    // for the short reads of tables that a volume's reader goes back to: what the workers decoded is not
-    // moved among them on the way, which would push those tables out and touch 16 MiB of memory for nothing.
+    // A reader taking whole chunks in a row (a file's data, a partition read out in one go) seldom comes back
+    // to them, so they go straight into its buffer: a plain chunk is checked in the read window and copied
+    // once, a compressed one is decoded where it is wanted or taken from the workers. What the workers
+    // decoded is not moved among the decoded chunks on the way, which would push out the tables that a
+    // volume's reader goes back to and touch 16 MiB of memory for nothing. A whole chunk reached by a jump is
+    // kept, though: it is most often a small file's, among others that the reader takes one by one in an
+    // order of its own, several to a chunk.
     if (int e = ensureKey())
         return e;
     const std::vector<std::byte> *cached = nullptr;
@@ -418,7 +420,15 @@ int ChunkReader::readWholeChunk(uint64_t index, std::span<std::byte> out)
         noteChunkUsed(index, false);
         return rc::kOk;
     }
-    if (m_ahead.take(m_readGeneration, index, m_aheadBytes, m_decoder) && m_aheadBytes.size() == out.size()) {
+    if (index != m_streamAt + 1 && !plainPartition()) {
+        DecodedChunk *kept = nullptr;
+        if (int e = decodeIntoCache(index, &kept))
+            return e;
+        if (kept->bytes.size() != out.size())
+            return rc::kDataDamaged;
+        std::memcpy(out.data(), kept->bytes.data(), out.size());
+    } else if (m_ahead.take(m_readGeneration, index, m_aheadBytes, m_decoder) &&
+               m_aheadBytes.size() == out.size()) {
         std::memcpy(out.data(), m_aheadBytes.data(), out.size());
     } else if (int e = decodeChunkInto(index, out)) {
         return e;

@@ -4,7 +4,8 @@
 // checksum. Records are read through a window that grows while the reader goes forward; the last 256 decoded
 // chunks (16 MiB) are kept, since readers of a volume go back and forth between its tables and its data; and
 // while a reader goes forward, the chunks it will want next are decoded ahead on worker threads. Whole chunks
-// that a caller takes in one read go straight into its buffer instead of through the kept ones.
+// that a caller takes one after another in one read each go straight into its buffer instead of through the
+// kept ones.
 #pragma once
 
 #include <array>

@@ -1,7 +1,7 @@
 // The chunk table is read in pages: with few pages kept, a reader still reads the whole stream, forwards and
 // by jumps, and a page spoilt on disk after the table was checked is found when it is read again. A
 // compressed partition whose chunks are partly stored as they are gives back the same bytes however it is
-// read.
+// read. Whole chunks reached by jumps are kept for the reader coming back to them.
 #include "imgstore/ChunkReader.h"
 
 #include <algorithm>
@@ -127,4 +127,41 @@ TEST(ChunkReader, ChunksStoredAsTheyAreAmongCompressedOnesReadBackEqual)
         auto [a, b] = std::mismatch(stream.begin(), stream.end(), expected.begin());
         EXPECT_TRUE(a == stream.end()) << "first difference at " << (a - stream.begin());
     }
+}
+
+TEST(ChunkReader, WholeChunksReachedByJumpsAreKept)
+{
+    // A volume's reader takes small files' chunks whole, in an order of its own, and comes back to them for
+    // the next file. Once every record on disk is spoilt, only the chunks it kept can still be read.
+    test::PartitionSpec spec;
+    spec.sectorCount = 128 * 40;
+    spec.compression = 100;
+    spec.compressible = true;
+    test::TempDir dir;
+    const std::string path = dir.file("image.zbi");
+    zbi::ImageFile file;
+    const zbi::PartitionRecord p = storeAndOpen(spec, path, file);
+    const std::vector<uint8_t> expected = test::storedStream(spec);
+    zbi::ChunkReader reader(file);
+    reader.start(p);
+    std::vector<uint8_t> chunk(65536);
+    auto readChunk = [&](uint64_t index) {
+        uint32_t got = 0;
+        EXPECT_EQ(reader.seek(index * 65536), 0);
+        const int e = reader.read(reinterpret_cast<std::byte *>(chunk.data()), 65536, &got);
+        if (e == 0) {
+            EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(),
+                                   expected.begin() + static_cast<ptrdiff_t>(index * 65536)))
+                << "chunk " << index;
+        }
+        return e;
+    };
+    for (uint64_t index : {30u, 5u, 20u})
+        ASSERT_EQ(readChunk(index), 0);
+    for (const zbi::Extent &extent : p.extents)
+        for (uint64_t at = 0; at < extent.length; at += 512)
+            test::spoilByte(path, extent.offset + at);
+    EXPECT_EQ(readChunk(5), 0);
+    EXPECT_EQ(readChunk(30), 0);
+    EXPECT_EQ(readChunk(12), rc::kDataDamaged);
 }
