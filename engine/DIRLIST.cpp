@@ -45,6 +45,12 @@ void DIRLIST::SetLastFileTime(uint64_t fileTime)
         m_entries.back().fileTime = fileTime;
 }
 
+void DIRLIST::SetLastRecordNumber(uint32_t recordNumber)
+{
+    if (!m_entries.empty())
+        m_entries.back().recordNumber = recordNumber;
+}
+
 int DIRLIST::GetEntry(int index, char *nameBuffer, size_t nameBufferLength, uint32_t *attributes,
                       uint64_t *size, DirListDate *date, DirListTime *time, int32_t *entryOffset,
                       const uint8_t **rawEntry) const

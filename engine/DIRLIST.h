@@ -50,6 +50,8 @@ struct DirListEntry
     // NTFS: the modification time as the directory records it, in 100 ns units since 1601 (0 when none);
     // the date and time above keep only the seconds of it.
     uint64_t fileTime = 0;
+    // NTFS: the file's record in the master file table (0 elsewhere).
+    uint32_t recordNumber = 0;
 };
 
 class DIRLIST
@@ -75,6 +77,8 @@ public:
 
     // Gives the entry added last its full-precision time (does nothing on an empty list).
     void SetLastFileTime(uint64_t fileTime);
+    // Gives the entry added last the number of its file record (does nothing on an empty list).
+    void SetLastRecordNumber(uint32_t recordNumber);
 
     // The entry at index, or nullptr when there is none; for callers that prefer std::string.
     const DirListEntry *Entry(int index) const;

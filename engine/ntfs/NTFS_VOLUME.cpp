@@ -991,6 +991,14 @@ int NTFS_VOLUME::NtfsOpenFile(const char *path, NtfsFileHandle **handle)
     uint32_t parent = 0;
     if (const int r = LookupPath(path, recordNumber, parent); r != rc::kOk)
         return r;
+    return NtfsOpenRecord(recordNumber, handle);
+}
+
+int NTFS_VOLUME::NtfsOpenRecord(uint32_t recordNumber, NtfsFileHandle **handle)
+{
+    if (handle == nullptr)
+        return rc::kNtfsNotOpen;
+    *handle = nullptr;
     NTFS_FRS *frs = nullptr;
     if (const int r = LoadFrs(recordNumber, frs); r != rc::kOk)
         return r;
@@ -1076,6 +1084,21 @@ int NTFS_VOLUME::NtfsCloseFile(NtfsFileHandle *handle)
     return result;
 }
 
+int NTFS_VOLUME::NtfsDataStart(uint32_t recordNumber, uint64_t *cluster)
+{
+    *cluster = 0;
+    NtfsFileHandle *handle = nullptr;
+    if (const int r = NtfsOpenRecord(recordNumber, &handle); r != rc::kOk)
+        return r;
+    if (handle->data->NonResident())
+        for (const NTFS_RUNLIST::Run &run : handle->data->Runs().runs())
+            if (run.cluster >= 0) {
+                *cluster = static_cast<uint64_t>(run.cluster);
+                break;
+            }
+    return NtfsCloseFile(handle);
+}
+
 int NTFS_VOLUME::NtfsListDirectory(DIRLIST &list, const char *path, int nameSpaceChoice)
 {
     uint32_t recordNumber = 0;
@@ -1107,8 +1130,12 @@ int NTFS_VOLUME::NtfsListDirectory(DIRLIST &list, const char *path, int nameSpac
         const std::string name = utf16ToAnsi(key.name);
         const uint32_t attributes =
             (key.fileAttributes & index::kFileAttributeDirectory) != 0 ? kAttrDirectory : 0;
-        if (list.detailsWanted == 0)
-            return list.AddEntry(name.c_str(), attributes, 0, 0, nullptr, nullptr, -1, nullptr);
+        if (list.detailsWanted == 0) {
+            const int added = list.AddEntry(name.c_str(), attributes, 0, 0, nullptr, nullptr, -1, nullptr);
+            if (added == rc::kOk)
+                list.SetLastRecordNumber(entry.recordNumber);
+            return added;
+        }
         // A time outside the DOS range leaves the entry without date and time instead of failing the listing.
         NtfsDosTime dos;
         DirListDate date;
@@ -1125,8 +1152,10 @@ int NTFS_VOLUME::NtfsListDirectory(DIRLIST &list, const char *path, int nameSpac
         const int added = list.AddEntry(name.c_str(), attributes, static_cast<uint32_t>(key.dataSize),
                                         static_cast<uint32_t>(key.dataSize >> 32), hasTime ? &date : nullptr,
                                         hasTime ? &time : nullptr, -1, nullptr);
-        if (added == rc::kOk)
+        if (added == rc::kOk) {
             list.SetLastFileTime(key.modificationTime);
+            list.SetLastRecordNumber(entry.recordNumber);
+        }
         return added;
     });
 }

@@ -68,6 +68,8 @@ public:
 
     // File operations. Paths are ANSI text with "\" between components.
     [[nodiscard]] int NtfsOpenFile(const char *path, NtfsFileHandle **handle);
+    // Opens the file of a listed record, as NtfsOpenFile opens the record its path leads to.
+    [[nodiscard]] int NtfsOpenRecord(uint32_t recordNumber, NtfsFileHandle **handle);
     // The data size cut to 32 bits: 0xFFFFFFFF when it does not fit, 0 for a handle without an open
     // attribute.
     uint32_t NtfsGetFileSize(const NtfsFileHandle *handle) const;
@@ -79,6 +81,9 @@ public:
     // Appends the directory's names to list: nameSpaceChoice 1 lists every name except the short DOS-only
     // ones, 2 lists the DOS names.
     [[nodiscard]] int NtfsListDirectory(DIRLIST &list, const char *path, int nameSpaceChoice);
+    // The first cluster of a file's unnamed data stream, given by its record; 0 when the data lies in the
+    // record itself or has no clusters.
+    [[nodiscard]] int NtfsDataStart(uint32_t recordNumber, uint64_t *cluster);
 
     // Building blocks, public so that they can be tested one by one.
     [[nodiscard]] int LoadFrs(uint32_t recordNumber, NTFS_FRS *&out);

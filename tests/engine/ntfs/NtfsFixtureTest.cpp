@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,9 +119,18 @@ TEST_P(NtfsFixtureTest, ListingAndContentsMatchTheNtfsTools)
     for (int i = 0; i < list.GetCount(); ++i) {
         const DirListEntry &entry = *list.Entry(i);
         const std::string path = "\\" + entry.name;
+        // The listing names each file's record: it opens the file its path leads to.
+        uint32_t record = 0;
+        uint32_t parent = 0;
+        ASSERT_EQ(m_volume->LookupPath(path.c_str(), record, parent), rc::kOk) << entry.name;
+        EXPECT_EQ(entry.recordNumber, record) << entry.name;
         NtfsFileHandle *h = nullptr;
-        ASSERT_EQ(m_volume->NtfsOpenFile(path.c_str(), &h), rc::kOk) << entry.name;
+        ASSERT_EQ(m_volume->NtfsOpenRecord(entry.recordNumber, &h), rc::kOk) << entry.name;
         const uint64_t size = m_volume->NtfsGetFileSize64(h);
+        // Where the data begins on the volume holds its first bytes (resident data lies in the record: 0).
+        uint64_t cluster = 0;
+        ASSERT_EQ(m_volume->NtfsDataStart(entry.recordNumber, &cluster), rc::kOk);
+        EXPECT_EQ(cluster != 0, h->data->NonResident() && size > 0) << entry.name;
         EXPECT_EQ(size, entry.size) << entry.name;
         if (size == kHugeBytes) {
             // Only the start and the very end of the 5 GiB file are compared.
@@ -140,6 +150,14 @@ TEST_P(NtfsFixtureTest, ListingAndContentsMatchTheNtfsTools)
                 done += n;
             }
             EXPECT_TRUE(data == run("ntfscat " + quote(m_path) + " " + quote(entry.name))) << entry.name;
+            // A file that begins with a hole reads zeros there; its data begins further on.
+            const std::string head = data.substr(0, 512);
+            const uint64_t at = cluster * m_volume->Geometry().clusterBytes;
+            if (cluster != 0 && head.find_first_not_of('\0') != std::string::npos) {
+                ASSERT_LE(at + head.size(), m_source->data().size()) << entry.name;
+                EXPECT_EQ(std::memcmp(m_source->data().data() + at, head.data(), head.size()), 0)
+                    << entry.name;
+            }
         }
         EXPECT_EQ((h->flags & kNtfsHandleMultipleData) != 0, entry.name == "ads.txt") << entry.name;
         EXPECT_EQ(m_volume->NtfsCloseFile(h), rc::kOk);
