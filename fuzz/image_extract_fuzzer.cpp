@@ -56,6 +56,11 @@ public:
     bool isFatVolume() override { return m_inner.isFatVolume(); }
     int openEntry(const std::array<uint8_t, 32> &rawEntry) override { return m_inner.openEntry(rawEntry); }
     int openFile(const std::string &path, int *kind) override { return m_inner.openFile(path, kind); }
+    int openRecord(uint32_t recordNumber, int *kind) override
+    {
+        return m_inner.openRecord(recordNumber, kind);
+    }
+    uint64_t dataStart(const engine::DirListEntry &entry) override { return m_inner.dataStart(entry); }
     uint64_t fileSize() override { return m_inner.fileSize(); }
     int readFile(void *buffer, uint32_t count) override
     {

@@ -76,14 +76,55 @@ bool validUtf8At(const std::string &s, size_t i, size_t *length)
 // A directory of the target tree, opened (and made, when the user agrees) when something is first written
 // into it. Every level below the target is opened relative to the one above and never through a symbolic
 // link.
-struct FileExtraction::TargetLevel
+struct FileExtraction::TargetLevel : std::enable_shared_from_this<TargetLevel>
 {
-    TargetLevel *parent = nullptr;
+    TargetLevel() = default;
+    TargetLevel(const TargetLevel &) = delete;
+    TargetLevel &operator=(const TargetLevel &) = delete;
+    // The folder gets its time when nothing more is written into it: when the last of its files and folders
+    // lets go of it. It may have been closed meanwhile, to keep few directories open.
+    ~TargetLevel()
+    {
+        if (modified && opened && reopen() == 0)
+            (void)directory.setModificationTime(*modified);
+    }
+    int reopen()
+    {
+        if (directory.isOpen())
+            return 0;
+        if (!parent)
+            return directory.open(path);
+        if (int e = parent->reopen())
+            return e;
+        return directory.openChild(parent->directory, name);
+    }
+    bool holds(const TargetLevel &other) const
+    {
+        for (const TargetLevel *l = &other; l; l = l->parent.get())
+            if (l == this)
+                return true;
+        return false;
+    }
+
+    std::shared_ptr<TargetLevel> parent;
     std::string name; // inside the parent; the whole path for the target directory itself
     std::string path; // for messages
     platform::Directory directory;
     int error = 0;         // opening failed with this code, already reported
     bool declined = false; // the user did not want it created
+    bool opened = false;   // it exists: once closed, it is opened again where needed
+    std::optional<platform::FileTime> modified;
+};
+
+// A file found in a folder, restored later together with others in the order their data lies on the volume.
+struct FileExtraction::PendingFile
+{
+    RestoreItem item;
+    engine::DirListEntry listed;
+    std::string source;
+    std::shared_ptr<TargetLevel> level;
+    std::string name; // the local one
+    uint64_t dataStart = 0;
 };
 
 namespace {
@@ -190,6 +231,12 @@ FileExtraction::FileExtraction(FileSource &source, RestoreQuestions &questions)
 
 FileExtraction::~FileExtraction() = default;
 
+// Files in folders are put aside and restored in batches, each in the order its files' data lies on the
+// volume rather than folder by folder in name order: a volume's files lie all over it, and in a compressed
+// image every jump costs the decoding of a chunk for a few kilobytes of it. Of the folders the files go
+// into, only so many are kept open at a time.
+constexpr size_t kOpenFolders = 64;
+
 RestoreOutcome FileExtraction::fail(const std::string &text, bool withCancel)
 {
     ++m_failures;
@@ -219,8 +266,8 @@ RestoreOutcome FileExtraction::run(const std::string &fileName, const std::strin
     m_severalItems = false;
     if (int e = m_source.resetStream())
         return fail(formatCode("Error %d accessing partition", e, std::string()), false);
-    TargetLevel root;
-    root.name = root.path = withoutTrailingSeparator(targetDirectory);
+    auto root = std::make_shared<TargetLevel>();
+    root->name = root->path = withoutTrailingSeparator(targetDirectory);
     std::string directory = sourceDirectory == "\\" ? std::string() : sourceDirectory;
     RestoreOutcome result = RestoreOutcome::Restored;
     if (selected.size() < 2) {
@@ -229,17 +276,19 @@ RestoreOutcome FileExtraction::run(const std::string &fileName, const std::strin
         const RestoreItem *entry = !selected.empty() && selected[0].name == fileName ? &selected[0] : nullptr;
         bool isDirectory = entry && entry->isDirectory;
         m_severalItems = isDirectory;
-        result = restoreItem(entry, isDirectory, source, root, lastComponent(source));
+        result = restoreSelected(entry, isDirectory, source, root, lastComponent(source));
     } else {
         m_severalItems = true;
         int step = 0;
         for (const RestoreItem &item : selected) {
             m_questions.itemStep(++step);
-            result = restoreItem(&item, item.isDirectory, directory + "\\" + item.name, root, item.name);
+            result = restoreSelected(&item, item.isDirectory, directory + "\\" + item.name, root, item.name);
             if (m_cancel || result == RestoreOutcome::Stopped)
                 break;
         }
     }
+    m_pending.clear();
+    root.reset();
     m_buffer.clear();
     if (m_cancel)
         return RestoreOutcome::Cancelled;
@@ -248,20 +297,79 @@ RestoreOutcome FileExtraction::run(const std::string &fileName, const std::strin
     return m_failures > failuresBefore ? RestoreOutcome::Failed : RestoreOutcome::Restored;
 }
 
+RestoreOutcome FileExtraction::restoreSelected(const RestoreItem *entry, bool isDirectory,
+                                               const std::string &source,
+                                               const std::shared_ptr<TargetLevel> &parent,
+                                               const std::string &name)
+{
+    m_itemShown = 0;
+    RestoreOutcome result = restoreItem(entry, isDirectory, source, parent, name);
+    if (!m_cancel)
+        restorePending(true);
+    m_pending.clear();
+    return result;
+}
+
 RestoreOutcome FileExtraction::restoreItem(const RestoreItem *entry, bool isDirectory,
-                                           const std::string &source, TargetLevel &parent,
+                                           const std::string &source,
+                                           const std::shared_ptr<TargetLevel> &parent,
                                            const std::string &name)
 {
     m_questions.currentFile(source);
-    m_questions.filePercent(0);
-    std::string local = localName(name, parent.path);
+    (void)showPercent(0);
+    std::string local = localName(name, parent->path);
     if (!isDirectory)
-        return restoreFile(entry, source, parent, local);
-    TargetLevel level;
-    level.parent = &parent;
-    level.name = local;
-    level.path = parent.path + "/" + local;
+        return restoreFile(entry, source, *parent, local);
+    auto level = std::make_shared<TargetLevel>();
+    level->parent = parent;
+    level->name = local;
+    level->path = parent->path + "/" + local;
     return restoreDirectory(entry, source, level);
+}
+
+// The percent of the selected item shown: a batch of files gets a share of what is left of the item, all of
+// it when it is the item's last, half of it otherwise (how many files are still to come is not known yet).
+bool FileExtraction::showPercent(int filePercent)
+{
+    int shown = m_itemShown + (100 - m_itemShown) * filePercent / 100;
+    if (m_batch) {
+        const BatchProgress &b = *m_batch;
+        shown =
+            b.base + static_cast<int>(uint64_t{static_cast<uint32_t>(b.share)} *
+                                      (b.done * 100 + static_cast<uint32_t>(filePercent)) / (b.count * 100));
+    }
+    return m_questions.filePercent(shown);
+}
+
+void FileExtraction::restorePending(bool lastOfItem)
+{
+    std::vector<PendingFile> batch;
+    batch.swap(m_pending);
+    if (batch.empty())
+        return;
+    // Where a file's data begins is read from its record, so the records are visited in the order they lie.
+    std::stable_sort(batch.begin(), batch.end(), [](const PendingFile &a, const PendingFile &b) {
+        return a.listed.recordNumber < b.listed.recordNumber;
+    });
+    for (PendingFile &file : batch)
+        file.dataStart = m_source.dataStart(file.listed);
+    std::stable_sort(batch.begin(), batch.end(),
+                     [](const PendingFile &a, const PendingFile &b) { return a.dataStart < b.dataStart; });
+    const int share = lastOfItem ? 100 - m_itemShown : (100 - m_itemShown) / 2;
+    m_batch = BatchProgress{m_itemShown, share, 0, batch.size()};
+    for (PendingFile &file : batch) {
+        if (m_cancel)
+            break;
+        m_questions.currentFile(file.source);
+        (void)showPercent(0);
+        // A folder the user did not want made, or one that failed, is noted in its level: its other files
+        // are passed over or reported there.
+        (void)restoreFile(&file.item, file.source, *file.level, file.name);
+        file.level.reset();
+        ++m_batch->done;
+    }
+    m_batch.reset();
+    m_itemShown += share;
 }
 
 RestoreOutcome FileExtraction::askCreate(const std::string &directory)
@@ -311,7 +419,7 @@ RestoreOutcome FileExtraction::openLevel(TargetLevel &level, int *code)
     if (level.directory.isOpen())
         return RestoreOutcome::Restored;
     std::vector<TargetLevel *> chain;
-    for (TargetLevel *l = &level; l && !l->directory.isOpen(); l = l->parent)
+    for (TargetLevel *l = &level; l && !l->directory.isOpen(); l = l->parent.get())
         chain.push_back(l);
     std::reverse(chain.begin(), chain.end());
     bool asked = false;
@@ -351,6 +459,18 @@ RestoreOutcome FileExtraction::openLevel(TargetLevel &level, int *code)
             return fail(
                 formatCode("Error %d creating directory %s", e, l->path) + "\n\n" + directoryDetail(e), true);
         }
+        l->opened = true;
+        m_openLevels.push_back(l->weak_from_this());
+    }
+    // Files restored in the order of their data go back and forth between folders: the folders opened
+    // longest ago are closed, except those on the way to this one.
+    for (size_t passes = m_openLevels.size(); m_openLevels.size() > kOpenFolders && passes > 0; --passes) {
+        std::shared_ptr<TargetLevel> oldest = m_openLevels.front().lock();
+        m_openLevels.pop_front();
+        if (oldest && oldest->holds(level))
+            m_openLevels.push_back(std::move(oldest));
+        else if (oldest)
+            oldest->directory.close();
     }
     return RestoreOutcome::Restored;
 }
@@ -362,7 +482,8 @@ RestoreOutcome FileExtraction::restoreFile(const RestoreItem *entry, const std::
         m_buffer.assign(kCopyBufferSize, std::byte{0});
     int kind = 1;
     int e = entry && entry->rawEntry && m_source.isFatVolume() ? m_source.openEntry(*entry->rawEntry)
-                                                               : m_source.openFile(source, &kind);
+            : entry && entry->recordNumber != 0 ? m_source.openRecord(entry->recordNumber, &kind)
+                                                : m_source.openFile(source, &kind);
     if (e != 0)
         return fail(e == rc::kNoIndexFile ? format("File %s not found", source)
                                           : formatCode("Error %d opening file %s", e, source),
@@ -433,7 +554,7 @@ RestoreOutcome FileExtraction::restoreFile(const RestoreItem *entry, const std::
             }
             remaining -= n;
             int percent = static_cast<int>((100 * (size - remaining) + size - 1) / size);
-            if (!m_questions.filePercent(percent))
+            if (!showPercent(percent))
                 m_cancel = true;
             if (m_cancel)
                 result = RestoreOutcome::Cancelled;
@@ -458,8 +579,9 @@ RestoreOutcome FileExtraction::restoreFile(const RestoreItem *entry, const std::
 }
 
 RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const std::string &source,
-                                                TargetLevel &level)
+                                                const std::shared_ptr<TargetLevel> &levelHeld)
 {
+    TargetLevel &level = *levelHeld;
     std::vector<engine::DirListEntry> entries;
     const std::array<uint8_t, 32> *raw =
         entry && entry->rawEntry && m_source.isFatVolume() ? &*entry->rawEntry : nullptr;
@@ -473,14 +595,9 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
     bool processed = false;
     bool wantSubdirectories = true;
     bool fat = m_source.isFatVolume();
-    const auto count = static_cast<int>(entries.size());
-    if (count > 0)
-        m_questions.splitStep(count);
-    int index = -1;
     for (const engine::DirListEntry &listed : entries) {
         if (m_cancel)
             break;
-        m_questions.subStep(++index);
         if (isDotEntry(listed, fat))
             continue;
         // Converting a local date costs a look at the time zone file: only done when the time is wanted.
@@ -488,21 +605,23 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
                           m_keepTimes ? recordedTime(listed, fat) : std::nullopt};
         if (fat)
             child.rawEntry = listed.rawEntry;
+        else
+            child.recordNumber = listed.recordNumber;
         std::string childSource = source + "\\" + listed.name;
         if (!child.isDirectory) {
             processed = true;
-            RestoreOutcome outcome = restoreItem(&child, false, childSource, level, listed.name);
-            if (outcome == RestoreOutcome::Stopped)
-                break;
-            if (result != RestoreOutcome::Failed)
-                result = outcome;
+            std::string local = localName(listed.name, level.path);
+            m_pending.push_back(
+                PendingFile{std::move(child), listed, std::move(childSource), levelHeld, std::move(local)});
+            if (m_pending.size() >= m_batchFiles)
+                restorePending(false);
         } else if (wantSubdirectories) {
             RestoreQuestions::Answer answer =
                 m_includeSubdirectories ? RestoreQuestions::Answer::Yes : m_questions.includeSubdirectories();
             if (answer == RestoreQuestions::Answer::Yes || answer == RestoreQuestions::Answer::All) {
                 m_includeSubdirectories = true;
                 processed = true;
-                RestoreOutcome outcome = restoreItem(&child, true, childSource, level, listed.name);
+                RestoreOutcome outcome = restoreItem(&child, true, childSource, levelHeld, listed.name);
                 if (result != RestoreOutcome::Failed)
                     result = outcome;
             } else if (answer == RestoreQuestions::Answer::No) {
@@ -512,8 +631,6 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
             }
         }
     }
-    if (count > 0)
-        m_questions.joinStep(count);
     if (m_cancel)
         return RestoreOutcome::Cancelled;
     // An empty directory, or one whose subdirectories were all skipped, is still made; "No" to making it
@@ -528,8 +645,8 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
         if (made != RestoreOutcome::Stopped)
             result = made;
     }
-    if (m_keepTimes && entry && entry->modified && level.directory.isOpen())
-        (void)level.directory.setModificationTime(*entry->modified);
+    if (m_keepTimes && entry)
+        level.modified = entry->modified;
     return result;
 }
 

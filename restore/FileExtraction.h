@@ -6,8 +6,11 @@
 // leaves a partial local file; names are made safe so that nothing lands outside the target directory.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +30,8 @@ public:
     virtual int openEntry(const std::array<uint8_t, 32> &rawEntry) = 0;
     // Opens the file at path ("\"-separated) as the current file; kind 2 means more than one data stream.
     virtual int openFile(const std::string &path, int *kind) = 0;
+    // Opens the file of a listed NTFS record as the current file.
+    virtual int openRecord(uint32_t recordNumber, int *kind) = 0;
     // The whole size of the current file, also beyond 4 GiB.
     virtual uint64_t fileSize() = 0;
     virtual int readFile(void *buffer, uint32_t count) = 0;
@@ -35,6 +40,9 @@ public:
     virtual int listDirectory(const std::string &path, const std::array<uint8_t, 32> *rawEntry,
                               std::vector<engine::DirListEntry> *entries) = 0;
     virtual int resetStream() = 0;
+    // Where a listed file's data begins on the volume; files are restored in this order. UINT64_MAX when it
+    // cannot be told.
+    virtual uint64_t dataStart(const engine::DirListEntry &) { return 0; }
 };
 
 class RestoreQuestions
@@ -57,17 +65,14 @@ public:
     virtual bool error(const std::string &text, bool withCancel) = 0;
     virtual void information(const std::string &text) = 0;
     virtual void currentFile(const std::string &sourcePath) = 0;
-    // The percent of the current file; false when the person pressed Cancel.
+    // How far the selected item has come, in percent: a file by its bytes, a folder tree by its files and
+    // theirs; false when the person pressed Cancel.
     virtual bool filePercent(int percent) = 0;
     // Only the first data stream of an NTFS file was restored.
     virtual void firstStreamOnly(const std::string &sourcePath) = 0;
-    // Where the run stands, for an overall percentage: item step (1-based) of the selection; a directory
-    // of count entries splits the current step into count sub-steps, entered one by one (from 0), and
-    // joins them again when it is done.
+    // Where the run stands, for an overall percentage: item step (1-based) of the selection, within which
+    // filePercent tells how far the item has come.
     virtual void itemStep(int /*step*/) {}
-    virtual void splitStep(int /*count*/) {}
-    virtual void subStep(int /*index*/) {}
-    virtual void joinStep(int /*count*/) {}
 };
 
 // One item to restore: a listed entry (its raw FAT entry kept for opening it) or a name typed by hand.
@@ -78,6 +83,8 @@ struct RestoreItem
     std::optional<std::array<uint8_t, 32>> rawEntry;
     // The modification time the file system records for it, when it has a valid one.
     std::optional<platform::FileTime> modified{};
+    // NTFS: the record a listed file was found by (0 for a name typed by hand).
+    uint32_t recordNumber = 0;
 };
 
 // How an item, or a whole run, ended. Kept apart from result codes: these are decisions and summaries, not
@@ -108,6 +115,9 @@ public:
     // Restored files and folders get the modification time the file system records, where it has a valid
     // one; otherwise (the default) the time of restoring.
     void setKeepTimes(bool keep) { m_keepTimes = keep; }
+    // The files found in folders are restored in batches of at most this many (at least 1), each in the order
+    // their data lies on the volume.
+    void setBatchFiles(size_t files) { m_batchFiles = std::max<size_t>(files, 1); }
 
     bool cancelled() const { return m_cancel; }
     void cancel() { m_cancel = true; }
@@ -118,12 +128,18 @@ public:
 
 private:
     struct TargetLevel;
+    struct PendingFile;
 
     RestoreOutcome restoreFile(const RestoreItem *entry, const std::string &source, TargetLevel &level,
                                const std::string &name);
-    RestoreOutcome restoreDirectory(const RestoreItem *entry, const std::string &source, TargetLevel &level);
+    RestoreOutcome restoreDirectory(const RestoreItem *entry, const std::string &source,
+                                    const std::shared_ptr<TargetLevel> &level);
     RestoreOutcome restoreItem(const RestoreItem *entry, bool isDirectory, const std::string &source,
-                               TargetLevel &parent, const std::string &name);
+                               const std::shared_ptr<TargetLevel> &parent, const std::string &name);
+    RestoreOutcome restoreSelected(const RestoreItem *entry, bool isDirectory, const std::string &source,
+                                   const std::shared_ptr<TargetLevel> &parent, const std::string &name);
+    void restorePending(bool lastOfItem);
+    bool showPercent(int filePercent);
     RestoreOutcome openLevel(TargetLevel &level, int *code);
     RestoreOutcome askCreate(const std::string &directory);
     RestoreOutcome askReplace(const std::string &target);
@@ -139,6 +155,18 @@ private:
     bool m_severalItems = false;
     bool m_cancel = false;
     bool m_keepTimes = false;
+    std::vector<PendingFile> m_pending;
+    struct BatchProgress
+    {
+        int base = 0;  // the item's percent when the batch began
+        int share = 0; // the percent of the item it stands for
+        size_t done = 0;
+        size_t count = 0;
+    };
+    std::optional<BatchProgress> m_batch;
+    int m_itemShown = 0; // the percent of the selected item given to its batches so far
+    size_t m_batchFiles = 8192;
+    std::deque<std::weak_ptr<TargetLevel>> m_openLevels; // oldest first
     uint64_t m_files = 0;
     uint64_t m_failures = 0;
 };

@@ -525,6 +525,11 @@ int PARTITION_ACCESS::OpenFile(const std::string &path, int *kind)
     return m_files ? m_files->openFile(path, kind) : rc::kNoVolumeOpen;
 }
 
+int PARTITION_ACCESS::OpenRecord(uint32_t recordNumber, int *kind)
+{
+    return m_files ? m_files->openRecord(recordNumber, kind) : rc::kNoVolumeOpen;
+}
+
 int PARTITION_ACCESS::OpenEntry(const uint8_t *rawEntry, std::unique_ptr<engine::FAT_FILE> *out)
 {
     return m_files ? m_files->openEntry(rawEntry, out) : rc::kNoVolumeOpen;
@@ -548,6 +553,11 @@ int PARTITION_ACCESS::ReadFile(void *buffer, uint32_t count)
 int PARTITION_ACCESS::CloseFile()
 {
     return m_files ? m_files->closeFile() : rc::kOk;
+}
+
+int PARTITION_ACCESS::DataStart(const engine::DirListEntry &entry, uint64_t *cluster)
+{
+    return m_files ? m_files->dataStart(entry, cluster) : rc::kNoVolumeOpen;
 }
 
 int PARTITION_ACCESS::ResetStream()

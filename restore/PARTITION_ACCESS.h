@@ -77,6 +77,8 @@ public:
     // Opens path as the current file; kind becomes kFileKindSingleStream, or kFileKindSeveralStreams for an
     // NTFS file with more than one data stream.
     [[nodiscard]] int OpenFile(const std::string &path, int *kind);
+    // NTFS only: opens the file of a listed record as the current file.
+    [[nodiscard]] int OpenRecord(uint32_t recordNumber, int *kind);
     // FAT only (1 on NTFS): a file made from a listed 32-byte entry, handed to the caller through out, or
     // made the current file when out is nullptr. 1806 when it cannot be allocated.
     [[nodiscard]] int OpenEntry(const uint8_t *rawEntry, std::unique_ptr<engine::FAT_FILE> *out = nullptr);
@@ -87,6 +89,8 @@ public:
     // The next count bytes of the current file (FAT: 56 when fewer remain).
     [[nodiscard]] int ReadFile(void *buffer, uint32_t count);
     [[nodiscard]] int CloseFile();
+    // Where a listed file's data begins on the volume, in clusters.
+    [[nodiscard]] int DataStart(const engine::DirListEntry &entry, uint64_t *cluster);
     // Puts the store's data stream back at its start. Every reset of the stream must come through here while
     // the partition is open: the cache would otherwise go on decoding as if the stream stood behind its
     // newest buffer.

@@ -20,12 +20,21 @@ public:
         return m_access.OpenEntry(rawEntry.data());
     }
     int openFile(const std::string &path, int *kind) override { return m_access.OpenFile(path, kind); }
+    int openRecord(uint32_t recordNumber, int *kind) override
+    {
+        return m_access.OpenRecord(recordNumber, kind);
+    }
     uint64_t fileSize() override { return m_access.GetFileSize64(); }
     int readFile(void *buffer, uint32_t count) override { return m_access.ReadFile(buffer, count); }
     int closeFile() override { return m_access.CloseFile(); }
     int listDirectory(const std::string &path, const std::array<uint8_t, 32> *rawEntry,
                       std::vector<engine::DirListEntry> *entries) override;
     int resetStream() override { return m_access.ResetStream(); }
+    uint64_t dataStart(const engine::DirListEntry &entry) override
+    {
+        uint64_t cluster = 0;
+        return m_access.DataStart(entry, &cluster) == 0 ? cluster : UINT64_MAX;
+    }
 
 private:
     // FAT directories listed by their entries: the reader sees no path then, so the directories listed on the

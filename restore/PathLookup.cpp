@@ -81,6 +81,8 @@ RestoreItem restoreItemOf(const engine::DirListEntry &entry, bool fat)
                      recordedTime(entry, fat)};
     if (fat)
         item.rawEntry = entry.rawEntry;
+    else
+        item.recordNumber = entry.recordNumber;
     return item;
 }
 

@@ -182,28 +182,6 @@ void TfrmFileRestoreProg::itemStep(int step)
     m_progress.SetStep(step);
 }
 
-void TfrmFileRestoreProg::splitStep(int count)
-{
-    m_progress.Split(count);
-    m_subStepBase.push_back(m_progress.current());
-}
-
-void TfrmFileRestoreProg::subStep(int index)
-{
-    if (!m_subStepBase.empty())
-        m_progress.SetStep(m_subStepBase.back() + index);
-}
-
-void TfrmFileRestoreProg::joinStep(int count)
-{
-    if (!m_subStepBase.empty()) {
-        // Back to the first sub-step, so that dividing lands on the step the directory began in.
-        m_progress.SetStep(m_subStepBase.back());
-        m_subStepBase.pop_back();
-    }
-    m_progress.Divide(count);
-}
-
 void TfrmFileRestoreProg::currentFile(const std::string &sourcePath)
 {
     lblCurrentFilename->setText(QString::fromStdString(sourcePath));

@@ -46,9 +46,6 @@ public:
     bool filePercent(int percent) override;
     void firstStreamOnly(const std::string &sourcePath) override;
     void itemStep(int step) override;
-    void splitStep(int count) override;
-    void subStep(int index) override;
-    void joinStep(int count) override;
 
     QLabel *lblRestoreState, *lblCurrentFilename, *lblAction, *lblToFilename, *lblPercent,
         *lblWarnDataStreams;
@@ -72,7 +69,6 @@ private:
     restore::FileSource &m_source;
     RestoreRequest m_request;
     TProgressClass m_progress;
-    std::vector<int32_t> m_subStepBase; // the first sub-step of each split directory level
     bool m_cancel = false;
     bool m_running = false;
     std::optional<restore::RestoreOutcome> m_outcome;

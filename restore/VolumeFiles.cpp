@@ -57,6 +57,12 @@ public:
         return rc::kOk;
     }
 
+    int dataStart(const engine::DirListEntry &entry, uint64_t *cluster) override
+    {
+        *cluster = m_volume.StartCluster(entry.rawEntry.data());
+        return rc::kOk;
+    }
+
     int listDirectory(engine::DIRLIST &list, const std::string &path, engine::FAT_FILE *directoryFile,
                       std::unique_ptr<engine::FAT_FILE> *openedDirectory) override
     {
@@ -79,17 +85,16 @@ public:
 
     int openFile(const std::string &path, int *kind) override
     {
-        // The previous file is closed even when the new one cannot be opened; its close result does not
-        // change whether the new one opens.
-        (void)closeFile();
-        engine::NtfsFileHandle *handle = nullptr;
-        if (int e = m_volume.NtfsOpenFile(path.c_str(), &handle))
-            return e;
-        m_current = handle;
-        if (kind)
-            *kind = (handle->flags & engine::kNtfsHandleMultipleData) ? kFileKindSeveralStreams
-                                                                      : kFileKindSingleStream;
-        return rc::kOk;
+        return open(
+            [&](engine::NtfsFileHandle **handle) { return m_volume.NtfsOpenFile(path.c_str(), handle); },
+            kind);
+    }
+
+    int openRecord(uint32_t recordNumber, int *kind) override
+    {
+        return open(
+            [&](engine::NtfsFileHandle **handle) { return m_volume.NtfsOpenRecord(recordNumber, handle); },
+            kind);
     }
 
     int openEntry(const uint8_t *, std::unique_ptr<engine::FAT_FILE> *) override
@@ -114,6 +119,11 @@ public:
         return handle ? m_volume.NtfsCloseFile(handle) : rc::kOk;
     }
 
+    int dataStart(const engine::DirListEntry &entry, uint64_t *cluster) override
+    {
+        return m_volume.NtfsDataStart(entry.recordNumber, cluster);
+    }
+
     int listDirectory(engine::DIRLIST &list, const std::string &path, engine::FAT_FILE *,
                       std::unique_ptr<engine::FAT_FILE> *) override
     {
@@ -121,6 +131,21 @@ public:
     }
 
 private:
+    template <class Open> int open(Open openHandle, int *kind)
+    {
+        // The previous file is closed even when the new one cannot be opened; its close result does not
+        // change whether the new one opens.
+        (void)closeFile();
+        engine::NtfsFileHandle *handle = nullptr;
+        if (int e = openHandle(&handle))
+            return e;
+        m_current = handle;
+        if (kind)
+            *kind = (handle->flags & engine::kNtfsHandleMultipleData) ? kFileKindSeveralStreams
+                                                                      : kFileKindSingleStream;
+        return rc::kOk;
+    }
+
     engine::NTFS_VOLUME m_volume;
     engine::NtfsFileHandle *m_current = nullptr; // owned by the reader
 };

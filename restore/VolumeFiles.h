@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/ResultCodes.h"
 #include "engine/DIRLIST.h"
 #include "engine/FAT_FILE.h"
 #include "engine/FAT_VOLUME.h"
@@ -36,6 +37,11 @@ public:
 
     // Opens path as the current file; *kind (when given) says how many data streams it has.
     [[nodiscard]] virtual int openFile(const std::string &path, int *kind) = 0;
+    // Opens the file of a listed NTFS record as the current file; other volumes refuse with 1.
+    [[nodiscard]] virtual int openRecord(uint32_t /*recordNumber*/, int * /*kind*/)
+    {
+        return rc::kGeneralFailure;
+    }
     // A file made from a listed 32-byte FAT entry, handed out through out or made the current file when out
     // is nullptr. Volumes without such entries refuse with 1.
     [[nodiscard]] virtual int openEntry(const uint8_t *rawEntry, std::unique_ptr<engine::FAT_FILE> *out) = 0;
@@ -47,6 +53,8 @@ public:
     [[nodiscard]] virtual int readFile(void *buffer, uint32_t count) = 0;
     // Closes the current file, if any; what closing it returned.
     virtual int closeFile() = 0;
+    // Where the data of a listed file begins on the volume, in clusters, to restore files in that order.
+    [[nodiscard]] virtual int dataStart(const engine::DirListEntry &entry, uint64_t *cluster) = 0;
     // Lists a directory into list. directoryFile and openedDirectory are FAT's (see
     // FAT_VOLUME::ListDirectory); other volumes list by path alone.
     [[nodiscard]] virtual int listDirectory(engine::DIRLIST &list, const std::string &path,

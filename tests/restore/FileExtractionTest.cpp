@@ -40,6 +40,8 @@ public:
     std::map<std::string, int> listingErrors;  // directories whose listing ends with this code
     std::map<std::string, uint64_t> fileTimes; // recorded times, in NTFS units
     std::vector<uint32_t> reads;
+    std::map<std::string, uint64_t> dataStarts; // by file name; 0 when not given
+    std::vector<std::string> opened;
 
     void addFile(const std::string &dir, const std::string &name, std::vector<uint8_t> data)
     {
@@ -54,6 +56,7 @@ public:
 
     bool isFatVolume() override { return false; }
     int openEntry(const std::array<uint8_t, 32> &) override { return 1; }
+    int openRecord(uint32_t, int *) override { return 1; }
     int openFile(const std::string &path, int *kind) override
     {
         auto it = files.find(path);
@@ -61,6 +64,7 @@ public:
             return rc::kNoIndexFile;
         m_current = &it->second;
         m_position = 0;
+        opened.push_back(path);
         *kind = severalStreams.count(path) ? 2 : 1;
         return 0;
     }
@@ -100,6 +104,11 @@ public:
         return failed == listingErrors.end() ? 0 : failed->second;
     }
     int resetStream() override { return 0; }
+    uint64_t dataStart(const engine::DirListEntry &entry) override
+    {
+        auto it = dataStarts.find(entry.name);
+        return it == dataStarts.end() ? 0 : it->second;
+    }
 
 private:
     const std::vector<uint8_t> *m_current = nullptr;
@@ -160,6 +169,18 @@ std::string slurp(const std::filesystem::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+constexpr uint64_t kFileTime = 132593079681234567ull; // 2021-03-04 05:06:08.1234567 UTC
+constexpr int64_t kUnixSeconds = 1614834368;
+
+timespec modifiedAt(const std::filesystem::path &path)
+{
+    struct stat st
+    {
+    };
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mtim;
 }
 
 std::string text(const std::vector<uint8_t> &bytes)
@@ -568,8 +589,6 @@ TEST(FileExtraction, RecordedTimesAreKeptWhenAsked)
 {
     test::TempDir dir;
     FakeSource source;
-    constexpr uint64_t kFileTime = 132593079681234567ull; // 2021-03-04 05:06:08.1234567 UTC
-    constexpr int64_t kUnixSeconds = 1614834368;
     source.addDirectory("\\", "D");
     source.addFile("\\D", "f.txt", {'f'});
     source.addFile("\\D", "undated.txt", {'u'});
@@ -577,13 +596,6 @@ TEST(FileExtraction, RecordedTimesAreKeptWhenAsked)
     source.fileTimes["\\D\\f.txt"] = kFileTime;
     ScriptedQuestions questions;
     questions.createAnswers = {Answer::All};
-    auto mtime = [](const std::filesystem::path &p) {
-        struct stat st
-        {
-        };
-        EXPECT_EQ(::lstat(p.c_str(), &st), 0);
-        return st.st_mtim;
-    };
     engine::DirListEntry d;
     d.name = "D";
     d.attributes = engine::kAttrDirectory;
@@ -594,17 +606,88 @@ TEST(FileExtraction, RecordedTimesAreKeptWhenAsked)
     keeping.setKeepTimes(true);
     EXPECT_EQ(keeping.run("D", "\\", (dir.path() / "kept").string(), items), RestoreOutcome::Restored);
     for (const char *p : {"kept/D/f.txt", "kept/D"}) {
-        timespec t = mtime(dir.path() / p);
+        timespec t = modifiedAt(dir.path() / p);
         EXPECT_EQ(t.tv_sec, kUnixSeconds) << p;
         EXPECT_EQ(t.tv_nsec, 123456700) << p;
     }
-    EXPECT_GT(mtime(dir.path() / "kept/D/undated.txt").tv_sec, kUnixSeconds); // none recorded: now
+    EXPECT_GT(modifiedAt(dir.path() / "kept/D/undated.txt").tv_sec, kUnixSeconds); // none recorded: now
 
     questions.createAnswers = {Answer::All};
     FileExtraction current(source, questions); // the window's way: the time of restoring
     EXPECT_EQ(current.run("D", "\\", (dir.path() / "now").string(), items), RestoreOutcome::Restored);
-    EXPECT_GT(mtime(dir.path() / "now/D/f.txt").tv_sec, kUnixSeconds);
-    EXPECT_GT(mtime(dir.path() / "now/D").tv_sec, kUnixSeconds);
+    EXPECT_GT(modifiedAt(dir.path() / "now/D/f.txt").tv_sec, kUnixSeconds);
+    EXPECT_GT(modifiedAt(dir.path() / "now/D").tv_sec, kUnixSeconds);
+}
+
+TEST(FileExtraction, FilesOfATreeAreRestoredInTheOrderOfTheirDataAcrossFolders)
+{
+    // Two files in each of 70 folders: the first ones' data lies folder after folder, the second ones' after
+    // all of them in the opposite order. Restored in data order, the folders are gone through twice, more of
+    // them than are kept open, and each still gets its recorded time once all its files are written.
+    test::TempDir dir;
+    FakeSource source;
+    source.addDirectory("\\", "T");
+    std::vector<std::string> expectedOrder(140);
+    for (int i = 0; i < 70; ++i) {
+        const std::string folder = "F" + std::to_string(i);
+        const std::string first = "a" + std::to_string(i), second = "b" + std::to_string(i);
+        source.addDirectory("\\T", folder);
+        source.addFile("\\T\\" + folder, first, {uint8_t('a'), uint8_t(i)});
+        source.addFile("\\T\\" + folder, second, {uint8_t('b'), uint8_t(i)});
+        source.fileTimes["\\T\\" + folder] = kFileTime;
+        source.dataStarts[first] = 10 + static_cast<uint64_t>(i);
+        source.dataStarts[second] = 1000 - static_cast<uint64_t>(i);
+        expectedOrder[static_cast<size_t>(i)] = "\\T\\" + folder + "\\" + first;
+        expectedOrder[static_cast<size_t>(139 - i)] = "\\T\\" + folder + "\\" + second;
+    }
+    ScriptedQuestions questions;
+    questions.createAnswers = {Answer::All};
+    FileExtraction extraction(source, questions);
+    extraction.setKeepTimes(true);
+    EXPECT_EQ(extraction.run("T", "\\", dir.path().string(), {{"T", true, std::nullopt, std::nullopt}}),
+              RestoreOutcome::Restored);
+    EXPECT_EQ(source.opened, expectedOrder);
+    EXPECT_TRUE(std::is_sorted(questions.percents.begin(), questions.percents.end()));
+    EXPECT_EQ(questions.percents.back(), 100);
+    for (int i = 0; i < 70; ++i) {
+        const std::filesystem::path folder = dir.path() / "T" / ("F" + std::to_string(i));
+        EXPECT_EQ(slurp(folder / ("b" + std::to_string(i))), (std::string{'b', static_cast<char>(i)}));
+        EXPECT_EQ(modifiedAt(folder).tv_sec, kUnixSeconds) << folder;
+    }
+}
+
+TEST(FileExtraction, FoldersClosedWhileABatchWasRestoredStillGetTheirTimes)
+{
+    // 70 folders of one file each, then P with a file and a subfolder Q with another: the batch is full in Q.
+    // P's and Q's files come first in data order, the 70 others close P and Q, and the walk leaves them only
+    // after that: their times are set through directories opened again.
+    test::TempDir dir;
+    FakeSource source;
+    source.addDirectory("\\", "R");
+    for (int i = 0; i < 70; ++i) {
+        source.addDirectory("\\R", "E" + std::to_string(i));
+        source.addFile("\\R\\E" + std::to_string(i), "e" + std::to_string(i), {'e'});
+        source.dataStarts["e" + std::to_string(i)] = 10 + static_cast<uint64_t>(i);
+    }
+    source.addDirectory("\\R", "P");
+    source.addFile("\\R\\P", "p", {'p'});
+    source.addDirectory("\\R\\P", "Q");
+    source.addFile("\\R\\P\\Q", "q", {'q'});
+    source.dataStarts["p"] = 1;
+    source.dataStarts["q"] = 2;
+    source.fileTimes["\\R\\P"] = source.fileTimes["\\R\\P\\Q"] = kFileTime;
+    ScriptedQuestions questions;
+    questions.createAnswers = {Answer::All};
+    FileExtraction extraction(source, questions);
+    extraction.setKeepTimes(true);
+    extraction.setBatchFiles(72);
+    EXPECT_EQ(extraction.run("R", "\\", dir.path().string(), {{"R", true, std::nullopt, std::nullopt}}),
+              RestoreOutcome::Restored);
+    EXPECT_EQ(source.opened.front(), "\\R\\P\\p");
+    EXPECT_EQ(source.opened.back(), "\\R\\E69\\e69");
+    for (const char *folder : {"R/P", "R/P/Q"})
+        EXPECT_EQ(modifiedAt(dir.path() / folder).tv_sec, kUnixSeconds) << folder;
+    EXPECT_EQ(slurp(dir.path() / "R/P/Q/q"), "q");
 }
 
 TEST(FileExtraction, FatTimesAreLocalAndInvalidOnesAreNotUsed)
