@@ -289,6 +289,7 @@ RestoreOutcome FileExtraction::run(const std::string &fileName, const std::strin
     }
     m_pending.clear();
     root.reset();
+    m_openLevels.clear();
     m_buffer.clear();
     if (m_cancel)
         return RestoreOutcome::Cancelled;
