@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 
+#include "WriteBehind.h"
 #include "common/ResultCodes.h"
 #include "platform/File.h"
 #include "translate/Translate.h"
@@ -14,6 +15,10 @@ namespace imbrex::restore {
 namespace {
 
 constexpr uint32_t kCopyBufferSize = 65536;
+// Larger files are written behind their reading in pieces of four copy buffers: with a piece of one buffer
+// the two threads hand over too often to gain anything (a 200 MiB file took longer than on one thread);
+// with four, a plain one takes three quarters of the time.
+constexpr size_t kWritePieceBytes = 4 * kCopyBufferSize;
 constexpr int kErrorInvalidName = 123; // what the system says of a name it cannot hold
 
 std::string format(const char *text, const std::string &a)
@@ -532,10 +537,26 @@ RestoreOutcome FileExtraction::restoreFile(const RestoreItem *entry, const std::
                               true);
             }
         }
+        // A larger file is written on another thread, a few copy buffers at a time, while the next ones are
+        // read.
+        const bool behind = size > kWritePieceBytes;
+        if (behind && !m_writeBehind)
+            m_writeBehind = std::make_unique<WriteBehind>(kWritePieceBytes);
         uint64_t remaining = size;
+        int writeError = 0;
+        std::span<std::byte> piece; // being filled, to be written at pieceAt
+        uint64_t pieceAt = 0;
+        size_t filled = 0;
         while (result == RestoreOutcome::Restored && remaining > 0) {
+            if (behind && filled == 0) {
+                piece = m_writeBehind->piece();
+                if (m_writeBehind->failed())
+                    break;
+                pieceAt = size - remaining;
+            }
+            const std::span<std::byte> into = behind ? piece.subspan(filled) : std::span(m_buffer);
             auto n = static_cast<uint32_t>(std::min<uint64_t>(m_buffer.size(), remaining));
-            if (int r = m_source.readFile(m_buffer.data(), n)) {
+            if (int r = m_source.readFile(into.data(), n)) {
                 if (r != rc::kCancelled) {
                     result = fail(formatCode("Error %d reading file %s", r, source), false);
                 } else {
@@ -544,13 +565,14 @@ RestoreOutcome FileExtraction::restoreFile(const RestoreItem *entry, const std::
                 }
                 break;
             }
-            if (int w = file.file.writeAt(size - remaining, std::span(m_buffer).first(n))) {
-                result = fail(w == platform::kErrorDiskFull
-                                  ? format("An error occurred while writing to '%s'. The drive is out of "
-                                           "storage space.",
-                                           target)
-                                  : formatCode("Error %d writing file %s", w, target),
-                              true);
+            if (behind) {
+                filled += n;
+                if (filled == piece.size() || n == remaining) {
+                    m_writeBehind->write(file.file, pieceAt, filled);
+                    filled = 0;
+                }
+            } else if (int w = file.file.writeAt(size - remaining, into.first(n))) {
+                writeError = w;
                 break;
             }
             remaining -= n;
@@ -560,6 +582,16 @@ RestoreOutcome FileExtraction::restoreFile(const RestoreItem *entry, const std::
             if (m_cancel)
                 result = RestoreOutcome::Cancelled;
         }
+        if (behind)
+            if (int w = m_writeBehind->finish(); w != 0 && writeError == 0)
+                writeError = w;
+        if (writeError != 0 && result == RestoreOutcome::Restored)
+            result = fail(writeError == platform::kErrorDiskFull
+                              ? format("An error occurred while writing to '%s'. The drive is out of "
+                                       "storage space.",
+                                       target)
+                              : formatCode("Error %d writing file %s", writeError, target),
+                          true);
         if (result == RestoreOutcome::Restored) {
             // A date the file system holds but the local system cannot take leaves the time of restoring.
             if (m_keepTimes && entry && entry->modified)

@@ -45,6 +45,8 @@ public:
     virtual uint64_t dataStart(const engine::DirListEntry &) { return 0; }
 };
 
+class WriteBehind;
+
 class RestoreQuestions
 {
 public:
@@ -149,6 +151,7 @@ private:
     FileSource &m_source;
     RestoreQuestions &m_questions;
     std::vector<std::byte> m_buffer;
+    std::unique_ptr<WriteBehind> m_writeBehind; // made for the first file of more than one piece
     bool m_replaceAll = false;
     bool m_createAll = false;
     bool m_includeSubdirectories = false;

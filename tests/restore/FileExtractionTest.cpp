@@ -208,6 +208,14 @@ TEST(FileExtraction, CopiesFilesInPiecesOfAtMost64KiB)
     EXPECT_EQ(source.reads, (std::vector<uint32_t>{65536, 1}));
     EXPECT_EQ(questions.percents, (std::vector<int>{0, 100, 100})); // 99.998 rounds up
     EXPECT_EQ(slurp(dir.path() / "big.bin"), text(source.files["\\big.bin"]));
+
+    // A larger file is written on another thread while it is read, still in the same pieces.
+    source.addFile("\\", "larger.bin", test::patternBytes(1000001, 2));
+    source.reads.clear();
+    EXPECT_EQ(extraction.run("larger.bin", "\\", dir.path().string(), {}), RestoreOutcome::Restored);
+    EXPECT_EQ(source.reads.size(), 16u);
+    EXPECT_EQ(source.reads.back(), 1000001u % 65536);
+    EXPECT_EQ(slurp(dir.path() / "larger.bin"), text(source.files["\\larger.bin"]));
 }
 
 TEST(FileExtraction, ExistingFilesAreReplacedOnlyWhenTheAnswerSaysSo)
@@ -327,22 +335,27 @@ TEST(FileExtraction, FailuresAndCancelLeaveNoPartialFile)
 
 TEST(FileExtraction, FullDiskIsReportedAndTheFileRemoved)
 {
-    test::TempDir dir;
-    FakeSource source;
-    source.addFile("\\", "big.bin", test::patternBytes(100000, 3));
-    ScriptedQuestions questions;
-    FileExtraction extraction(source, questions);
-    platform::setIoFaultHook([](platform::IoOperation op, const std::string &, uint64_t offset, size_t) {
-        return op == platform::IoOperation::Write && offset > 0 ? platform::kErrorDiskFull : 0;
-    });
-    RestoreOutcome result = extraction.run("big.bin", "\\", dir.path().string(), {});
-    platform::setIoFaultHook(nullptr);
-    EXPECT_EQ(result, RestoreOutcome::Failed);
-    ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0], "error An error occurred while writing to '" +
-                                      (dir.path() / "big.bin").string() +
-                                      "'. The drive is out of storage space.");
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "big.bin"));
+    // Written on the reading thread (100,000 bytes) and behind it (2,000,000 bytes): either way the run
+    // reports the full disk once and leaves nothing under the file's name, nor under a temporary one.
+    for (size_t size : {100000u, 2000000u}) {
+        SCOPED_TRACE(size);
+        test::TempDir dir;
+        FakeSource source;
+        source.addFile("\\", "big.bin", test::patternBytes(size, 3));
+        ScriptedQuestions questions;
+        FileExtraction extraction(source, questions);
+        platform::setIoFaultHook([](platform::IoOperation op, const std::string &, uint64_t offset, size_t) {
+            return op == platform::IoOperation::Write && offset > 0 ? platform::kErrorDiskFull : 0;
+        });
+        RestoreOutcome result = extraction.run("big.bin", "\\", dir.path().string(), {});
+        platform::setIoFaultHook(nullptr);
+        EXPECT_EQ(result, RestoreOutcome::Failed);
+        ASSERT_EQ(questions.asked.size(), 1u);
+        EXPECT_EQ(questions.asked[0], "error An error occurred while writing to '" +
+                                          (dir.path() / "big.bin").string() +
+                                          "'. The drive is out of storage space.");
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    }
 }
 
 TEST(FileExtraction, SeveralDataStreamsAreReported)
