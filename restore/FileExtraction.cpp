@@ -313,6 +313,7 @@ RestoreOutcome FileExtraction::restoreSelected(const RestoreItem *entry, bool is
     if (!m_cancel)
         restorePending(true);
     m_pending.clear();
+    m_pendingBytes = 0;
     return result;
 }
 
@@ -351,6 +352,7 @@ void FileExtraction::restorePending(bool lastOfItem)
 {
     std::vector<PendingFile> batch;
     batch.swap(m_pending);
+    m_pendingBytes = 0;
     if (batch.empty())
         return;
     // Where a file's data begins is read from its record, so the records are visited in the order they lie.
@@ -644,9 +646,13 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
         if (!child.isDirectory) {
             processed = true;
             std::string local = localName(listed.name, level.path);
+            // Paths on a deep volume are long: the batch is bounded by what it holds, too (the folder's path
+            // is counted with each file, though the files share it).
+            m_pendingBytes += sizeof(PendingFile) + childSource.size() + listed.name.size() + local.size() +
+                              level.path.size();
             m_pending.push_back(
                 PendingFile{std::move(child), listed, std::move(childSource), levelHeld, std::move(local)});
-            if (m_pending.size() >= m_batchFiles)
+            if (m_pending.size() >= m_batchFiles || m_pendingBytes >= m_batchBytes)
                 restorePending(false);
         } else if (wantSubdirectories) {
             RestoreQuestions::Answer answer =

@@ -117,9 +117,13 @@ public:
     // Restored files and folders get the modification time the file system records, where it has a valid
     // one; otherwise (the default) the time of restoring.
     void setKeepTimes(bool keep) { m_keepTimes = keep; }
-    // The files found in folders are restored in batches of at most this many (at least 1), each in the order
-    // their data lies on the volume.
-    void setBatchFiles(size_t files) { m_batchFiles = std::max<size_t>(files, 1); }
+    // The files found in folders are restored in batches of at most so many files (at least 1) holding at
+    // most so many bytes of names and paths, each in the order their data lies on the volume.
+    void setBatchLimits(size_t files, size_t bytes)
+    {
+        m_batchFiles = std::max<size_t>(files, 1);
+        m_batchBytes = bytes;
+    }
 
     bool cancelled() const { return m_cancel; }
     void cancel() { m_cancel = true; }
@@ -169,6 +173,8 @@ private:
     std::optional<BatchProgress> m_batch;
     int m_itemShown = 0; // the percent of the selected item given to its batches so far
     size_t m_batchFiles = 8192;
+    size_t m_batchBytes = size_t{8} << 20;
+    size_t m_pendingBytes = 0;
     std::deque<std::weak_ptr<TargetLevel>> m_openLevels; // oldest first
     uint64_t m_files = 0;
     uint64_t m_failures = 0;

@@ -667,6 +667,23 @@ TEST(FileExtraction, FilesOfATreeAreRestoredInTheOrderOfTheirDataAcrossFolders)
         EXPECT_EQ(slurp(folder / ("b" + std::to_string(i))), (std::string{'b', static_cast<char>(i)}));
         EXPECT_EQ(modifiedAt(folder).tv_sec, kUnixSeconds) << folder;
     }
+
+    // Batches are bounded by the bytes of their names and paths as well: one byte, and every file is a batch
+    // of its own, restored in the order of the walk.
+    std::vector<std::string> walkOrder;
+    for (int i = 0; i < 70; ++i)
+        for (const char *prefix : {"\\T\\F%d\\a%d", "\\T\\F%d\\b%d"}) {
+            char path[32];
+            std::snprintf(path, sizeof path, prefix, i, i);
+            walkOrder.push_back(path);
+        }
+    source.opened.clear();
+    questions.createAnswers = {Answer::All};
+    FileExtraction small(source, questions);
+    small.setBatchLimits(SIZE_MAX, 1);
+    EXPECT_EQ(small.run("T", "\\", (dir.path() / "walk").string(), {{"T", true, std::nullopt, std::nullopt}}),
+              RestoreOutcome::Restored);
+    EXPECT_EQ(source.opened, walkOrder);
 }
 
 TEST(FileExtraction, FoldersClosedWhileABatchWasRestoredStillGetTheirTimes)
@@ -693,7 +710,7 @@ TEST(FileExtraction, FoldersClosedWhileABatchWasRestoredStillGetTheirTimes)
     questions.createAnswers = {Answer::All};
     FileExtraction extraction(source, questions);
     extraction.setKeepTimes(true);
-    extraction.setBatchFiles(72);
+    extraction.setBatchLimits(72, SIZE_MAX);
     EXPECT_EQ(extraction.run("R", "\\", dir.path().string(), {{"R", true, std::nullopt, std::nullopt}}),
               RestoreOutcome::Restored);
     EXPECT_EQ(source.opened.front(), "\\R\\P\\p");
