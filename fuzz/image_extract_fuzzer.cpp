@@ -60,7 +60,7 @@ public:
     {
         return m_inner.openRecord(recordNumber, kind);
     }
-    uint64_t dataStart(const engine::DirListEntry &entry) override { return m_inner.dataStart(entry); }
+    uint64_t dataStart(const restore::RestoreItem &item) override { return m_inner.dataStart(item); }
     uint64_t fileSize() override { return m_inner.fileSize(); }
     int readFile(void *buffer, uint32_t count) override
     {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 
+#include "PathLookup.h"
 #include "WriteBehind.h"
 #include "common/ResultCodes.h"
 #include "platform/File.h"
@@ -19,6 +20,9 @@ constexpr uint32_t kCopyBufferSize = 65536;
 // the two threads hand over too often to gain anything (a 200 MiB file took longer than on one thread);
 // with four, a plain one takes three quarters of the time.
 constexpr size_t kWritePieceBytes = 4 * kCopyBufferSize;
+// Files in folders are restored in batches in the order their data lies on the volume, so they go back and
+// forth between target folders: only so many of those are kept open at a time.
+constexpr size_t kOpenFolders = 64;
 constexpr int kErrorInvalidName = 123; // what the system says of a name it cannot hold
 
 std::string format(const char *text, const std::string &a)
@@ -125,7 +129,6 @@ struct FileExtraction::TargetLevel : std::enable_shared_from_this<TargetLevel>
 struct FileExtraction::PendingFile
 {
     RestoreItem item;
-    engine::DirListEntry listed;
     std::string source;
     std::shared_ptr<TargetLevel> level;
     std::string name; // the local one
@@ -235,12 +238,6 @@ FileExtraction::FileExtraction(FileSource &source, RestoreQuestions &questions)
 }
 
 FileExtraction::~FileExtraction() = default;
-
-// Files in folders are put aside and restored in batches, each in the order its files' data lies on the
-// volume rather than folder by folder in name order: a volume's files lie all over it, and in a compressed
-// image every jump costs the decoding of a chunk for a few kilobytes of it. Of the folders the files go
-// into, only so many are kept open at a time.
-constexpr size_t kOpenFolders = 64;
 
 RestoreOutcome FileExtraction::fail(const std::string &text, bool withCancel)
 {
@@ -357,10 +354,10 @@ void FileExtraction::restorePending(bool lastOfItem)
         return;
     // Where a file's data begins is read from its record, so the records are visited in the order they lie.
     std::stable_sort(batch.begin(), batch.end(), [](const PendingFile &a, const PendingFile &b) {
-        return a.listed.recordNumber < b.listed.recordNumber;
+        return a.item.recordNumber < b.item.recordNumber;
     });
     for (PendingFile &file : batch)
-        file.dataStart = m_source.dataStart(file.listed);
+        file.dataStart = m_source.dataStart(file.item);
     std::stable_sort(batch.begin(), batch.end(),
                      [](const PendingFile &a, const PendingFile &b) { return a.dataStart < b.dataStart; });
     const int share = lastOfItem ? 100 - m_itemShown : (100 - m_itemShown) / 2;
@@ -635,13 +632,7 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
             break;
         if (isDotEntry(listed, fat))
             continue;
-        // Converting a local date costs a look at the time zone file: only done when the time is wanted.
-        RestoreItem child{listed.name, (listed.attributes & engine::kAttrDirectory) != 0, std::nullopt,
-                          m_keepTimes ? recordedTime(listed, fat) : std::nullopt};
-        if (fat)
-            child.rawEntry = listed.rawEntry;
-        else
-            child.recordNumber = listed.recordNumber;
+        RestoreItem child = restoreItemOf(listed, fat, m_keepTimes);
         std::string childSource = source + "\\" + listed.name;
         if (!child.isDirectory) {
             processed = true;
@@ -651,7 +642,7 @@ RestoreOutcome FileExtraction::restoreDirectory(const RestoreItem *entry, const 
             m_pendingBytes += sizeof(PendingFile) + childSource.size() + listed.name.size() + local.size() +
                               level.path.size();
             m_pending.push_back(
-                PendingFile{std::move(child), listed, std::move(childSource), levelHeld, std::move(local)});
+                PendingFile{std::move(child), std::move(childSource), levelHeld, std::move(local)});
             if (m_pending.size() >= m_batchFiles || m_pendingBytes >= m_batchBytes)
                 restorePending(false);
         } else if (wantSubdirectories) {

@@ -20,6 +20,19 @@
 
 namespace imbrex::restore {
 
+// One item to restore: a listed entry (its raw FAT entry or NTFS record kept for opening it) or a name typed
+// by hand.
+struct RestoreItem
+{
+    std::string name;
+    bool isDirectory = false;
+    std::optional<std::array<uint8_t, 32>> rawEntry;
+    // The modification time the file system records for it, when it has a valid one.
+    std::optional<platform::FileTime> modified{};
+    // NTFS: the record a listed file was found by (0 for a name typed by hand).
+    uint32_t recordNumber = 0;
+};
+
 // What extraction reads: one current file, and directory listings.
 class FileSource
 {
@@ -42,7 +55,7 @@ public:
     virtual int resetStream() = 0;
     // Where a listed file's data begins on the volume; files are restored in this order. UINT64_MAX when it
     // cannot be told.
-    virtual uint64_t dataStart(const engine::DirListEntry &) { return 0; }
+    virtual uint64_t dataStart(const RestoreItem &) { return 0; }
 };
 
 class WriteBehind;
@@ -75,18 +88,6 @@ public:
     // Where the run stands, for an overall percentage: item step (1-based) of the selection, within which
     // filePercent tells how far the item has come.
     virtual void itemStep(int /*step*/) {}
-};
-
-// One item to restore: a listed entry (its raw FAT entry kept for opening it) or a name typed by hand.
-struct RestoreItem
-{
-    std::string name;
-    bool isDirectory = false;
-    std::optional<std::array<uint8_t, 32>> rawEntry;
-    // The modification time the file system records for it, when it has a valid one.
-    std::optional<platform::FileTime> modified{};
-    // NTFS: the record a listed file was found by (0 for a name typed by hand).
-    uint32_t recordNumber = 0;
 };
 
 // How an item, or a whole run, ended. Kept apart from result codes: these are decisions and summaries, not

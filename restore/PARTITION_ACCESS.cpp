@@ -555,9 +555,9 @@ int PARTITION_ACCESS::CloseFile()
     return m_files ? m_files->closeFile() : rc::kOk;
 }
 
-int PARTITION_ACCESS::DataStart(const engine::DirListEntry &entry, uint64_t *cluster)
+int PARTITION_ACCESS::DataStart(const uint8_t *rawEntry, uint32_t recordNumber, uint64_t *cluster)
 {
-    return m_files ? m_files->dataStart(entry, cluster) : rc::kNoVolumeOpen;
+    return m_files ? m_files->dataStart(rawEntry, recordNumber, cluster) : rc::kNoVolumeOpen;
 }
 
 int PARTITION_ACCESS::ResetStream()

@@ -89,8 +89,9 @@ public:
     // The next count bytes of the current file (FAT: 56 when fewer remain).
     [[nodiscard]] int ReadFile(void *buffer, uint32_t count);
     [[nodiscard]] int CloseFile();
-    // Where a listed file's data begins on the volume, in clusters.
-    [[nodiscard]] int DataStart(const engine::DirListEntry &entry, uint64_t *cluster);
+    // Where a listed file's data begins on the volume, in clusters: on FAT the file of a listed 32-byte
+    // entry, on NTFS the file of a listed record.
+    [[nodiscard]] int DataStart(const uint8_t *rawEntry, uint32_t recordNumber, uint64_t *cluster);
     // Puts the store's data stream back at its start. Every reset of the stream must come through here while
     // the partition is open: the cache would otherwise go on decoding as if the stream stood behind its
     // newest buffer.

@@ -30,10 +30,13 @@ public:
     int listDirectory(const std::string &path, const std::array<uint8_t, 32> *rawEntry,
                       std::vector<engine::DirListEntry> *entries) override;
     int resetStream() override { return m_access.ResetStream(); }
-    uint64_t dataStart(const engine::DirListEntry &entry) override
+    uint64_t dataStart(const RestoreItem &item) override
     {
         uint64_t cluster = 0;
-        return m_access.DataStart(entry, &cluster) == 0 ? cluster : UINT64_MAX;
+        return m_access.DataStart(item.rawEntry ? item.rawEntry->data() : nullptr, item.recordNumber,
+                                  &cluster) == 0
+                   ? cluster
+                   : UINT64_MAX;
     }
 
 private:

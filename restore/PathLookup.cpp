@@ -75,10 +75,10 @@ int listLocated(FileSource &source, const LocatedDirectory &where, std::vector<e
     return source.listDirectory(where.path, where.rawEntry ? &*where.rawEntry : nullptr, entries);
 }
 
-RestoreItem restoreItemOf(const engine::DirListEntry &entry, bool fat)
+RestoreItem restoreItemOf(const engine::DirListEntry &entry, bool fat, bool withTime)
 {
     RestoreItem item{entry.name, (entry.attributes & engine::kAttrDirectory) != 0, std::nullopt,
-                     recordedTime(entry, fat)};
+                     withTime ? recordedTime(entry, fat) : std::nullopt};
     if (fat)
         item.rawEntry = entry.rawEntry;
     else

@@ -40,7 +40,8 @@ struct LocatedDirectory
 [[nodiscard]] int listLocated(FileSource &source, const LocatedDirectory &where,
                               std::vector<engine::DirListEntry> *entries);
 
-// A listed entry as an item to restore, keeping its raw FAT entry for opening it and its recorded time.
-RestoreItem restoreItemOf(const engine::DirListEntry &entry, bool fat);
+// A listed entry as an item to restore, keeping what opens it (its raw FAT entry, its NTFS record) and, when
+// withTime, its recorded time (converting a local date costs a look at the time zone file).
+RestoreItem restoreItemOf(const engine::DirListEntry &entry, bool fat, bool withTime = true);
 
 } // namespace imbrex::restore

@@ -57,9 +57,9 @@ public:
         return rc::kOk;
     }
 
-    int dataStart(const engine::DirListEntry &entry, uint64_t *cluster) override
+    int dataStart(const uint8_t *rawEntry, uint32_t, uint64_t *cluster) override
     {
-        *cluster = m_volume.StartCluster(entry.rawEntry.data());
+        *cluster = rawEntry ? m_volume.StartCluster(rawEntry) : 0;
         return rc::kOk;
     }
 
@@ -119,9 +119,10 @@ public:
         return handle ? m_volume.NtfsCloseFile(handle) : rc::kOk;
     }
 
-    int dataStart(const engine::DirListEntry &entry, uint64_t *cluster) override
+    int dataStart(const uint8_t *, uint32_t recordNumber, uint64_t *cluster) override
     {
-        return m_volume.NtfsDataStart(entry.recordNumber, cluster);
+        *cluster = 0;
+        return recordNumber != 0 ? m_volume.NtfsDataStart(recordNumber, cluster) : rc::kOk;
     }
 
     int listDirectory(engine::DIRLIST &list, const std::string &path, engine::FAT_FILE *,

@@ -53,8 +53,10 @@ public:
     [[nodiscard]] virtual int readFile(void *buffer, uint32_t count) = 0;
     // Closes the current file, if any; what closing it returned.
     virtual int closeFile() = 0;
-    // Where the data of a listed file begins on the volume, in clusters, to restore files in that order.
-    [[nodiscard]] virtual int dataStart(const engine::DirListEntry &entry, uint64_t *cluster) = 0;
+    // Where the data of a listed file begins on the volume, in clusters, to restore files in that order: the
+    // file of a listed 32-byte FAT entry, or of a listed NTFS record (0 when the volume has no such file).
+    [[nodiscard]] virtual int dataStart(const uint8_t *rawEntry, uint32_t recordNumber,
+                                        uint64_t *cluster) = 0;
     // Lists a directory into list. directoryFile and openedDirectory are FAT's (see
     // FAT_VOLUME::ListDirectory); other volumes list by path alone.
     [[nodiscard]] virtual int listDirectory(engine::DIRLIST &list, const std::string &path,

@@ -104,9 +104,9 @@ public:
         return failed == listingErrors.end() ? 0 : failed->second;
     }
     int resetStream() override { return 0; }
-    uint64_t dataStart(const engine::DirListEntry &entry) override
+    uint64_t dataStart(const RestoreItem &item) override
     {
-        auto it = dataStarts.find(entry.name);
+        auto it = dataStarts.find(item.name);
         return it == dataStarts.end() ? 0 : it->second;
     }
 
